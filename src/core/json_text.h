@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace loomdeck {
+
+using json = nlohmann::json;
+
+// Compact text, keys sorted (the library keeps objects ordered). Invalid UTF-8 that slipped
+// into a string is replaced rather than thrown on, so serialising can never end a thread.
+std::string dump_compact(const json& value);
+
+// Indented by two spaces per level, same guarantees.
+std::string dump_pretty(const json& value);
+
+// One JSON document, or nothing when the text does not parse.
+std::optional<json> parse_json(std::string_view text);
+
+// Member reads that never throw: a non-object or a missing key reads as absent.
+const json* member(const json& value, std::string_view key);
+bool is_true(const json& value, std::string_view key);
+bool is_false(const json& value, std::string_view key);
+std::optional<bool> bool_member(const json& value, std::string_view key);
+// The member when it is a string, else `fallback`.
+std::string string_member(const json& value, std::string_view key, std::string_view fallback = "");
+// A copy of the member, or null when absent.
+json member_or_null(const json& value, std::string_view key);
+
+}  // namespace loomdeck

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace loomdeck {
+
+// How a child's standard output and standard error are handled.
+enum class OutputMode {
+  kCapture,  // read into the result
+  kDiscard,  // the null device
+  kFile,     // appended to ProcessOptions::output_file (created 0666 if missing)
+};
+
+struct ProcessOptions {
+  OutputMode stdout_mode = OutputMode::kCapture;
+  OutputMode stderr_mode = OutputMode::kCapture;
+  std::string output_file;
+  // Captured bytes past this are read and dropped, so a chatty child never blocks on a full
+  // pipe and never grows our memory without bound.
+  std::size_t capture_limit = 64u << 20;
+};
+
+struct ProcessResult {
+  bool started = false;
+  std::string error_text;  // the system's text when the child could not be started
+  int exit_code = -1;      // -1 when killed by a signal
+  std::string out;
+  std::string err;
+  bool out_truncated = false;
+};
+
+// Runs a program by argument vector (argv[0] looked up on PATH), standard input from the null
+// device, and always waits for it. Tests substitute a recording fake.
+class ProcessRunner {
+ public:
+  virtual ~ProcessRunner() = default;
+  virtual ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) = 0;
+  ProcessResult run(const std::vector<std::string>& argv) { return run(argv, ProcessOptions{}); }
+};
+
+class PosixProcessRunner : public ProcessRunner {
+ public:
+  using ProcessRunner::run;
+  ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) override;
+};
+
+// The process-wide real runner.
+ProcessRunner& system_runner();
+
+}  // namespace loomdeck

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/event_sink.h"
+
+namespace loomdeck {
+
+// "event: {name}\ndata: {compact json}\n\n"
+std::string event_frame(std::string_view name, const json& value);
+
+inline constexpr std::string_view kPingFrame = ": ping\n\n";
+
+// The frames waiting for one open event stream. The hub offers, the stream's own thread takes.
+class ViewerQueue {
+ public:
+  explicit ViewerQueue(std::size_t max_frames) : max_frames_(max_frames) {}
+
+  // False when the stream has ended, or when it has stopped reading and its backlog is full
+  // (it is then cut off like a disconnected one, so a stalled page cannot grow our memory).
+  bool offer(const std::string& frame);
+
+  enum class Take { kFrame, kTimeout, kClosed };
+  Take take(std::string& frame, std::chrono::milliseconds wait);
+
+  // Called by the stream's thread as it ends.
+  void close();
+  bool overflowed() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::string> frames_;
+  std::size_t max_frames_;
+  bool closed_ = false;
+  bool overflowed_ = false;
+};
+
+class EventHub : public EventSink {
+ public:
+  static constexpr std::size_t kMaxQueuedFrames = 1000;
+
+  explicit EventHub(std::size_t max_queued_frames = kMaxQueuedFrames) : max_queued_frames_(max_queued_frames) {}
+
+  // Offers the frame to every open stream, dropping the ones that are gone; never touches a socket.
+  void broadcast(std::string_view name, const json& value) override;
+  // Sends every open stream a keep-alive comment and counts the ones still there.
+  int viewer_count();
+  std::shared_ptr<ViewerQueue> subscribe();
+
+ private:
+  std::size_t offer_all(const std::string& frame);
+
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<ViewerQueue>> viewers_;
+  std::size_t max_queued_frames_;
+};
+
+}  // namespace loomdeck

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <chrono>
+
+#include "http/server_state.h"
+#include "http/stream.h"
+
+namespace loomdeck {
+
+inline constexpr std::string_view kEventStreamHead =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache, no-transform\r\nX-Accel-Buffering: "
+    "no\r\nAccess-Control-Allow-Origin: *\r\nConnection: keep-alive\r\n\r\n";
+
+// GET /events: holds the connection open and writes every broadcast frame until the client goes
+// away, with a keep-alive comment after each `ping_every` of silence.
+void serve_event_stream(ServerState& state, Stream& stream,
+                        std::chrono::milliseconds ping_every = std::chrono::seconds(15));
+
+}  // namespace loomdeck

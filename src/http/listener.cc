@@ -1,0 +1,150 @@
+#include "http/listener.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+#include "http/byte_source.h"
+#include "http/request.h"
+#include "http/response.h"
+#include "http/routes.h"
+#include "http/stream.h"
+
+namespace loomdeck {
+
+namespace {
+
+std::atomic<int> g_open_connections{0};
+
+// Reads a socket, giving up once the deadline for the request passes.
+class SocketSource : public ByteSource {
+ public:
+  SocketSource(int fd, std::chrono::steady_clock::time_point deadline) : fd_(fd), deadline_(deadline) {}
+  ssize_t read(char* buf, std::size_t n) override {
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return -1;
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return -1;
+      const ssize_t got = ::recv(fd_, buf, n, 0);
+      if (got < 0 && errno == EINTR) continue;
+      return got;
+    }
+  }
+
+ private:
+  int fd_;
+  std::chrono::steady_clock::time_point deadline_;
+};
+
+// After the reply, stop sending and read what the client is still sending, briefly, so closing
+// does not reset the connection and destroy the reply before the client has read it.
+void finish_connection(int fd, int drain_ms) {
+  ::shutdown(fd, SHUT_WR);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drain_ms);
+  char buf[16384];
+  std::size_t drained = 0;
+  while (drained < (64u << 20)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    drained += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+}
+
+void handle_connection(const std::shared_ptr<ServerState>& state, int fd, const ConnectionLimits& limits) {
+  timeval send_timeout{limits.send_timeout_seconds, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+
+  SocketSource source(fd, std::chrono::steady_clock::now() + std::chrono::seconds(limits.head_deadline_seconds));
+  LineReader reader(source);
+  std::optional<Request> request = read_request(reader);
+  if (!request) {
+    finish_connection(fd, limits.drain_milliseconds);
+    return;
+  }
+  if (request->path != "/events") state->touch();
+  SocketStream stream(fd);
+  if (request->method == "OPTIONS") {
+    send_preflight(stream);
+  } else {
+    dispatch(*state, *request, stream);
+  }
+  finish_connection(fd, limits.drain_milliseconds);
+}
+
+}  // namespace
+
+BoundListener bind_listener(uint16_t start_port) {
+  BoundListener result;
+  unsigned port = start_port;
+  for (;;) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0) {
+      const int one = 1;
+      ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_addr.s_addr = htonl(INADDR_ANY);
+      addr.sin_port = htons(static_cast<uint16_t>(port));
+      if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 128) == 0) {
+        result.fd = fd;
+        result.port = static_cast<uint16_t>(port);
+        return result;
+      }
+      result.error = std::strerror(errno);
+      ::close(fd);
+    } else {
+      result.error = std::strerror(errno);
+    }
+    if (port >= static_cast<unsigned>(kLastPort)) return result;
+    ++port;
+  }
+}
+
+void accept_loop(int listen_fd, std::shared_ptr<ServerState> state, ConnectionLimits limits) {
+  for (;;) {
+    const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      // Out of descriptors or a transient network error: pause briefly rather than spin.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      continue;
+    }
+    if (g_open_connections.fetch_add(1) >= limits.max_connections) {
+      g_open_connections.fetch_sub(1);
+      ::close(fd);
+      continue;
+    }
+    try {
+      std::thread([state, fd, limits] {
+        handle_connection(state, fd, limits);
+        g_open_connections.fetch_sub(1);
+      }).detach();
+    } catch (const std::exception&) {
+      g_open_connections.fetch_sub(1);
+      ::close(fd);
+    }
+  }
+}
+
+}  // namespace loomdeck

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/json_text.h"
+#include "http/byte_source.h"
+
+namespace loomdeck {
+
+struct Request {
+  std::string method;   // upper-cased
+  std::string path;     // the target up to the first "?"
+  std::string query;    // raw, undecoded
+  std::optional<std::string> target_param;
+  json body = json::object();
+  // The Content-Length the client announced; more than the body cap means bytes were left unread.
+  std::size_t announced_length = 0;
+};
+
+// Bounds on what one request may send before we give up on it without a reply.
+inline constexpr std::size_t kMaxLineBytes = 8192;
+inline constexpr std::size_t kMaxBodyBytes = 1048576;
+
+// An unsigned decimal with an optional leading "+"; anything else (or overflow) is nothing.
+std::optional<unsigned long long> parse_unsigned(std::string_view text);
+
+std::string_view trim(std::string_view text);
+
+// Splits a request target into path, query and the `target` parameter.
+void split_target(std::string_view target, Request& request);
+
+// Reads one request. Nothing means: close the connection without a reply.
+std::optional<Request> read_request(LineReader& reader);
+
+}  // namespace loomdeck

@@ -1,0 +1,42 @@
+#include "http/response.h"
+
+#include <string>
+
+namespace loomdeck {
+
+void respond(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body) {
+  std::string head;
+  head.reserve(160 + content_type.size());
+  head += "HTTP/1.1 ";
+  head += status_text;
+  head += "\r\nContent-Type: ";
+  head += content_type;
+  head += "\r\nContent-Length: ";
+  head += std::to_string(body.size());
+  head += "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
+  if (stream.write(head)) stream.write(body);
+}
+
+void send_json(Stream& stream, const json& value) {
+  respond(stream, "200 OK", "application/json", dump_compact(value));
+}
+
+void serve_page(Stream& stream, std::string_view content_type, std::string_view bytes) {
+  std::string head;
+  head += "HTTP/1.1 200 OK\r\nContent-Type: ";
+  head += content_type;
+  head += "\r\nContent-Length: ";
+  head += std::to_string(bytes.size());
+  head +=
+      "\r\nCache-Control: no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\nAccess-Control-Allow-Origin: "
+      "*\r\nConnection: close\r\n\r\n";
+  if (stream.write(head)) stream.write(bytes);
+}
+
+void send_preflight(Stream& stream) { stream.write(kPreflightReply); }
+
+void send_not_found(Stream& stream) {
+  respond(stream, "404 Not Found", "application/json", dump_compact(json{{"_hint", kRouteList}, {"error", "not found"}}));
+}
+
+}  // namespace loomdeck

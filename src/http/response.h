@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string_view>
+
+#include "core/json_text.h"
+#include "http/stream.h"
+
+namespace loomdeck {
+
+// The three writers every route uses, plus the fixed preflight and not-found replies.
+void respond(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body);
+void send_json(Stream& stream, const json& value);
+void serve_page(Stream& stream, std::string_view content_type, std::string_view bytes);
+void send_preflight(Stream& stream);
+void send_not_found(Stream& stream);
+
+inline constexpr std::string_view kPreflightReply =
+    "HTTP/1.1 204 No Content\r\nAccess-Control-Allow-Origin: *\r\nAccess-Control-Allow-Methods: GET, POST, "
+    "OPTIONS\r\nAccess-Control-Allow-Headers: Content-Type\r\nAccess-Control-Max-Age: 600\r\nContent-Length: "
+    "0\r\nConnection: close\r\n\r\n";
+
+inline constexpr std::string_view kRouteList =
+    "GET / /favicon.png /api/status /state /console /health /events(SSE); POST /api/action {action,args}, "
+    "/ui/toast {message,kind}, /ui/click {target}";
+
+}  // namespace loomdeck

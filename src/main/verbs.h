@@ -1,0 +1,10 @@
+#pragma once
+
+#include "main/cli.h"
+
+namespace loomdeck {
+
+// `serve`: binds, prints the start line and serves until the process ends.
+int run_serve(const CommandLine& cli);
+
+}  // namespace loomdeck

@@ -1,0 +1,34 @@
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { makeSandbox, runCli } from '../helpers/harness.mjs';
+
+const USAGE = `loomdeck v1.10.20 - the gantry's Launch Page
+  serve [--port 8930] [--target <box>] [--print-url]      serve the Dashboard (SSE live channel included)
+  status [--target <box>]                                 one-shot LED JSON
+  ui toast "msg" [--kind ok|err|info] [--port]            narrate a toast over the running app
+  ui click <setup|start|stop|tour|import-part|settings|refresh>   drive the real UI
+  ui state | ui console                                   observe the running app
+  open [--pup (default) | --webview] [--target <box>]     put the Dashboard on a surface (pup = background window)
+  health                                                  liveness
+  (global: --ai-thread <name> attributes bridge calls in the Activity Log)
+Hint: \`loomdeck serve --print-url\` is the Brindle dock launch step.
+`;
+
+test('usage text for no verb, help, unknown verbs and a misplaced option, exit 0', () => {
+  const sb = makeSandbox();
+  for (const args of [[], ['help'], ['frobnicate'], ['--ai-thread', 't7', 'status']]) {
+    const r = runCli(sb, args);
+    assert.equal(r.status, 0, args.join(' '));
+    assert.equal(r.stdout, USAGE, args.join(' '));
+    assert.equal(r.stderr, '');
+  }
+  sb.cleanup();
+});
+
+test('health needs no server and ignores an option without a value', () => {
+  const sb = makeSandbox();
+  const r = runCli(sb, ['health', '--ai-thread']);
+  assert.equal(r.status, 0);
+  assert.equal(r.stdout, 'OK: loomdeck v1.10.20\n');
+  sb.cleanup();
+});

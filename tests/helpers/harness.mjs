@@ -1,0 +1,121 @@
+// Shared plumbing for the end-to-end and browser tests: a sandboxed HOME/TMPDIR per test file,
+// the stand-in tools of sim/ first on PATH, and a real loomdeck server on a free port.
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
+export const BUILD = process.env.LOOMDECK_BUILD ? path.resolve(process.env.LOOMDECK_BUILD) : path.join(ROOT, 'build');
+export const LOOMDECK = path.join(BUILD, 'loomdeck');
+export const SIM_BIN = path.join(BUILD, 'sim');
+
+// A fresh HOME, TMPDIR and simulator state folder; PATH starts with the simulator's tools.
+export function makeSandbox({ withSim = true } = {}) {
+  const base = fs.mkdtempSync(path.join(os.tmpdir(), 'loomdeck-test-'));
+  const home = path.join(base, 'home');
+  const tmp = path.join(base, 'tmp');
+  const simDir = path.join(base, 'sim');
+  for (const d of [home, tmp, simDir]) fs.mkdirSync(d, { recursive: true });
+  const env = { ...process.env, HOME: home, TMPDIR: tmp, OVRA_SIM_DIR: simDir };
+  delete env.VSCODE_PROXY_URI;
+  delete env.OVRA_DOCK_WEBVIEW;
+  const basePath = (process.env.PATH || '/usr/bin:/bin').split(':').filter((p) => p !== SIM_BIN).join(':');
+  env.PATH = withSim ? `${SIM_BIN}:${basePath}` : basePath;
+  return { base, home, tmp, simDir, env, cleanup: () => fs.rmSync(base, { recursive: true, force: true }) };
+}
+
+// Runs the simulator's control verb, e.g. sim(sb, 'reset', 'demo').
+export function sim(sandbox, ...args) {
+  const r = spawnSync(path.join(SIM_BIN, 'ovra-bridge'), ['sim', ...args], { env: sandbox.env, encoding: 'utf8' });
+  if (r.status !== 0) throw new Error(`ovra-bridge sim ${args.join(' ')} failed: ${r.stderr}${r.stdout}`);
+  return r.stdout;
+}
+
+// Runs loomdeck to completion and returns { status, stdout, stderr }.
+export function runCli(sandbox, args, opts = {}) {
+  const r = spawnSync(LOOMDECK, args, { env: sandbox.env, encoding: 'utf8', timeout: 120000, ...opts });
+  return { status: r.status, stdout: r.stdout, stderr: r.stderr };
+}
+
+export function freePort() {
+  return new Promise((resolve, reject) => {
+    const srv = net.createServer();
+    srv.once('error', reject);
+    srv.listen(0, '127.0.0.1', () => {
+      const { port } = srv.address();
+      srv.close(() => resolve(port));
+    });
+  });
+}
+
+// Starts `loomdeck serve` on a free port above the scan range (so it gets exactly that port)
+// and waits for its start line.
+export async function startServer(sandbox, extraArgs = []) {
+  for (let attempt = 0; attempt < 5; attempt++) {
+    const port = await freePort();
+    if (port <= 8940) continue;
+    const proc = spawn(LOOMDECK, ['serve', '--port', String(port), ...extraArgs], { env: sandbox.env, stdio: ['ignore', 'pipe', 'pipe'] });
+    let out = '';
+    let err = '';
+    proc.stdout.on('data', (d) => { out += d; });
+    proc.stderr.on('data', (d) => { err += d; });
+    const started = await new Promise((resolve) => {
+      const timer = setInterval(() => {
+        if (out.includes('OK: loomdeck v')) { clearInterval(timer); resolve(true); }
+        if (proc.exitCode !== null) { clearInterval(timer); resolve(false); }
+      }, 20);
+    });
+    if (!started) continue;
+    const url = `http://127.0.0.1:${port}`;
+    return {
+      port, url, proc,
+      output: () => ({ stdout: out, stderr: err }),
+      stop: () => new Promise((resolve) => {
+        if (proc.exitCode !== null) return resolve();
+        proc.once('exit', () => resolve());
+        proc.kill('SIGKILL');
+      }),
+    };
+  }
+  throw new Error('could not start loomdeck serve');
+}
+
+// Sends raw bytes and collects everything the server writes until it closes the connection.
+export function rawRequest(port, bytes, { timeoutMs = 10000, endAfterWrite = false } = {}) {
+  return new Promise((resolve, reject) => {
+    const chunks = [];
+    const sock = net.connect(port, '127.0.0.1', () => {
+      sock.write(bytes);
+      if (endAfterWrite) sock.end();
+    });
+    const timer = setTimeout(() => { sock.destroy(); reject(new Error('raw request timed out')); }, timeoutMs);
+    sock.on('data', (d) => chunks.push(d));
+    sock.on('error', (e) => { clearTimeout(timer); if (chunks.length) resolve(Buffer.concat(chunks)); else reject(e); });
+    sock.on('close', () => { clearTimeout(timer); resolve(Buffer.concat(chunks)); });
+  });
+}
+
+export async function getJson(url, init) {
+  const res = await fetch(url, init);
+  return { status: res.status, headers: res.headers, text: await res.clone().text(), json: await res.json() };
+}
+
+export function postJson(url, body) {
+  return getJson(url, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: typeof body === 'string' ? body : JSON.stringify(body) });
+}
+
+export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// Polls fn until it returns a truthy value or the deadline passes (a liveness bound, not a timing assertion).
+export async function waitFor(fn, { timeoutMs = 30000, intervalMs = 50, what = 'condition' } = {}) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    const v = await fn();
+    if (v) return v;
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await sleep(intervalMs);
+  }
+}

@@ -1,0 +1,1 @@
+/* The newbie panel script is being built. */
