@@ -3,11 +3,18 @@
 #include <exception>
 #include <string>
 
+#include "actions/dispatcher.h"
+#include "bridge/status_service.h"
+#include "bridge/targets.h"
 #include "core/version.h"
 #include "http/assets.h"
 #include "http/event_stream.h"
 #include "http/remote_control.h"
 #include "http/response.h"
+#include "settings/settings_routes.h"
+#include "tour/narration.h"
+#include "tour/tts.h"
+#include "workspace/control_proxy.h"
 
 namespace loomdeck {
 
@@ -59,16 +66,29 @@ const Route kGetRoutes[] = {
     {"/quick-actions", quick_actions_page},
     {"/quick-actions.html", quick_actions_page},
     {"/newbie-panel.js", newbie_panel_script},
+    {"/updater/status", handle_updater_status},
+    {"/ai-threads/run-prompt/status", handle_run_prompt_status},
     {"/favicon.svg", favicon_svg},
     {"/favicon.png", favicon_png},
     {"/favicon.ico", favicon_png},
     {"/events", events},
+    {"/api/targets", handle_targets},
+    {"/api/health", handle_health},
     {"/api/ping", ping},
+    {"/api/status", handle_status},
+    {"/state", handle_status},
     {"/console", console},
     {"/health", health},
+    {"/settings", handle_get_settings},
+    {kNarrationPrefix, handle_narration, true},
+    {"/api/tts", handle_tts},
 };
 
 const Route kPostRoutes[] = {
+    {"/api/action", handle_action},
+    {"/ai-threads/run-prompt", handle_run_prompt},
+    {"/settings", handle_post_settings},
+    {"/api/auto-green", handle_auto_green},
     {"/ui/toast", handle_ui_toast},
     {"/ui/click", handle_ui_click},
 };

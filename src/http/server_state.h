@@ -1,11 +1,17 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <thread>
 #include <mutex>
 #include <string>
 
+#include "bridge/bridge.h"
 #include "core/clock.h"
+#include "core/guarded_map.h"
+#include "core/json_text.h"
 #include "core/process.h"
+#include "actions/green_run_registry.h"
 #include "http/event_hub.h"
 #include "http/server_log.h"
 
@@ -13,20 +19,47 @@ namespace loomdeck {
 
 // Everything the connection threads and background threads share. Each member guards itself;
 // no lock is held across a bridge call, a socket write or a second lock.
-struct ServerState {
-  ServerState(std::string attribution, std::string default_target, Clock& clock, ProcessRunner& runner)
+struct CachedStatus {
+  Clock::Instant verified_at;
+  json payload;
+};
+
+struct ServerState : std::enable_shared_from_this<ServerState> {
+  // `sink` receives what procedures broadcast; by default the event hub, a recorder in tests.
+  ServerState(std::string attribution, std::string default_target, Clock& clock, ProcessRunner& runner,
+              Bridge& bridge, EventSink* sink = nullptr)
       : attribution(std::move(attribution)),
         default_target(std::move(default_target)),
         clock(clock),
         runner(runner),
+        bridge(bridge),
+        sink(sink ? *sink : events),
         last_activity_(clock.now()) {}
 
   const std::string attribution;
   const std::string default_target;
   Clock& clock;
   ProcessRunner& runner;
+  Bridge& bridge;
   ServerLog log;
   EventHub events;
+  EventSink& sink;
+  // Puts background work (auto-green runs, status warm-ups) on a thread of its own; tests
+  // replace it to run the work in place or to hold it back.
+  std::function<void(std::function<void()>)> run_in_background = [](std::function<void()> work) {
+    std::thread(std::move(work)).detach();
+  };
+
+  // The last status payload the bridge answered, per box.
+  GuardedMap<CachedStatus> status_cache;
+  // When a launch was issued on a box; entries of 240 s or more are stale.
+  GuardedMap<Clock::Instant> launches_in_flight;
+  // Why the last launch on a box did not take, shown on its Fusion LED.
+  GuardedMap<std::string> launch_failure_hints;
+  // Boxes with a status warm-up running, so a polling client cannot stack them.
+  GuardedMap<bool> warmups_in_flight;
+  // At most one auto-green run per box, and none again within 180 s of the last.
+  GreenRunRegistry green_runs;
 
   void touch() {
     const auto now = clock.now();

@@ -3,6 +3,9 @@
 #include <iostream>
 
 #include "core/version.h"
+#include "main/dashboard_url.h"
+#include "main/open_verb.h"
+#include "main/ui_verb.h"
 #include "main/verbs.h"
 #include "http/request.h"
 
@@ -60,6 +63,9 @@ void fail(std::string_view message, std::string_view hint) {
 
 int run_command_line(const CommandLine& cli) {
   if (cli.verb == "serve") return run_serve(cli);
+  if (cli.verb == "status") return run_status(cli);
+  if (cli.verb == "ui") return run_ui(cli, system_runner());
+  if (cli.verb == "open") return run_open(cli, system_runner(), proxy_template_from_env());
   if (cli.verb == "health") {
     say_ok(std::string("loomdeck v") + LOOMDECK_VERSION);
     return 0;

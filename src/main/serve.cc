@@ -1,16 +1,25 @@
 #include <csignal>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "core/clock.h"
 #include "core/process.h"
+#include "bridge/bridge.h"
 #include "core/version.h"
 #include "http/listener.h"
+#include "main/dashboard_url.h"
+#include "main/dock_webview.h"
+#include "main/idle_supervisor.h"
+#include "main/print_url.h"
 #include "main/verbs.h"
 
 namespace loomdeck {
 
 int run_serve(const CommandLine& cli) {
+  if (has_flag(cli.args, "--print-url")) return run_print_url(cli);
   // Writes to peers that went away must come back as errors, never end the process.
   std::signal(SIGPIPE, SIG_IGN);
   const BoundListener listener = bind_listener(cli.port.value_or(8930));
@@ -20,9 +29,16 @@ int run_serve(const CommandLine& cli) {
     return 1;
   }
   const std::string target = option_value(cli.args, "--target").value_or("");
-  auto state = std::make_shared<ServerState>(cli.attribution, target, system_clock(), system_runner());
+  static ProcessBridge bridge(system_runner());
+  auto state = std::make_shared<ServerState>(cli.attribution, target, system_clock(), system_runner(), bridge);
   say_ok(std::string("loomdeck v") + LOOMDECK_VERSION + " serving on port " + std::to_string(listener.port) +
          " (target " + (target.empty() ? "auto" : target) + ")");
+  if (const auto dock = dock_webview_name(std::getenv("OVRA_DOCK_WEBVIEW"))) {
+    std::thread(open_dock_webview, std::ref(state->clock), std::ref(state->runner), *dock,
+                dashboard_url(listener.port))
+        .detach();
+  }
+  std::thread(run_idle_supervisor, state).detach();
   accept_loop(listener.fd, state);
 }
 

@@ -7,4 +7,7 @@ namespace loomdeck {
 // `serve`: binds, prints the start line and serves until the process ends.
 int run_serve(const CommandLine& cli);
 
+// `status`: one status snapshot of a box, indented, computed on the spot.
+int run_status(const CommandLine& cli);
+
 }  // namespace loomdeck

@@ -1,0 +1,43 @@
+#include "tts.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "store.h"
+
+namespace sim {
+
+namespace {
+const char* kUsage = "usage: ovra-tts say --out <path.mp3> <text>\n";
+constexpr size_t kFramesPerSecond = 42;
+}  // namespace
+
+std::string silent_mp3_frame() {
+  // Sync, MPEG-2, Layer III, no CRC | 48 kbit/s, 24 kHz, no padding | mono. Zero side info and
+  // zero main data decode as silence.
+  std::string frame(144, '\0');
+  frame[0] = static_cast<char>(0xFF);
+  frame[1] = static_cast<char>(0xF3);
+  frame[2] = static_cast<char>(0x64);
+  frame[3] = static_cast<char>(0xC4);
+  return frame;
+}
+
+size_t frames_for_text(const std::string& text) {
+  std::istringstream words(text);
+  size_t count = 0;
+  for (std::string w; words >> w;) ++count;
+  return std::clamp<size_t>(count * kFramesPerSecond / 3, kFramesPerSecond, 60 * kFramesPerSecond);
+}
+
+RunResult tts_command(const std::vector<std::string>& args) {
+  if (args.size() != 4 || args[0] != "say" || args[1] != "--out" || args[2].empty()) return {"", kUsage, 2, 0, false};
+  std::string frame = silent_mp3_frame(), audio;
+  size_t n = frames_for_text(args[3]);
+  audio.reserve(n * frame.size());
+  for (size_t i = 0; i < n; ++i) audio += frame;
+  if (!write_atomic(args[2], audio)) return {"", "ovra-tts: cannot write " + to_valid_utf8(args[2]) + "\n", 1, 0, false};
+  return {"", "", 0, 0, false};
+}
+
+}  // namespace sim

@@ -1,0 +1,106 @@
+#include "actions/dispatcher.h"
+
+#include "actions/auto_green.h"
+#include "actions/launch.h"
+#include "bridge/targets.h"
+#include "http/response.h"
+#include "settings/settings.h"
+
+namespace loomdeck {
+
+namespace {
+
+using std::chrono::seconds;
+
+constexpr const char* kTourArgs = "{\"mode\":\"tour\",\"preset\":\"electronics\",\"remote\":true}";
+
+// Verbs that map straight to one bridge tool with the request's args.
+struct PassThrough {
+  const char* verb;
+  const char* tool;
+  const char* fixed_args;  // nullptr: the request's args
+};
+
+const PassThrough kPassThrough[] = {
+    {"start", "fusion_start", "{}"},
+    {"signin", "fusion_signin", nullptr},
+    {"tour_control", "fusion_demo_control", nullptr},
+    {"tour_progress", "fusion_demo_progress", nullptr},
+    {"set_auto_update", "fusion_set_auto_update", nullptr},
+    {"set_seat_takeover", "fusion_set_seat_takeover", nullptr},
+    {"set_driving_badge", "fusion_set_driving_badge", nullptr},
+    {"set_activity_indicator", "fusion_set_activity_indicator", nullptr},
+    {"mcp_enable", "fusion_mcp_enable", "{}"},
+    {"aps_signin", "fusion_aps_signin", "{}"},
+};
+
+json stop_fusion(ServerState& state, const std::string& box) {
+  const json s = unwrap_bridge_data(
+      state.bridge.call(state.attribution, box, "fusion_stop", "{\"reason\":\"dashboard: user clicked Close Fusion\"}"));
+  if (is_true(s, "success") || !is_true(s, "bridgeDocsOnly")) return s;
+  state.bridge.call(state.attribution, box, "fusion_kill", "{}");
+  state.clock.sleep_for(seconds(4));
+  const json r = unwrap_bridge_data(state.bridge.call(state.attribution, box, "fusion_readiness", "{}"));
+  // Only a readiness answer that says Fusion is down confirms the forced close.
+  return json{{"success", is_false(r, "running")},
+              {"escalated", true},
+              {"gracefulError", member_or_null(s, "error")},
+              {"_hint", "The graceful close was blocked only by the bridge's own generated test documents, so it was force-closed for you - nothing of yours was at risk."}};
+}
+
+json import_basic_part_unavailable() {
+  return json{{"error", "import_basic_part is not available in this build of the dashboard yet"},
+              {"_hint", "Import the part from the quick-actions page (/quick-actions) meanwhile."}};
+}
+
+}  // namespace
+
+json run_action(ServerState& state, const ActionRequest& req) {
+  const std::string& box = req.box;
+  if (req.action == "tour" || req.action == "import_basic_part") {
+    if (!ready_first(state, box, 240)) {
+      return json{{"success", false},
+                  {"error", "Fusion did not become ready on " + box + " within its measured launch budget"},
+                  {"_hint", "Open Settings and read the status cards - a sign-in wall or a stuck launch is reported there."}};
+    }
+    if (req.action == "tour") return state.bridge.call(state.attribution, box, "fusion_demo", kTourArgs);
+    return import_basic_part_unavailable();
+  }
+  if (req.action == "stop") return stop_fusion(state, box);
+  for (const PassThrough& p : kPassThrough) {
+    if (req.action == p.verb) return state.bridge.call(state.attribution, box, p.tool, p.fixed_args ? p.fixed_args : req.args);
+  }
+  return json{{"error", "unknown action " + req.action},
+              {"_hint", "Actions: start, stop, signin, tour, tour_progress, set_auto_update, set_seat_takeover, mcp_enable, aps_signin, import_basic_part."}};
+}
+
+void handle_action(Exchange& ex) {
+  const json& body = ex.request.body;
+  ActionRequest req;
+  req.action = string_member(body, "action");
+  const json* target = member(body, "target");
+  req.box = target && target->is_string() ? target->get<std::string>() : request_box(ex);
+  req.args = dump_compact(member_or_null(body, "args"));
+  ex.state.log.append("action " + req.action + " target=" + req.box);
+  send_json(ex.stream, run_action(ex.state, req));
+}
+
+void handle_auto_green(Exchange& ex) {
+  const std::string box = request_box(ex);
+  const bool force = is_true(ex.request.body, "force");
+  if (is_false(load_settings(), "autoGreenOnLaunch") && !force) {
+    send_json(ex.stream, json{{"ok", true},
+                              {"started", false},
+                              {"_hint", "autoGreenOnLaunch is off - the Dashboard is showing status only (the user's choice, sticky)."}});
+    return;
+  }
+  const bool started = start_green_run(ex.state, box, force);
+  send_json(ex.stream,
+            json{{"ok", true},
+                 {"started", started},
+                 {"target", box},
+                 {"_hint", started ? "Auto-green is running in the BACKGROUND; watch /events for per-step toasts and state pushes."
+                                   : "A run for THIS box is already in flight (or finished in the last 3 minutes) - joined it instead of stacking a second launch."}});
+}
+
+}  // namespace loomdeck

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "core/clock.h"
+#include "core/json_text.h"
+
+namespace loomdeck {
+
+// The seven probe results a status payload is built from, each already unwrapped.
+struct StatusProbes {
+  json readiness, aps, mcp, auto_update, seat_takeover, driving_badge, activity_indicator;
+};
+
+// The status payload of one box: seven LEDs, each with the sentence that names its fix.
+json status_payload(const std::string& box, const StatusProbes& probes, const json& settings_file,
+                    bool launch_in_flight, Clock::WallTime now);
+
+// Whether `lastReadyAt` (UTC "YYYY-MM-DDTHH:MM:SS", first 19 characters) is more than 900 s
+// before `now`. Text too short or with a bad field counts as too old.
+bool ready_too_old(const std::string& last_ready_at, Clock::WallTime now);
+
+// Whether a readiness result is an answer from the bridge rather than a failure.
+bool bridge_answered(const json& readiness);
+
+}  // namespace loomdeck

@@ -1,0 +1,65 @@
+#include "main/idle_supervisor.h"
+
+#include <cstdlib>
+
+#include "core/utf8.h"
+#include "core/version.h"
+#include "main/cli.h"
+#include "main/discovery.h"
+#include "main/version_order.h"
+
+namespace loomdeck {
+
+bool may_retire(long long idle_seconds, int viewers) {
+  return viewers == 0 && idle_seconds > kRetireAfterIdleSeconds;
+}
+
+bool may_reap(long long idle_seconds, int viewers) { return viewers == 0 && idle_seconds > kReapAfterIdleSeconds; }
+
+std::optional<std::string> successor_version(std::string_view ping_reply, std::string_view own) {
+  const std::string text = lenient_utf8(ping_reply);
+  if (text.find("\"app\":\"loomdeck\"") == std::string::npos) return std::nullopt;
+  const std::optional<json> reply = parse_json(text);
+  if (!reply) return std::nullopt;
+  const json* version = member(*reply, "dashboardVersion");
+  if (!version || !version->is_string()) return std::nullopt;
+  const std::string other = version->get<std::string>();
+  if (other == own || compare_versions(own, other) > 0) return std::nullopt;
+  return other;
+}
+
+std::string retire_line(std::string_view other, std::string_view own, long long idle_seconds) {
+  return "v" + std::string(other) + " is serving and I am v" + std::string(own) + " with no viewers for " +
+         std::to_string(idle_seconds / 60) + "m - retiring";
+}
+
+std::optional<std::string> idle_supervisor_tick(ServerState& state) {
+  state.clock.sleep_for(kSupervisorPeriod);
+  const long long idle = whole_seconds(state.last_activity(), state.clock.now());
+  const int viewers = state.events.viewer_count();
+  if (may_retire(idle, viewers)) {
+    ProcessOptions options;
+    options.stderr_mode = OutputMode::kDiscard;
+    for (uint16_t port = kFirstPort; port <= kLastPort; ++port) {
+      const ProcessResult probe = state.runner.run(quick_probe_command(port, "/api/ping"), options);
+      if (!probe.started) break;
+      if (const auto other = successor_version(probe.out, LOOMDECK_VERSION)) {
+        return retire_line(*other, LOOMDECK_VERSION, idle);
+      }
+    }
+  }
+  if (may_reap(idle, viewers)) return std::string(kReapLine);
+  return std::nullopt;
+}
+
+void run_idle_supervisor(std::shared_ptr<ServerState> state) {
+  for (;;) {
+    if (const auto line = idle_supervisor_tick(*state)) {
+      say_ok(*line);
+      // Connection threads may still be running; nothing needs flushing, so skip the destructors.
+      std::_Exit(0);
+    }
+  }
+}
+
+}  // namespace loomdeck

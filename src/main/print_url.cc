@@ -1,0 +1,111 @@
+#include "main/print_url.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+
+#include "main/dashboard_url.h"
+#include "main/detached_runner.h"
+#include "main/discovery.h"
+
+namespace loomdeck {
+
+namespace {
+
+constexpr int kAnswerPolls = 40;
+constexpr std::chrono::milliseconds kPollPause{250};
+
+bool setsid_usable(ProcessRunner& runner) {
+  const ProcessResult probe = runner.run({"setsid", "--version"});
+  return probe.started && probe.exit_code == 0;
+}
+
+// Whether the log file can be opened for appending (it is created 0666 when missing).
+bool log_file_usable(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+std::string own_executable() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec || exe.empty()) return "loomdeck";
+  return exe.string();
+}
+
+void print_url_line(uint16_t port) { std::cout << dashboard_url(port) << '\n' << std::flush; }
+
+}  // namespace
+
+std::string launcher_log_directory(const char* home) {
+  if (!home) return "/tmp";
+  return std::string(home) + "/.ovra/gantry";
+}
+
+std::vector<std::string> background_server_command(bool with_setsid, const std::string& exe, uint16_t port,
+                                                   const std::string& target, const std::string& attribution) {
+  std::vector<std::string> argv;
+  if (with_setsid) argv = {"setsid", "-f"};
+  argv.push_back(exe);
+  argv.insert(argv.end(), {"serve", "--port", std::to_string(port)});
+  if (!target.empty()) argv.insert(argv.end(), {"--target", target});
+  argv.insert(argv.end(), {"--ai-thread", attribution});
+  return argv;
+}
+
+int run_print_url(const CommandLine& cli, LauncherSeams& seams) {
+  if (const auto port = find_running_instance(seams.runner)) {
+    print_url_line(*port);
+    say_ok("loomdeck already serving on port " + std::to_string(*port) + " - reusing it");
+    return 0;
+  }
+
+  const std::string log_file = seams.log_directory + "/dashboard.log";
+  std::error_code ignored;
+  std::filesystem::create_directories(seams.log_directory, ignored);
+  ProcessOptions options;
+  if (log_file_usable(log_file)) {
+    options.stdout_mode = OutputMode::kFile;
+    options.stderr_mode = OutputMode::kFile;
+    options.output_file = log_file;
+  } else {
+    options.stdout_mode = OutputMode::kDiscard;
+    options.stderr_mode = OutputMode::kDiscard;
+  }
+
+  const bool with_setsid = setsid_usable(seams.runner);
+  const std::vector<std::string> command =
+      background_server_command(with_setsid, seams.exe, cli.port.value_or(kFirstPort),
+                                option_value(cli.args, "--target").value_or(""), cli.attribution);
+  const ProcessResult started = (with_setsid ? seams.runner : seams.detached).run(command, options);
+  if (!started.started) {
+    fail("could not spawn the background server", "Run `loomdeck serve` by hand and read its output.");
+    return 1;
+  }
+
+  for (int poll = 0; poll < kAnswerPolls; ++poll) {
+    seams.clock.sleep_for(kPollPause);
+    if (const auto port = find_running_instance(seams.runner)) {
+      print_url_line(*port);
+      say_ok("loomdeck serving on port " + std::to_string(*port) + " (backgrounded; log: " + log_file + ")");
+      return 0;
+    }
+  }
+  fail("background server did not answer within 10s", "Read " + log_file + " for its output.");
+  return 1;
+}
+
+int run_print_url(const CommandLine& cli) {
+  static DetachedRunner detached;
+  LauncherSeams seams{system_clock(), system_runner(), detached, own_executable(),
+                      launcher_log_directory(std::getenv("HOME"))};
+  return run_print_url(cli, seams);
+}
+
+}  // namespace loomdeck

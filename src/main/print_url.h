@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/process.h"
+#include "main/cli.h"
+
+namespace loomdeck {
+
+// "{HOME}/.ovra/gantry" when HOME is set, else "/tmp"; the background server logs to
+// dashboard.log in it.
+std::string launcher_log_directory(const char* home);
+
+// The background server's command: behind `setsid -f` when that works, else the executable itself.
+std::vector<std::string> background_server_command(bool with_setsid, const std::string& exe, uint16_t port,
+                                                   const std::string& target, const std::string& attribution);
+
+// What `serve --print-url` works with: `runner` waits for its children (curl, setsid), while
+// `detached` starts the server without waiting when there is no `setsid` to detach it.
+struct LauncherSeams {
+  Clock& clock;
+  ProcessRunner& runner;
+  ProcessRunner& detached;
+  std::string exe;
+  std::string log_directory;
+};
+
+// `serve --print-url`: reuses a same-version server or starts one in the background, then prints
+// the dashboard URL and a status line. Returns the exit status.
+int run_print_url(const CommandLine& cli, LauncherSeams& seams);
+
+// The same with this process's real clock, runners, executable path and HOME.
+int run_print_url(const CommandLine& cli);
+
+}  // namespace loomdeck

@@ -1,0 +1,151 @@
+#include "tour/tts.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "core/utf8.h"
+#include "http/response.h"
+
+namespace loomdeck {
+
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The whole file, or nothing when it cannot be read.
+std::optional<std::string> read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+bool non_empty_file(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  const auto size = std::filesystem::file_size(path, ec);
+  return !ec && size > 0;
+}
+
+// A name next to the cache file that no other synthesis in any process uses at the same time.
+std::filesystem::path scratch_path(const std::filesystem::path& cache_file) {
+  static std::atomic<unsigned long> counter{0};
+  std::filesystem::path p = cache_file;
+  p.replace_extension("." + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".part.mp3");
+  return p;
+}
+
+// Runs ovra-tts into a scratch file and moves the result into the cache only when it holds
+// audio, so a failed or half-finished synthesis never becomes the cached answer for the text
+// and a concurrent reader never sees a file that is still being written.
+void synthesise(ProcessRunner& runner, const std::string& text, const std::filesystem::path& cache_file) {
+  const std::filesystem::path scratch = scratch_path(cache_file);
+  ProcessOptions options;
+  options.stdout_mode = OutputMode::kDiscard;
+  options.stderr_mode = OutputMode::kDiscard;
+  runner.run(tts_command(scratch.string(), text), options);
+  std::error_code ec;
+  if (non_empty_file(scratch)) std::filesystem::rename(scratch, cache_file, ec);
+  std::filesystem::remove(scratch, ec);
+}
+
+void refuse(Stream& stream, std::string_view why) { send_json(stream, json{{"ok", false}, {"why", why}}); }
+
+}  // namespace
+
+std::optional<std::string_view> raw_query_param(std::string_view query, std::string_view name) {
+  const std::string prefix = std::string(name) + "=";
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t amp = query.find('&', start);
+    const std::string_view piece = query.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
+    if (piece.starts_with(prefix)) return piece.substr(prefix.size());
+    if (amp == std::string_view::npos) return std::nullopt;
+    start = amp + 1;
+  }
+}
+
+std::string decode_query_value(std::string_view raw) {
+  std::string bytes;
+  bytes.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (c == '+') {
+      bytes += ' ';
+    } else if (c == '%' && i + 2 < raw.size() && hex_value(raw[i + 1]) >= 0 && hex_value(raw[i + 2]) >= 0) {
+      bytes += static_cast<char>(hex_value(raw[i + 1]) * 16 + hex_value(raw[i + 2]));
+      i += 2;
+    } else {
+      bytes += c;
+    }
+  }
+  return lenient_utf8(bytes);
+}
+
+std::optional<std::string> tts_text(std::string_view query) {
+  const std::optional<std::string_view> raw = raw_query_param(query, "text");
+  if (!raw) return std::nullopt;
+  std::string text = decode_query_value(*raw);
+  if (text.empty() || text.size() > kTtsMaxTextBytes) return std::nullopt;
+  return text;
+}
+
+std::uint64_t tts_hash(std::string_view text) {
+  std::uint64_t h = 0x14650FB0739D0383ULL;
+  for (const char c : text) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 0x100000001B3ULL;
+  }
+  return h;
+}
+
+std::string tts_file_name(std::string_view text) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%016llx.mp3", static_cast<unsigned long long>(tts_hash(text)));
+  return name;
+}
+
+std::filesystem::path tts_cache_dir(const char* tmpdir) {
+  const std::filesystem::path base = tmpdir && *tmpdir ? tmpdir : "/tmp";
+  return base / "loomdeck-tts";
+}
+
+std::vector<std::string> tts_command(const std::string& out_path, const std::string& text) {
+  return {"ovra-tts", "say", "--out", out_path, "--", text};
+}
+
+void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, const std::filesystem::path& cache_dir) {
+  const std::optional<std::string> text = tts_text(query);
+  if (!text) {
+    refuse(stream, kTtsTextRequired);
+    return;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(cache_dir, ec);
+  const std::filesystem::path cache_file = cache_dir / tts_file_name(*text);
+  if (!non_empty_file(cache_file)) synthesise(runner, *text, cache_file);
+  const std::optional<std::string> audio = read_file(cache_file);
+  if (!audio || audio->empty()) {
+    refuse(stream, kTtsFailed);
+    return;
+  }
+  respond(stream, "200 OK", "audio/mpeg", *audio);
+}
+
+void handle_tts(Exchange& ex) {
+  serve_tts(ex.stream, ex.state.runner, ex.request.query, tts_cache_dir(std::getenv("TMPDIR")));
+}
+
+}  // namespace loomdeck

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/process.h"
+#include "http/exchange.h"
+
+namespace loomdeck {
+
+inline constexpr std::size_t kTtsMaxTextBytes = 1200;
+
+inline constexpr std::string_view kTtsTextRequired = "text required (<=1200 chars)";
+inline constexpr std::string_view kTtsFailed =
+    "ovra-tts synthesis failed (is ovra-tts installed and the tts service reachable?)";
+
+// The raw value of the first query parameter whose text starts with "<name>=".
+std::optional<std::string_view> raw_query_param(std::string_view query, std::string_view name);
+
+// "+" is a space, "%" and two hex digits (either case) the byte they spell, any other "%"
+// stays; the bytes become text with invalid UTF-8 replaced by U+FFFD.
+std::string decode_query_value(std::string_view raw);
+
+// The text to speak from a request query, or nothing when it is missing, empty or longer
+// than kTtsMaxTextBytes UTF-8 bytes once decoded.
+std::optional<std::string> tts_text(std::string_view query);
+
+// FNV-1a over the text's bytes, from this cache's own start value.
+std::uint64_t tts_hash(std::string_view text);
+
+// "<16 lower-case hex digits>.mp3": the same text always names the same cache file.
+std::string tts_file_name(std::string_view text);
+
+// $TMPDIR/loomdeck-tts, with "/tmp" for an unset or empty TMPDIR.
+std::filesystem::path tts_cache_dir(const char* tmpdir);
+
+// The synthesis command. The "--" keeps a text that begins with "-" from being read as an option.
+std::vector<std::string> tts_command(const std::string& out_path, const std::string& text);
+
+// Answers one speech request: the cached MP3, synthesising it first when the cache has none.
+void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, const std::filesystem::path& cache_dir);
+
+// GET /api/tts?text=<text>
+void handle_tts(Exchange& ex);
+
+}  // namespace loomdeck

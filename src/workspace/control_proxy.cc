@@ -1,0 +1,95 @@
+#include "workspace/control_proxy.h"
+
+#include "http/response.h"
+#include "workspace/control_address.h"
+
+namespace loomdeck {
+
+namespace {
+
+constexpr std::string_view kThreadsUnreachable =
+    "Ovra Brindle is not reachable from this workspace (~/.ovra/brindle-control-url missing). The route EXISTS - 503 "
+    "means vo is absent, not unwired.";
+constexpr std::string_view kUpdaterUnreachable =
+    "Ovra Brindle is not reachable from this workspace (~/.ovra/brindle-control-url missing), so the panel cannot "
+    "check the version or send. The route EXISTS - a 503 here means vo is absent, not that the proxy was never wired.";
+
+ProxyReply unreachable(std::string_view why) {
+  return {"503 Service Unavailable", dump_compact(json{{"ok", false}, {"proxied", true}, {"why", why}})};
+}
+
+// Whatever the control API printed goes back as is; silence means it did not answer in time.
+ProxyReply pass_through(ProcessRunner& runner, const std::vector<std::string>& command, std::string_view silent_why) {
+  ProcessOptions options;
+  options.stderr_mode = OutputMode::kDiscard;
+  const ProcessResult r = runner.run(command, options);
+  if (!r.started || r.out.empty()) return {"200 OK", dump_compact(json{{"ok", false}, {"why", silent_why}})};
+  return {"200 OK", r.out};
+}
+
+void send(Exchange& ex, const ProxyReply& reply) {
+  respond(ex.stream, reply.status, "application/json", reply.body);
+}
+
+}  // namespace
+
+json tag_prompt_body(json body) {
+  if (!body.is_object()) return body;
+  body.erase("type");
+  json tags = json::array();
+  const json* given = member(body, "tags");
+  if (given && given->is_array()) tags = *given;
+  bool tagged = false;
+  for (const json& t : tags) tagged = tagged || (t.is_string() && t.get<std::string>() == kPromptTag);
+  if (!tagged) tags.push_back(kPromptTag);
+  body["tags"] = std::move(tags);
+  return body;
+}
+
+std::vector<std::string> run_prompt_command(const std::string& base, const std::string& body_text) {
+  return {"curl", "-s", "-m", "120", "-X", "POST", "-H", "Content-Type: application/json",
+          "-d", body_text, base + "/ai-threads/run-prompt"};
+}
+
+std::vector<std::string> prompt_status_command(const std::string& base, std::string_view query) {
+  std::string url = base + "/ai-threads/run-prompt/status";
+  if (!query.empty()) {
+    url += '?';
+    url += query;
+  }
+  return {"curl", "-s", "-m", "8", url};
+}
+
+std::vector<std::string> updater_status_command(const std::string& base) {
+  return {"curl", "-s", "-m", "8", base + "/updater/status"};
+}
+
+ProxyReply proxy_run_prompt(ProcessRunner& runner, const std::optional<std::string>& base, const json& body) {
+  if (!base) return unreachable(kThreadsUnreachable);
+  return pass_through(runner, run_prompt_command(*base, dump_compact(tag_prompt_body(body))),
+                      "control API did not answer run-prompt within 120s");
+}
+
+ProxyReply proxy_prompt_status(ProcessRunner& runner, const std::optional<std::string>& base, std::string_view query) {
+  if (!base) return unreachable(kThreadsUnreachable);
+  return pass_through(runner, prompt_status_command(*base, query), "control API did not answer run-prompt/status");
+}
+
+ProxyReply proxy_updater_status(ProcessRunner& runner, const std::optional<std::string>& base) {
+  if (!base) return unreachable(kUpdaterUnreachable);
+  return pass_through(runner, updater_status_command(*base), "control API did not answer /updater/status");
+}
+
+void handle_run_prompt(Exchange& ex) {
+  send(ex, proxy_run_prompt(ex.state.runner, read_control_base_url(), ex.request.body));
+}
+
+void handle_run_prompt_status(Exchange& ex) {
+  send(ex, proxy_prompt_status(ex.state.runner, read_control_base_url(), ex.request.query));
+}
+
+void handle_updater_status(Exchange& ex) {
+  send(ex, proxy_updater_status(ex.state.runner, read_control_base_url()));
+}
+
+}  // namespace loomdeck

@@ -1,0 +1,124 @@
+#include "bridge/status_service.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "bridge/targets.h"
+#include "fakes.h"
+
+namespace loomdeck {
+namespace {
+
+class StatusServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = std::filesystem::temp_directory_path() / ("loomdeck-status-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(home_);
+    ::setenv("HOME", home_.c_str(), 1);
+    state_ = std::make_shared<ServerState>("t7", "Studio", clock_, runner_, bridge_);
+    bridge_.answer("fusion_readiness", json::parse(R"({"data":{"running":true,"ready":true,"bridgeVersion":"9.1"}})"));
+  }
+  void TearDown() override { std::filesystem::remove_all(home_); }
+
+  std::filesystem::path home_;
+  FakeClock clock_;
+  FakeRunner runner_;
+  ScriptedBridge bridge_;
+  std::shared_ptr<ServerState> state_;
+};
+
+TEST_F(StatusServiceTest, SevenProbesWithTheAttributionAndEmptyArgs) {
+  live_status(*state_, "Studio");
+  auto calls = bridge_.calls();
+  ASSERT_EQ(calls.size(), 7u);
+  std::set<std::string> tools;
+  for (const BridgeCall& c : calls) {
+    EXPECT_EQ(c.attribution, "t7");
+    EXPECT_EQ(c.box, "Studio");
+    EXPECT_EQ(c.args, "{}");
+    tools.insert(c.tool);
+  }
+  EXPECT_EQ(tools, (std::set<std::string>{"fusion_readiness", "fusion_aps_status", "fusion_mcp_status",
+                                          "fusion_set_auto_update", "fusion_set_seat_takeover",
+                                          "fusion_set_driving_badge", "fusion_set_activity_indicator"}));
+}
+
+TEST_F(StatusServiceTest, LaunchWindowEndsAt240Seconds) {
+  bridge_.answer("fusion_readiness", json::parse(R"({"running":false})"));
+  state_->launches_in_flight.set("Studio", clock_.now());
+  clock_.advance(std::chrono::seconds(239));
+  EXPECT_EQ(live_status(*state_, "Studio")["leds"]["fusionRunning"]["state"], "starting");
+  clock_.advance(std::chrono::seconds(1));
+  EXPECT_EQ(live_status(*state_, "Studio")["leds"]["fusionRunning"]["state"], "off");
+  EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
+}
+
+TEST_F(StatusServiceTest, FailureHintReplacesTheFusionHintOnlyWhenNotLaunching) {
+  bridge_.answer("fusion_readiness", json::parse(R"({"running":false})"));
+  state_->launch_failure_hints.set("Studio", "Fusion is live on Bench right now");
+  EXPECT_EQ(live_status(*state_, "Studio")["leds"]["fusionRunning"]["_hint"], "Fusion is live on Bench right now");
+  state_->launches_in_flight.set("Studio", clock_.now());
+  EXPECT_EQ(live_status(*state_, "Studio")["leds"]["fusionRunning"]["state"], "starting");
+}
+
+TEST_F(StatusServiceTest, StalePatchesAt100And181Seconds) {
+  const json good = live_status(*state_, "Studio");
+  bridge_.answer("fusion_readiness", json::parse(R"({"error":"timed out"})"));
+  clock_.advance(std::chrono::seconds(100));
+  json s = live_status(*state_, "Studio");
+  EXPECT_TRUE(s["answered"].get<bool>());  // the cached payload
+  EXPECT_TRUE(s["stale"].get<bool>());
+  EXPECT_EQ(s["lastVerifiedAgeSec"], 100);
+  EXPECT_EQ(s["busyReason"], "timed out");
+  EXPECT_EQ(s["_hint"], "Showing the state verified 100s ago: a fresh probe did not answer (the bridge is busy with a long verb). Nothing here is broken - it is simply not re-checkable this second.");
+  EXPECT_EQ(s["leds"], good["leds"]);
+  clock_.advance(std::chrono::seconds(81));
+  s = live_status(*state_, "Studio");
+  EXPECT_FALSE(s["answered"].get<bool>());
+  EXPECT_EQ(s["lastVerifiedAgeSec"], 181);
+  EXPECT_EQ(s["_hint"], "The bridge has not answered a status probe for 181s, and the last verified state is too old to keep presenting as current. Press refresh, or read fusion_readiness directly - it often answers alone even when the six-verb status fan-out does not.");
+  // Without a cache entry an unanswered payload goes out unchanged.
+  EXPECT_FALSE(live_status(*state_, "Bench").contains("stale"));
+}
+
+TEST_F(StatusServiceTest, EveryLiveStatusIsBroadcast) {
+  auto viewer = state_->events.subscribe();
+  live_status(*state_, "Studio");
+  std::string frame;
+  ASSERT_EQ(viewer->take(frame, std::chrono::milliseconds(0)), ViewerQueue::Take::kFrame);
+  EXPECT_EQ(frame.rfind("event: state\ndata: {", 0), 0u);
+  EXPECT_NE(frame.find("\"target\":\"Studio\""), std::string::npos);
+}
+
+TEST(PickBestBox, ScoresAndTies) {
+  ScriptedBridge bridge;
+  bridge.set_targets(std::nullopt);
+  EXPECT_EQ(pick_best_box(bridge), "");
+  bridge.set_targets(json::parse(R"({"targets":[{"id":1},{"name":"Solo"}]})"));
+  EXPECT_EQ(pick_best_box(bridge), "Solo");
+  EXPECT_EQ(bridge.count("fusion_readiness"), 0);
+
+  bridge.set_targets(json::parse(R"({"targets":[{"name":"A"},{"name":"B"},{"name":"C"}]})"));
+  bridge.on("fusion_readiness", [](const std::string& box, const std::string&) {
+    return box == "A" ? json{{"running", false}} : json{{"data", {{"running", true}}}};
+  });
+  bridge.answer("fusion_aps_status", json{{"signedIn", true}});
+  EXPECT_EQ(pick_best_box(bridge), "B");
+  for (const BridgeCall& c : bridge.calls()) {
+    if (c.tool != "targets") {
+      EXPECT_EQ(c.attribution, "loomdeck");
+    }
+  }
+  bridge.on("fusion_readiness", [](const std::string& box, const std::string&) {
+    return box == "C" ? json{{"ready", true}} : json::object();
+  });
+  EXPECT_EQ(pick_best_box(bridge), "C");
+  bridge.set_targets(json::parse(R"({"targets":"nope"})"));
+  EXPECT_EQ(pick_best_box(bridge), "");
+}
+
+}  // namespace
+}  // namespace loomdeck

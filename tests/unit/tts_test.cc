@@ -1,0 +1,200 @@
+#include "tour/tts.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "fakes.h"
+#include "http/stream.h"
+
+namespace loomdeck {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+std::string repeat(std::string_view piece, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += piece;
+  return out;
+}
+
+TEST(TtsDecode, PlusPercentAndLonePercent) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"hello+world", "hello world"},
+      {"hello%20world", "hello world"},
+      {"%4a%4A%6b", "JJk"},
+      {"a%2Bb", "a+b"},
+      {"100%", "100%"},
+      {"%", "%"},
+      {"%4", "%4"},
+      {"%zz%4g", "%zz%4g"},
+      {"%%41", "%A"},
+      {"50%+off", "50% off"},
+      {"%C3%A9t%C3%A9", "\xC3\xA9t\xC3\xA9"},
+      {"it%E2%80%99s", "it\xE2\x80\x99s"},
+      {"%FF%fe", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"raw\xC3(", "raw\xEF\xBF\xBD("},
+      {"", ""},
+  };
+  for (const auto& [raw, text] : cases) EXPECT_EQ(decode_query_value(raw), text) << raw;
+}
+
+TEST(TtsDecode, FirstParameterStartingWithTextWins) {
+  EXPECT_EQ(raw_query_param("text=a&text=b", "text"), "a");
+  EXPECT_EQ(raw_query_param("voice=x&text=hi+there", "text"), "hi+there");
+  EXPECT_EQ(raw_query_param("text=", "text"), "");
+  EXPECT_FALSE(raw_query_param("mytext=1", "text"));
+  EXPECT_FALSE(raw_query_param("text", "text"));
+  EXPECT_FALSE(raw_query_param("", "text"));
+  EXPECT_FALSE(raw_query_param("Text=a", "text"));
+}
+
+TEST(TtsText, LimitIsCountedInUtf8BytesAfterDecoding) {
+  EXPECT_EQ(tts_text("text=" + std::string(1200, 'a')), std::string(1200, 'a'));
+  EXPECT_FALSE(tts_text("text=" + std::string(1201, 'a')));
+  EXPECT_EQ(tts_text("text=" + repeat("%C3%A9", 600))->size(), 1200u);
+  EXPECT_FALSE(tts_text("text=" + repeat("%C3%A9", 601)));
+  // Each invalid byte becomes a three-byte U+FFFD before the limit is applied.
+  EXPECT_TRUE(tts_text("text=" + repeat("%FF", 400)));
+  EXPECT_FALSE(tts_text("text=" + repeat("%FF", 401)));
+  EXPECT_FALSE(tts_text("text="));
+  EXPECT_FALSE(tts_text(""));
+  EXPECT_FALSE(tts_text("target=box"));
+  EXPECT_EQ(tts_text("text=+"), " ");
+}
+
+TEST(TtsCache, HashNamesAndDirectory) {
+  EXPECT_EQ(tts_hash(""), 0x14650FB0739D0383ULL);
+  const std::pair<std::string_view, std::string_view> names[] = {
+      {"", "14650fb0739d0383.mp3"},
+      {"a", "44bd8ad473cd9906.mp3"},
+      {"hello world", "e1d7a701437f78f9.mp3"},
+      {"\xE2\x80\x99", "810f764e9251d0b0.mp3"},
+      {"100%", "efef89276e753c99.mp3"},
+      {"era", "02248b511fb8cf33.mp3"},
+  };
+  for (const auto& [text, name] : names) EXPECT_EQ(tts_file_name(text), name) << text;
+
+  EXPECT_EQ(tts_cache_dir("/sandbox/tmp"), fs::path("/sandbox/tmp/loomdeck-tts"));
+  EXPECT_EQ(tts_cache_dir("/sandbox/tmp/"), fs::path("/sandbox/tmp/loomdeck-tts"));
+  EXPECT_EQ(tts_cache_dir(nullptr), fs::path("/tmp/loomdeck-tts"));
+  EXPECT_EQ(tts_cache_dir(""), fs::path("/tmp/loomdeck-tts"));
+}
+
+TEST(TtsCache, TextNeverBecomesAnOption) {
+  EXPECT_EQ(tts_command("/c/x.mp3", "--help"),
+            (std::vector<std::string>{"ovra-tts", "say", "--out", "/c/x.mp3", "--", "--help"}));
+}
+
+class TtsServe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "loomdeck-tts-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    cache_ = root_ / "nested" / "loomdeck-tts";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // ovra-tts that writes `bytes` to its --out path (nothing at all when `bytes` is absent).
+  void tts_writes(std::optional<std::string> bytes) {
+    runner_.on("ovra-tts", [bytes](const std::vector<std::string>& argv, const ProcessOptions&) {
+      ProcessResult r;
+      r.started = true;
+      r.exit_code = 0;
+      if (bytes && argv.size() > 3) std::ofstream(argv[3], std::ios::binary) << *bytes;
+      return r;
+    });
+  }
+  std::string get(std::string_view query) {
+    StringStream stream;
+    serve_tts(stream, runner_, query, cache_);
+    return stream.data;
+  }
+  std::set<std::string> cache_files() {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(cache_, ec)) names.insert(entry.path().filename().string());
+    return names;
+  }
+  static std::string reply(std::string_view content_type, std::string_view body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(content_type) + "\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" +
+           std::string(body);
+  }
+
+  fs::path root_, cache_;
+  FakeRunner runner_;
+};
+
+const std::string kRequired = R"json({"ok":false,"why":"text required (<=1200 chars)"})json";
+const std::string kFailed =
+    R"json({"ok":false,"why":"ovra-tts synthesis failed (is ovra-tts installed and the tts service reachable?)"})json";
+
+TEST_F(TtsServe, SynthesisesOnceAndServesTheCacheAfterwards) {
+  tts_writes("MP3 bytes\xFF\x00"s);
+  EXPECT_EQ(get("text=hello+world"), reply("audio/mpeg", "MP3 bytes\xFF\x00"s));
+  ASSERT_EQ(runner_.calls.size(), 1u);
+  const std::vector<std::string>& argv = runner_.calls[0];
+  ASSERT_EQ(argv.size(), 6u);
+  EXPECT_EQ(argv[0], "ovra-tts");
+  EXPECT_EQ(argv[1], "say");
+  EXPECT_EQ(argv[2], "--out");
+  EXPECT_EQ(fs::path(argv[3]).parent_path(), cache_);
+  EXPECT_EQ(argv[4], "--");
+  EXPECT_EQ(argv[5], "hello world");
+  EXPECT_EQ(cache_files(), std::set<std::string>{"e1d7a701437f78f9.mp3"});
+
+  EXPECT_EQ(get("text=hello%20world"), reply("audio/mpeg", "MP3 bytes\xFF\x00"s));
+  EXPECT_EQ(runner_.calls.size(), 1u);
+}
+
+TEST_F(TtsServe, RefusedTextsNeverRunTheTool) {
+  tts_writes("audio");
+  for (const std::string& q : std::vector<std::string>{"", "text=", "voice=a", "text=" + std::string(1201, 'x')}) {
+    EXPECT_EQ(get(q), reply("application/json", kRequired)) << q;
+  }
+  EXPECT_TRUE(runner_.calls.empty());
+}
+
+TEST_F(TtsServe, AFailedSynthesisIsNotCached) {
+  // The tool is missing.
+  EXPECT_EQ(get("text=hi"), reply("application/json", kFailed));
+  EXPECT_EQ(cache_files(), std::set<std::string>{});
+  // It runs but leaves an empty file.
+  tts_writes("");
+  EXPECT_EQ(get("text=hi"), reply("application/json", kFailed));
+  EXPECT_EQ(cache_files(), std::set<std::string>{});
+  // Once it works, the same text is synthesised again and then cached.
+  tts_writes("audio");
+  EXPECT_EQ(get("text=hi"), reply("audio/mpeg", "audio"));
+  EXPECT_EQ(get("text=hi"), reply("audio/mpeg", "audio"));
+  EXPECT_EQ(runner_.calls.size(), 3u);
+}
+
+TEST_F(TtsServe, ExistingCacheFilesAreServedAndEmptyOnesReplaced) {
+  fs::create_directories(cache_);
+  std::ofstream(cache_ / tts_file_name("a"), std::ios::binary) << "kept from before";
+  std::ofstream(cache_ / tts_file_name("100%"), std::ios::binary) << "";
+  tts_writes("fresh");
+  EXPECT_EQ(get("text=a"), reply("audio/mpeg", "kept from before"));
+  EXPECT_TRUE(runner_.calls.empty());
+  EXPECT_EQ(get("text=100%"), reply("audio/mpeg", "fresh"));
+  ASSERT_EQ(runner_.calls.size(), 1u);
+  EXPECT_EQ(runner_.calls[0][5], "100%");
+}
+
+TEST_F(TtsServe, ATextLikeAnOptionIsPassedAfterTheSeparator) {
+  tts_writes("audio");
+  EXPECT_EQ(get("text=--out+%2Fetc%2Fpasswd"), reply("audio/mpeg", "audio"));
+  ASSERT_EQ(runner_.calls.size(), 1u);
+  EXPECT_EQ(runner_.calls[0][4], "--");
+  EXPECT_EQ(runner_.calls[0][5], "--out /etc/passwd");
+}
+
+}  // namespace
+}  // namespace loomdeck
