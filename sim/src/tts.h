@@ -13,6 +13,6 @@ namespace sim {
 std::string silent_mp3_frame();
 // About a third of a second per word, between one second and one minute.
 size_t frames_for_text(const std::string& text);
-RunResult tts_command(const std::vector<std::string>& args);
+RunResult tts_command(std::vector<std::string> args);
 
 }  // namespace sim

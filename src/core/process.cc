@@ -2,15 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-extern char** environ;
+#include "core/spawn.h"
 
 namespace loomdeck {
 
@@ -71,49 +69,21 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
     return result;
   }
   Pipe out_pipe, err_pipe;
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attr);
-
-  // The server ignores SIGPIPE for itself; children get the default back.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  sigset_t no_mask;
-  sigemptyset(&no_mask);
-  posix_spawnattr_setsigmask(&attr, &no_mask);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  SpawnSetup setup;
   const auto wire = [&](OutputMode mode, int fd, Pipe& p) {
-    switch (mode) {
-      case OutputMode::kCapture:
-        if (!p.open()) return false;
-        posix_spawn_file_actions_adddup2(&actions, p.write_end, fd);
-        return true;
-      case OutputMode::kDiscard:
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
-        return true;
-      case OutputMode::kFile:
-        posix_spawn_file_actions_addopen(&actions, fd, options.output_file.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
-        return true;
+    if (mode != OutputMode::kCapture) {
+      setup.redirect(fd, mode, options.output_file);
+      return true;
     }
-    return false;
+    if (!p.open()) return false;
+    setup.dup_onto(p.write_end, fd);
+    return true;
   };
   const bool ok = wire(options.stdout_mode, 1, out_pipe) && wire(options.stderr_mode, 2, err_pipe);
-
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
+  const int pipe_error = errno != 0 ? errno : EMFILE;
 
   pid_t pid = -1;
-  const int pipe_error = errno != 0 ? errno : EMFILE;
-  int rc = ok ? posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ) : pipe_error;
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
+  const int rc = ok ? setup.spawn(argv, &pid) : pipe_error;
   if (out_pipe.write_end >= 0) { ::close(out_pipe.write_end); out_pipe.write_end = -1; }
   if (err_pipe.write_end >= 0) { ::close(err_pipe.write_end); err_pipe.write_end = -1; }
   if (rc != 0) {

@@ -3,9 +3,8 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { EventSource } from 'eventsource';
-import { makeSandbox, startServer, sim, getJson, postJson, waitFor } from '../helpers/harness.mjs';
+import { makeSandbox, startServer, sim, simLog, getJson, postJson, waitFor } from '../helpers/harness.mjs';
 
-const activity = (sb) => sim(sb, 'log').trim().split('\n').filter(Boolean).map((l) => JSON.parse(l));
 const act = (srv, body) => postJson(`${srv.url}/api/action`, body);
 
 let sb;
@@ -28,7 +27,7 @@ test('verbs reach the bridge with their argument texts and answers come back unc
   assert.equal(signin.json.success, false);
   const wrong = await act(srv, { action: 'Start' });
   assert.equal(wrong.text, '{"_hint":"Actions: start, stop, signin, tour, tour_progress, set_auto_update, set_seat_takeover, mcp_enable, aps_signin, import_basic_part.","error":"unknown action Start"}');
-  const calls = activity(sb).map((c) => [c.tool, c.args, c.target]);
+  const calls = simLog(sb).map((c) => [c.tool, c.args, c.target]);
   assert.deepEqual(calls, [['fusion_set_driving_badge', '{"enabled":false}', 'Studio'], ['fusion_signin', 'null', 'Studio']]);
   const lines = (await getJson(`${srv.url}/console`)).json.lines;
   assert.ok(lines.includes('action set_driving_badge target=Studio'));
@@ -117,5 +116,5 @@ test('Fusion live on another box: no launch, and the seat text on the Fusion LED
   const s = (await getJson(`${srv.url}/api/status`)).json;
   assert.equal(s.leds.fusionRunning.state, 'off');
   assert.equal(s.leds.fusionRunning._hint, 'Fusion is live on Bench right now - starting it here would take the one Autodesk seat and suspend that box mid-work. Press Start Fusion to take the seat deliberately.');
-  assert.ok(!activity(sb).some((c) => c.tool === 'fusion_start'));
+  assert.ok(!simLog(sb).some((c) => c.tool === 'fusion_start'));
 });

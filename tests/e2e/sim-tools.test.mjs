@@ -6,7 +6,7 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
-import { makeSandbox, sim, waitFor } from '../helpers/harness.mjs';
+import { makeSandbox, sim, waitFor, simLog } from '../helpers/harness.mjs';
 
 const run = (sb, cmd, args) => spawnSync(cmd, args, { env: sb.env, encoding: 'utf8' });
 const bridge = (sb, box, tool, args = {}) => {
@@ -14,7 +14,7 @@ const bridge = (sb, box, tool, args = {}) => {
   return JSON.parse(r.stdout);
 };
 const unwrap = (r) => (r && r.data && typeof r.data === 'object' && Object.keys(r.data).length ? r.data : r);
-const activity = (sb) => sim(sb, 'log').split('\n').filter(Boolean).map((l) => JSON.parse(l));
+const activity = simLog;
 
 // Inflates the IDAT data of a PNG and checks that it holds one filter byte plus a row of pixels per line.
 function checkPng(b64) {

@@ -4,7 +4,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import path from 'node:path';
-import { makeSandbox, sim, SIM_BIN, waitFor } from '../helpers/harness.mjs';
+import { makeSandbox, sim, SIM_BIN, waitFor, simLog } from '../helpers/harness.mjs';
 
 const BRIDGE = path.join(SIM_BIN, 'ovra-bridge');
 
@@ -27,7 +27,7 @@ function bridge(sb, args, { timeoutMs = 30000 } = {}) {
 const call = (sb, box, tool, args = '{}', thread = 'e2e') => bridge(sb, ['--target', box, '--ai-thread', thread, tool, args]);
 const callJson = async (sb, ...a) => JSON.parse((await call(sb, ...a)).stdout.toString('utf8'));
 const unwrap = (r) => (r && r.data && typeof r.data === 'object' && Object.keys(r.data).length ? r.data : r);
-const activity = (sb) => sim(sb, 'log').split('\n').filter(Boolean).map((l) => JSON.parse(l));
+const activity = simLog;
 
 const STATUS_TOOLS = ['fusion_readiness', 'fusion_aps_status', 'fusion_mcp_status', 'fusion_set_auto_update',
   'fusion_set_seat_takeover', 'fusion_set_driving_badge', 'fusion_set_activity_indicator'];

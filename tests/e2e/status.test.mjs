@@ -3,9 +3,8 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { EventSource } from 'eventsource';
-import { makeSandbox, startServer, sim, runCli, getJson, postJson, waitFor } from '../helpers/harness.mjs';
+import { makeSandbox, startServer, sim, simLog, runCli, getJson, postJson, waitFor } from '../helpers/harness.mjs';
 
-const activity = (sb) => sim(sb, 'log').trim().split('\n').filter(Boolean).map((l) => JSON.parse(l));
 const LEDS = ['addinReady', 'aps', 'datahub', 'fusionRunning', 'mcp', 'signedIn', 'update'];
 
 let sb;
@@ -32,7 +31,7 @@ test('loomdeck status prints an indented, sorted snapshot of the named box', () 
   assert.deepEqual(Object.keys(s.leds), LEDS);
   assert.equal(s.leds.fusionRunning.state, 'off');
   assert.equal(s.leds.addinReady.state, 'dormant');
-  const calls = activity(sb);
+  const calls = simLog(sb);
   assert.equal(calls.length, 7);
   assert.ok(calls.every((c) => c.aiThread === 'cli-agent' && c.target === 'Studio' && c.args === '{}'));
 });
@@ -59,7 +58,7 @@ test('/api/status and /state give the same snapshot, attributed to the server an
   await waitFor(() => states.length >= 2, { what: 'state events' });
   assert.deepEqual(states[0], a.json);
   es.close();
-  assert.ok(activity(sb).every((c) => c.aiThread === 't7'));
+  assert.ok(simLog(sb).every((c) => c.aiThread === 't7'));
   const lines = (await getJson(`${srv.url}/console`)).json.lines;
   assert.ok(lines.includes('status target=Studio'));
 });

@@ -10,7 +10,15 @@ import { fileURLToPath } from 'node:url';
 export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 export const BUILD = process.env.LOOMDECK_BUILD ? path.resolve(process.env.LOOMDECK_BUILD) : path.join(ROOT, 'build');
 export const LOOMDECK = path.join(BUILD, 'loomdeck');
-export const SIM_BIN = path.join(BUILD, 'sim');
+// The stand-in tools may come from another build (a sanitizer build of loomdeck uses the plain ones).
+export const SIM_BIN = process.env.LOOMDECK_SIM_BIN ? path.resolve(process.env.LOOMDECK_SIM_BIN) : path.join(BUILD, 'sim');
+
+// When set (a regular expression), a server or CLI run whose standard error matches it fails the
+// test that ran it; the sanitizer stages set it to the sanitizers' report headers.
+const STDERR_FAILURE = process.env.LOOMDECK_FAIL_ON_STDERR ? new RegExp(process.env.LOOMDECK_FAIL_ON_STDERR) : null;
+export function checkStderr(stderr, what) {
+  if (STDERR_FAILURE && STDERR_FAILURE.test(stderr || '')) throw new Error(`${what} reported on standard error:\n${stderr}`);
+}
 
 // A fresh HOME, TMPDIR and simulator state folder; PATH starts with the simulator's tools.
 export function makeSandbox({ withSim = true } = {}) {
@@ -34,9 +42,15 @@ export function sim(sandbox, ...args) {
   return r.stdout;
 }
 
+// The simulator's activity log: one object per bridge call, oldest first.
+export function simLog(sandbox) {
+  return sim(sandbox, 'log').trim().split('\n').filter(Boolean).map((l) => JSON.parse(l));
+}
+
 // Runs loomdeck to completion and returns { status, stdout, stderr }.
 export function runCli(sandbox, args, opts = {}) {
   const r = spawnSync(LOOMDECK, args, { env: sandbox.env, encoding: 'utf8', timeout: 120000, ...opts });
+  checkStderr(r.stderr, `loomdeck ${args.join(' ')}`);
   return { status: r.status, stdout: r.stdout, stderr: r.stderr };
 }
 
@@ -62,6 +76,7 @@ export async function startServer(sandbox, extraArgs = []) {
     let err = '';
     proc.stdout.on('data', (d) => { out += d; });
     proc.stderr.on('data', (d) => { err += d; });
+    const closed = new Promise((resolve) => proc.once('close', resolve));
     const started = await new Promise((resolve) => {
       const timer = setInterval(() => {
         if (out.includes('OK: loomdeck v')) { clearInterval(timer); resolve(true); }
@@ -73,11 +88,11 @@ export async function startServer(sandbox, extraArgs = []) {
     return {
       port, url, proc,
       output: () => ({ stdout: out, stderr: err }),
-      stop: () => new Promise((resolve) => {
-        if (proc.exitCode !== null) return resolve();
-        proc.once('exit', () => resolve());
-        proc.kill('SIGKILL');
-      }),
+      stop: async () => {
+        if (proc.exitCode === null && proc.signalCode === null) proc.kill('SIGKILL');
+        await closed;
+        checkStderr(err, 'loomdeck serve');
+      },
     };
   }
   throw new Error('could not start loomdeck serve');

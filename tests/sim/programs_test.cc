@@ -52,6 +52,7 @@ TEST(Tts, WritesWholeSilentMpegFrames) {
   EXPECT_EQ(frames_for_text("hi"), 42u);
   EXPECT_EQ(frames_for_text(std::string(20000, 'a') + " b"), 42u);
   EXPECT_EQ(tts_command({"say", path, "x"}).exit_code, 2);
+  EXPECT_EQ(tts_command({"say", "--out", path, "--", "--looks like an option"}).exit_code, 0);
   EXPECT_EQ(tts_command({"say", "--out", dir.path + "/no/such/dir/a.mp3", "x"}).exit_code, 1);
 }
 
