@@ -4,6 +4,7 @@
 #include "actions/launch.h"
 #include "bridge/targets.h"
 #include "http/response.h"
+#include "parts/part_import.h"
 #include "settings/settings.h"
 
 namespace loomdeck {
@@ -48,11 +49,6 @@ json stop_fusion(ServerState& state, const std::string& box) {
               {"_hint", "The graceful close was blocked only by the bridge's own generated test documents, so it was force-closed for you - nothing of yours was at risk."}};
 }
 
-json import_basic_part_unavailable() {
-  return json{{"error", "import_basic_part is not available in this build of the dashboard yet"},
-              {"_hint", "Import the part from the quick-actions page (/quick-actions) meanwhile."}};
-}
-
 }  // namespace
 
 json run_action(ServerState& state, const ActionRequest& req) {
@@ -64,7 +60,7 @@ json run_action(ServerState& state, const ActionRequest& req) {
                   {"_hint", "Open Settings and read the status cards - a sign-in wall or a stuck launch is reported there."}};
     }
     if (req.action == "tour") return state.bridge.call(state.attribution, box, "fusion_demo", kTourArgs);
-    return import_basic_part_unavailable();
+    return import_basic_part(state, box, req.args);
   }
   if (req.action == "stop") return stop_fusion(state, box);
   for (const PassThrough& p : kPassThrough) {

@@ -11,6 +11,7 @@
 #include "http/event_stream.h"
 #include "http/remote_control.h"
 #include "http/response.h"
+#include "parts/surfaces.h"
 #include "settings/settings_routes.h"
 #include "tour/narration.h"
 #include "tour/tts.h"
@@ -86,6 +87,7 @@ const Route kGetRoutes[] = {
 
 const Route kPostRoutes[] = {
     {"/api/action", handle_action},
+    {"/api/surface", handle_surface},
     {"/ai-threads/run-prompt", handle_run_prompt},
     {"/settings", handle_post_settings},
     {"/api/auto-green", handle_auto_green},

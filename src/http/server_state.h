@@ -14,6 +14,7 @@
 #include "actions/green_run_registry.h"
 #include "http/event_hub.h"
 #include "http/server_log.h"
+#include "parts/staged_part.h"
 
 namespace loomdeck {
 
@@ -60,6 +61,8 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   GuardedMap<bool> warmups_in_flight;
   // At most one auto-green run per box, and none again within 180 s of the last.
   GreenRunRegistry green_runs;
+  // Wiki parts staged for the design surfaces, keyed "box|part"; kept for the server's life.
+  GuardedMap<StagedPart> staged_parts;
 
   void touch() {
     const auto now = clock.now();

@@ -1,0 +1,67 @@
+#include "parts/part_import.h"
+
+#include <mutex>
+
+#include "parts/busy_signs.h"
+#include "parts/wiki_files.h"
+
+namespace loomdeck {
+
+namespace {
+
+constexpr int kBusyRetries = 10;
+
+// Imports share one clone directory; one at a time, from the clone until the bridge has read
+// the library, so one page's library is never sent for another.
+std::mutex& clone_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+}  // namespace
+
+std::string import_page(const std::string& args_text) {
+  const std::optional<json> args = parse_json(args_text);
+  return args ? string_member(*args, "page", kDefaultImportPage) : std::string(kDefaultImportPage);
+}
+
+bool open_lbr_met_busy_thread(const json& data) {
+  if (string_member(data, "errorCode") == "main_thread_busy") return true;
+  return contains_any(lower_ascii(string_member(data, "error")), {"main thread busy", "in progress from another"});
+}
+
+json import_basic_part(ServerState& state, const std::string& box, const std::string& args_text) {
+  const std::string page = import_page(args_text);
+  const std::string dir = import_clone_dir();
+  std::string library;
+  json sent;
+  {
+    std::lock_guard<std::mutex> lock(clone_mutex());
+    if (!clone_page(state.runner, page, dir)) {
+      return json{{"error", "ovra-wiki CLI missing"}, {"_hint", "The container ships ovra-wiki; check PATH."}};
+    }
+    const std::optional<std::string> found = first_library_file(list_clone_files(dir));
+    if (!found) {
+      return json{{"error", page + " has no .lbr file"},
+                  {"_hint", "Pick an ovra basic part page (it publishes <PART>.lbr + <PART>.step)."}};
+    }
+    library = *found;
+    sent = unwrap_bridge_data(state.bridge.call(
+        state.attribution, box, "send_files",
+        dump_compact(json{{"dest", kImportDest}, {"filePaths", json::array({dir + "/" + library})}})));
+  }
+
+  const std::string open_args = dump_compact(json{{"filePath", std::string(kImportDest) + "/" + library}});
+  json opened = unwrap_bridge_data(state.bridge.call(state.attribution, box, "fusion_open_lbr", open_args));
+  for (int retry = 0; retry < kBusyRetries && open_lbr_met_busy_thread(opened); ++retry) {
+    state.clock.sleep_for(std::chrono::seconds(15));
+    opened = unwrap_bridge_data(state.bridge.call(state.attribution, box, "fusion_open_lbr", open_args));
+  }
+
+  return json{{"_hint", "Wiki part -> Fusion Library Manager, all background. Next steps an AI can run: fusion_show_symbol / fusion_show_footprint {name}, fusion_bind_library_3d for the 3D, fusion_make_test_project for a solo demo board. Render any of them with fusion_state."},
+              {"opened", std::move(opened)},
+              {"page", page},
+              {"sent", std::move(sent)}};
+}
+
+}  // namespace loomdeck

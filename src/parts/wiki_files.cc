@@ -1,0 +1,91 @@
+#include "parts/wiki_files.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "core/utf8.h"
+#include "parts/busy_signs.h"
+
+namespace loomdeck {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool valid_utf8(const std::string& s) { return lenient_utf8(s) == s; }
+
+bool ends_with(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+}  // namespace
+
+std::string surfaces_clone_dir() { return "/tmp/loomdeck-surfaces-" + std::to_string(::getpid()); }
+
+std::string import_clone_dir() { return "/tmp/loomdeck-part-" + std::to_string(::getpid()); }
+
+bool passable_page_reference(std::string_view page) {
+  if (page.empty() || page.front() == '-') return false;
+  for (const unsigned char c : page) {
+    if (c < 0x20 || c == 0x7f) return false;
+  }
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = page.find('/', start);
+    const std::string_view segment = page.substr(start, slash == std::string_view::npos ? slash : slash - start);
+    if (segment == "." || segment == "..") return false;
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
+bool clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir) {
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  if (!passable_page_reference(page)) return true;
+  ProcessOptions options;
+  options.capture_limit = 1u << 20;
+  return runner.run({"ovra-wiki", "clone", page, "--dir", dir}, options).started;
+}
+
+std::vector<std::string> list_clone_files(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code status_ec;
+    if (fs::is_regular_file(it->symlink_status(status_ec)) && !status_ec) {
+      names.push_back(it->path().filename().string());
+    }
+  }
+  return names;
+}
+
+StagingFiles pick_staging_files(const std::vector<std::string>& names) {
+  StagingFiles files;
+  for (const std::string& name : names) {
+    if (!valid_utf8(name)) continue;
+    const std::string lower = lower_ascii(name);
+    if (ends_with(lower, "lbr")) {
+      files.library = name;
+    } else if (ends_with(lower, "step") || ends_with(lower, "stp")) {
+      files.model = name;
+    }
+  }
+  return files;
+}
+
+std::optional<std::string> first_library_file(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (valid_utf8(name) && fs::path(name).extension() == ".lbr") return name;
+  }
+  return std::nullopt;
+}
+
+std::string deviceset_of(const std::string& file_name) {
+  const std::size_t dot = file_name.rfind('.');
+  return dot == std::string::npos ? file_name : file_name.substr(0, dot);
+}
+
+}  // namespace loomdeck

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/process.h"
+
+namespace loomdeck {
+
+// Where the wiki pages' published files land in the container, one directory per flow.
+std::string surfaces_clone_dir();
+std::string import_clone_dir();
+
+// Whether a page reference may be handed to ovra-wiki: it must not read as an option, carry
+// control characters, or name "." / ".." segments that would step outside the wiki's tree.
+bool passable_page_reference(std::string_view page);
+
+// Empties `dir` and runs `ovra-wiki clone <page> --dir <dir>`, whose output and exit status say
+// nothing we use. A reference that is not passable clones nothing, like an unknown page.
+// False only when ovra-wiki could not be started.
+bool clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir);
+
+// The names of the regular files directly in `dir`, in listing order. Symbolic links and
+// directories are left out, so nothing outside the clone is ever sent to a box; an unreadable
+// directory lists nothing.
+std::vector<std::string> list_clone_files(const std::string& dir);
+
+// What the surfaces stage: the last name ending in "lbr" and the last ending in "step" or "stp",
+// compared in lower case. Names that are not valid UTF-8 are skipped.
+struct StagingFiles {
+  std::optional<std::string> library;
+  std::optional<std::string> model;
+};
+StagingFiles pick_staging_files(const std::vector<std::string>& names);
+
+// What the import opens: the first name whose extension is exactly ".lbr" (case-sensitive).
+// Names that are not valid UTF-8 are skipped: they could not be named to the bridge.
+std::optional<std::string> first_library_file(const std::vector<std::string>& names);
+
+// The file name up to its last "." (the whole name when it has none).
+std::string deviceset_of(const std::string& file_name);
+
+}  // namespace loomdeck
