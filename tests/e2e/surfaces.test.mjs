@@ -4,13 +4,13 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { EventSource } from 'eventsource';
-import { makeSandbox, startServer, sim, getJson, postJson, rawRequest } from '../helpers/harness.mjs';
+import { makeSandbox, startServer, sim, getJson, postJson, rawRequest, simLog } from '../helpers/harness.mjs';
 
 const SURFACES_DEST = 'C:/Users/pell/AppData/Local/Temp/loomdeck-surfaces';
 const IMPORT_DEST = 'C:/Users/pell/AppData/Local/Temp/loomdeck';
 const NO_LBR_HINT = 'Pick an ovra basic part page (it publishes <PART>.lbr + <PART>.step).';
 
-const activity = (sb) => sim(sb, 'log').trim().split('\n').filter(Boolean).map((l) => JSON.parse(l));
+const activity = simLog;
 const clonesIn = (calls) => calls.filter((c) => c.program === 'ovra-wiki').map((c) => c.argv);
 const consoleLines = async (srv) => (await getJson(`${srv.url}/console`)).json.lines;
 const isPng = (b64) => Buffer.from(b64, 'base64').subarray(0, 8).equals(Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]));
