@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: unit tests (CTest), end-to-end tests against the real
-# binary and the simulator, and browser tests in headless Chromium.
+# binary and the simulator, the same under the sanitizers, a short fuzzing run, and browser
+# tests in headless Chromium.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -12,6 +13,15 @@ ctest --test-dir build --output-on-failure -j 2
 
 echo "== end-to-end tests"
 node --test --test-concurrency=2 tests/e2e/
+
+echo "== unit and end-to-end tests under AddressSanitizer + UBSan"
+scripts/sanitize.sh asan
+
+echo "== unit tests and a concurrent load under ThreadSanitizer"
+scripts/sanitize.sh tsan
+
+echo "== fuzzing (20 s per target)"
+fuzz/run.sh 20
 
 if compgen -G "tests/browser/*.test.mjs" >/dev/null; then
   echo "== browser tests"

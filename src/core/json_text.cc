@@ -10,10 +10,35 @@ std::string dump_pretty(const json& value) {
   return value.dump(2, ' ', false, json::error_handler_t::replace);
 }
 
+bool nesting_within(std::string_view text, std::size_t max_depth) {
+  std::size_t depth = 0;
+  bool in_string = false;
+  bool escaped = false;
+  for (const char c : text) {
+    if (in_string) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > max_depth) return false;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return true;
+}
+
 std::optional<json> parse_json(std::string_view text) {
   // The parser takes a NUL byte for the end of input; JSON text never holds a raw one, so a
   // NUL means the text is not JSON (a body cut short keeps its zero-filled tail).
   if (text.find('\0') != std::string_view::npos) return std::nullopt;
+  if (!nesting_within(text, kMaxJsonDepth)) return std::nullopt;
   json parsed = json::parse(text.begin(), text.end(), nullptr, false);
   if (parsed.is_discarded()) return std::nullopt;
   return parsed;

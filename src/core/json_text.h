@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,15 @@ std::string dump_compact(const json& value);
 // Indented by two spaces per level, same guarantees.
 std::string dump_pretty(const json& value);
 
-// One JSON document, or nothing when the text does not parse.
+// Copying, comparing and serialising a value recurse once per level of nesting, so a document
+// nested deeper than this (a 1 MiB body of "[" is 1 MiB levels) would exhaust a thread's stack.
+inline constexpr std::size_t kMaxJsonDepth = 512;
+
+// Whether no array or object in the text opens more than `max_depth` levels deep (brackets
+// inside strings do not count).
+bool nesting_within(std::string_view text, std::size_t max_depth);
+
+// One JSON document, or nothing when the text does not parse or nests deeper than kMaxJsonDepth.
 std::optional<json> parse_json(std::string_view text);
 
 // Member reads that never throw: a non-object or a missing key reads as absent.

@@ -17,11 +17,13 @@ bool ViewerQueue::offer(const std::string& frame) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_ || overflowed_) return false;
-    if (frames_.size() >= max_frames_) {
+    if (frames_.size() >= max_frames_ || queued_bytes_ + frame.size() > max_bytes_) {
       overflowed_ = true;
       frames_.clear();
+      queued_bytes_ = 0;
     } else {
       frames_.push_back(frame);
+      queued_bytes_ += frame.size();
     }
   }
   ready_.notify_one();
@@ -36,6 +38,7 @@ ViewerQueue::Take ViewerQueue::take(std::string& frame, std::chrono::millisecond
   if (frames_.empty()) return Take::kTimeout;
   frame = std::move(frames_.front());
   frames_.pop_front();
+  queued_bytes_ -= frame.size();
   return Take::kFrame;
 }
 
@@ -43,6 +46,7 @@ void ViewerQueue::close() {
   std::lock_guard<std::mutex> lock(mutex_);
   closed_ = true;
   frames_.clear();
+  queued_bytes_ = 0;
 }
 
 bool ViewerQueue::overflowed() const {
@@ -63,7 +67,7 @@ void EventHub::broadcast(std::string_view name, const json& value) { offer_all(e
 int EventHub::viewer_count() { return static_cast<int>(offer_all(std::string(kPingFrame))); }
 
 std::shared_ptr<ViewerQueue> EventHub::subscribe() {
-  auto queue = std::make_shared<ViewerQueue>(max_queued_frames_);
+  auto queue = std::make_shared<ViewerQueue>(max_queued_frames_, max_queued_bytes_);
   std::lock_guard<std::mutex> lock(mutex_);
   viewers_.push_back(queue);
   return queue;

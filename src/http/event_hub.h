@@ -22,10 +22,11 @@ inline constexpr std::string_view kPingFrame = ": ping\n\n";
 // The frames waiting for one open event stream. The hub offers, the stream's own thread takes.
 class ViewerQueue {
  public:
-  explicit ViewerQueue(std::size_t max_frames) : max_frames_(max_frames) {}
+  ViewerQueue(std::size_t max_frames, std::size_t max_bytes) : max_frames_(max_frames), max_bytes_(max_bytes) {}
 
-  // False when the stream has ended, or when it has stopped reading and its backlog is full
-  // (it is then cut off like a disconnected one, so a stalled page cannot grow our memory).
+  // False when the stream has ended, or when it has stopped reading and its backlog is full,
+  // in frames or in bytes (it is then cut off like a disconnected one, so a stalled page
+  // cannot grow our memory).
   bool offer(const std::string& frame);
 
   enum class Take { kFrame, kTimeout, kClosed };
@@ -39,7 +40,9 @@ class ViewerQueue {
   mutable std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<std::string> frames_;
+  std::size_t queued_bytes_ = 0;
   std::size_t max_frames_;
+  std::size_t max_bytes_;
   bool closed_ = false;
   bool overflowed_ = false;
 };
@@ -47,8 +50,12 @@ class ViewerQueue {
 class EventHub : public EventSink {
  public:
   static constexpr std::size_t kMaxQueuedFrames = 1000;
+  // Toasts may carry up to a 1 MiB message, so a frame count alone would still let one stalled
+  // page hold a gigabyte.
+  static constexpr std::size_t kMaxQueuedBytes = 16u << 20;
 
-  explicit EventHub(std::size_t max_queued_frames = kMaxQueuedFrames) : max_queued_frames_(max_queued_frames) {}
+  explicit EventHub(std::size_t max_queued_frames = kMaxQueuedFrames, std::size_t max_queued_bytes = kMaxQueuedBytes)
+      : max_queued_frames_(max_queued_frames), max_queued_bytes_(max_queued_bytes) {}
 
   // Offers the frame to every open stream, dropping the ones that are gone; never touches a socket.
   void broadcast(std::string_view name, const json& value) override;
@@ -62,6 +69,7 @@ class EventHub : public EventSink {
   std::mutex mutex_;
   std::vector<std::shared_ptr<ViewerQueue>> viewers_;
   std::size_t max_queued_frames_;
+  std::size_t max_queued_bytes_;
 };
 
 }  // namespace loomdeck

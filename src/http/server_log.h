@@ -12,6 +12,9 @@ namespace loomdeck {
 class ServerLog {
  public:
   static constexpr std::size_t kMaxLines = 500;
+  // Longer lines are cut at a character boundary and end in "\u2026", so 500 lines stay small
+  // even when every one is a 1 MiB toast.
+  static constexpr std::size_t kMaxLineBytes = 4096;
 
   // The line is decoded leniently first, so no request can poison /console.
   void append(std::string line);

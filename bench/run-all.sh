@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs every benchmark once and prints its figures (no pass or fail: figures only).
+set -euo pipefail
+cd "$(dirname "$0")"
+./static.sh
+echo
+./status-latency.sh
+echo
+./fanout.sh
+echo
+./idle.sh
+echo
+./cli-start.sh
