@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { getJson, makeSandbox, postJson, sim, startServer } from '../helpers/harness.mjs';
+import { getJson, makeSandbox, postJson, sim, startServer, waitFor } from '../helpers/harness.mjs';
 import {
   launchBrowser, openDashboard, seenToasts, simLog, simShow, text, until, untilLed, untilReady, untilToast,
 } from './fixtures/dashboard-page.mjs';
@@ -339,8 +339,7 @@ describe('guided tour', () => {
       assert.equal(caption, 'Fusion runs on this box in the background; the bridge add-in drives it without stealing focus.');
       await until(page, () => /^step \d+\/16$/.test(document.getElementById('ttStep').textContent));
       const tts = '/api/tts?text=' + encodeURIComponent(caption);
-      const waitAudio = async (u) => { for (let i = 0; i < 200 && !audio.includes(u); i++) await new Promise((r) => setTimeout(r, 50)); };
-      await waitAudio(tts);
+      await waitFor(() => audio.includes(tts), { what: 'the speech request' });
       assert.deepEqual(audio.slice(0, 2), ['/demo/audio/launch.mp3', tts]);
 
       await page.click('#ttMute');

@@ -76,6 +76,32 @@ describe('the page as served', () => {
     });
   });
 
+  test('narrow windows drop to fewer columns; small and touch screens get 44px targets', async () => {
+    sim(sandbox, 'reset', 'demo');
+    const layout = (page) => page.evaluate(() => {
+      const shown = Array.from(document.querySelectorAll('header button, main button, .ledpill, .tpill')).filter((b) => b.offsetParent);
+      return {
+        brand: ['bname', 'bsep', 'bsubj'].map((c) => getComputedStyle(document.querySelector('.brand .' + c)).display !== 'none'),
+        meta: getComputedStyle(document.getElementById('meta')).display !== 'none',
+        columns: getComputedStyle(document.getElementById('surfaces')).gridTemplateColumns.split(' ').length,
+        smallest: Math.min(...shown.map((b) => b.getBoundingClientRect().height)),
+        panel: window.OvraNewbiePanel.selfCheck().rows.filter((r) => !r.pass && r.what !== 'phrase headroom').map((r) => r.what),
+      };
+    });
+    await withPage({ viewport: { width: 420, height: 900 } }, async (page) => {
+      await untilReady(page);
+      assert.deepEqual(await layout(page), { brand: [false, false, false], meta: false, columns: 1, smallest: 44, panel: [] });
+    });
+    await withPage({ viewport: { width: 660, height: 900 } }, async (page) => {
+      await untilReady(page);
+      assert.deepEqual(await layout(page), { brand: [true, true, true], meta: false, columns: 2, smallest: 32, panel: [] });
+    });
+    await withPage({ viewport: { width: 1024, height: 900 }, hasTouch: true }, async (page) => {
+      await untilReady(page);
+      assert.deepEqual(await layout(page), { brand: [true, true, true], meta: true, columns: 4, smallest: 44, panel: [] });
+    });
+  });
+
   test('works unchanged under a path prefix', async () => {
     sim(sandbox, 'reset', 'demo');
     const proxy = await startPrefixProxy(server.port, '/deck/');
