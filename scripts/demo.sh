@@ -7,5 +7,26 @@ scripts/build.sh
 export PATH="$PWD/build/sim:$PATH"
 export OVRA_SIM_DIR="${OVRA_SIM_DIR:-$HOME/.ovra/sim-demo}"
 ovra-bridge sim reset demo
-echo "Open the dashboard at the URL below; watch live events with: curl -N http://127.0.0.1:8930/events"
-exec build/loomdeck serve "$@"
+
+# The dashboard's address for a port, as loomdeck itself forms it: behind an editor's port proxy
+# (VSCODE_PROXY_URI with "{{port}}", not on WSL) the proxied address, else the loopback one.
+dashboard_url() {
+  local port=$1
+  if [[ "${VSCODE_PROXY_URI:-}" == *'{{port}}'* ]] &&
+     ! grep -qiE 'microsoft|wsl' /proc/sys/kernel/osrelease 2>/dev/null; then
+    printf '%s\n' "${VSCODE_PROXY_URI//'{{port}}'/$port}"
+  else
+    printf 'http://127.0.0.1:%s/\n' "$port"
+  fi
+}
+
+# The server takes the first free port from 8930, so the address is known only from its start
+# line; the URL follows it as the last line before the server settles down to serve.
+build/loomdeck serve "$@" | while IFS= read -r line; do
+  printf '%s\n' "$line"
+  if [[ "$line" =~ ^OK:\ loomdeck\ v[^\ ]+\ serving\ on\ port\ ([0-9]+) ]]; then
+    port=${BASH_REMATCH[1]}
+    echo "Watch live events without a browser: curl -N http://127.0.0.1:$port/events"
+    echo "Open the dashboard: $(dashboard_url "$port")"
+  fi
+done

@@ -545,8 +545,9 @@
         SEND_LIMIT_MS).then(function (answer) {
         var reply = answer.json.value;
         if (answer.status < 200 || answer.status > 299) {
+          // A proxy that cannot reach the workspace explains itself in `why`.
           throw new Error(textOf(member(member(reply, '_hints'), 'note')) || textOf(member(reply, 'error')) ||
-            'AI threads returned ' + answer.status);
+            textOf(member(reply, 'why')) || 'AI threads returned ' + answer.status);
         }
         if (isDelivered(reply)) return { delivered: true };
         var id = jobId(member(reply, 'job'));

@@ -22,23 +22,25 @@ void add_shot(Tour& t, const TourStep& step, const std::string& label) {
 }  // namespace
 
 const std::vector<TourStep>& tour_steps() {
+  // The order of the narration clips (scripts/narration/narration.tsv): each clip says where it
+  // stands ("First", "Next", "Finally ... the tour is complete").
   static const std::vector<TourStep> steps = {
       {"launch", "Fusion is up", "Fusion runs on this box in the background; the bridge add-in drives it without stealing focus.", "home"},
+      {"mcp", "Fusion MCP server", "Autodesk's own MCP server lets an agent drive Fusion's tools.", "home"},
+      {"aps", "APS cloud search", "APS cloud search finds files in the team's hubs in about two seconds.", "home"},
+      {"datahub", "Data Hub", "The Data Hub API lists versions and resolves urns on the same sign-in.", "home"},
       {"stage", "Staging a wiki part", "A part from the parts wiki is cloned and sent to the box.", "library"},
       {"library", "The part's library", "Its library opens in Fusion's library manager.", "library"},
-      {"device", "The device", "The device ties the symbol, the footprint and the 3D package together.", "library"},
       {"symbol", "Schematic symbol", "This is the symbol you place in a schematic.", "symbol"},
       {"footprint", "Footprint", "The footprint is the copper the part is soldered to.", "footprint"},
       {"3d-package", "3D package", "The real 3D model is bound to the package.", "package3d"},
+      {"device", "The device", "The device ties the symbol, the footprint and the 3D package together.", "library"},
       {"make-project", "Generating a test project", "A solo test project is generated around the part.", "project"},
       {"open-design", "Opening the design", "The generated design opens in the background.", "project"},
       {"schematic", "Schematic", "The schematic of the test project.", "schematic"},
       {"2d-board", "2D board", "The board layout in two dimensions.", "board2d"},
       {"3d-board", "3D board", "And the same board in 3D, with the real model on it.", "board3d"},
       {"exports", "Exports", "Manufacturing files come straight out of the design.", "board2d"},
-      {"aps", "APS cloud search", "APS cloud search finds files in the team's hubs in about two seconds.", "home"},
-      {"datahub", "Data Hub", "The Data Hub API lists versions and resolves urns on the same sign-in.", "home"},
-      {"mcp", "Fusion MCP server", "Autodesk's own MCP server lets an agent drive Fusion's tools.", "home"},
   };
   return steps;
 }

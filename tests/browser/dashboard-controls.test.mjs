@@ -253,6 +253,61 @@ describe('settings dialog', () => {
     });
   });
 
+  test('a confirmed change stays shown on reopening, even past an older snapshot; a refused one springs back', async () => {
+    await scenario('signed-in');
+    // One status read is held back with the answer it got before the change, as a slow poll would
+    // be; its snapshot is marked so the case knows when the page has applied it.
+    let holdNext = false;
+    const held = [];
+    const beforeGoto = (page) => page.route('**/api/status*', async (route) => {
+      if (!holdNext) return route.continue();
+      holdNext = false;
+      const json = await (await route.fetch()).json();
+      held.push(() => route.fulfill({ json: { ...json, heldBack: true } }));
+    });
+    const reopen = async (page) => {
+      await page.click('#btnCloseSettings');
+      await page.click('#btnSettings');
+      await until(page, () => document.getElementById('dlgSettings').open);
+      return state(page);
+    };
+    await withPage({ clock: true, beforeGoto }, async (page) => {
+      await untilReady(page);
+      await page.click('#btnSettings');
+      await until(page, () => document.getElementById('dlgSettings').open);
+      await page.click('#tglBadge');
+      await untilToast(page, 'driving badge off (sticky)', 'toast ok');
+      await page.click('#segActivity .choice[data-mode=flash]');
+      await untilToast(page, 'activity indicator: flash', 'toast ok');
+      let shown = await reopen(page);
+      assert.deepEqual([shown.switches[3], shown.texts[2], shown.mode], ['false', ['badge off', false], 'flash']);
+
+      holdNext = true;
+      await page.evaluate(() => document.getElementById('btnRefresh').click());
+      await waitFor(() => held.length === 1, { what: 'the held status read' });
+      await page.click('#tglAutoUpdate');
+      await untilToast(page, 'auto-update off (sticky)', 'toast ok');
+      await held[0]();
+      await until(page, () => window.__dash.status.heldBack === true);
+      assert.equal(await page.evaluate(() => window.__dash.status.settings.autoUpdateFusion), false);
+      shown = await reopen(page);
+      assert.deepEqual([shown.switches.slice(1), shown.texts[1]], [['false', 'true', 'false'], ['updates off | seat take-over on', false]]);
+
+      // The next read agrees, and from then on the bridge's own values are shown.
+      await page.clock.runFor(15000);
+      await until(page, () => window.__dash.status.heldBack === undefined);
+      assert.deepEqual(await page.evaluate(() => window.__dash.status.settings),
+        { activityIndicator: 'flash', autoGreenOnLaunch: false, autoTakeOverSeat: true, autoUpdateFusion: false, demoPart: 'tolm/in-s63btg', showDrivingBadge: false });
+
+      sim(sandbox, 'fault', 'Studio', 'fusion_set_seat_takeover', 'garbage', '--count', '1');
+      await page.click('#tglSeatTakeover');
+      await until(page, () => window.seenToasts.some(([t, k]) => t.startsWith('could not set seat take-over: ') && k === 'toast err'));
+      assert.deepEqual((await state(page)).switches[2], 'true');
+      assert.deepEqual((await reopen(page)).texts[1], ['updates off | seat take-over on', false]);
+      assert.equal(simShow(sandbox, 'Studio').autoTakeOverSeat, true);
+    });
+  });
+
   test('opens at the top and closes on its buttons, Escape and the backdrop, not on its own edge', async () => {
     await scenario('signed-in');
     await withPage({}, async (page) => {

@@ -297,6 +297,34 @@ describe('status rendering', () => {
     });
   });
 
+  test('a state event that finds Fusion up or down recolours that box\'s pill at once', async () => {
+    sim(sandbox, 'reset', 'demo');
+    let targetReads = 0;
+    const beforeGoto = (page) => page.on('request', (r) => { if (new URL(r.url()).pathname === '/api/targets') targetReads++; });
+    const pills = (page) => page.$$eval('#targets .tpill', (ps) => ps.map((p) => [p.dataset.box, p.querySelector('.dot').classList.contains('on'), p.dataset.tip.split(' - ')[0]]));
+    await withPage({ clock: true, beforeGoto, storage: { ldTarget: 'Studio' } }, async (page) => {
+      await untilReady(page);
+      await until(page, () => document.querySelectorAll('#targets .tpill').length === 2);
+      assert.deepEqual(await pills(page), [['Studio', false, 'Fusion is closed here'], ['Bench', false, 'Fusion is closed here']]);
+
+      sim(sandbox, 'set', 'Bench', 'running=true');
+      await getJson(`${server.url}/api/status?target=Bench`);
+      await until(page, () => document.querySelector('#targets .tpill[data-box=Bench] .dot.on') !== null);
+      sim(sandbox, 'set', 'Studio', 'running=true');
+      await getJson(`${server.url}/api/status?target=Studio`);
+      await untilLed(page, 'fusionRunning', 'ok');
+      await until(page, () => document.querySelector('#targets .tpill[data-box=Studio] .dot.on') !== null);
+      assert.deepEqual(await pills(page), [['Studio', true, 'Fusion is running here'], ['Bench', true, 'Fusion is running here']]);
+      assert.equal(await page.$eval('#targets .tpill[data-box=Studio]', (p) => p.classList.contains('active')), true);
+
+      sim(sandbox, 'set', 'Studio', 'running=false');
+      await getJson(`${server.url}/api/status?target=Studio`);
+      await untilLed(page, 'fusionRunning', 'bad');
+      assert.deepEqual(await pills(page), [['Studio', false, 'Fusion is closed here'], ['Bench', true, 'Fusion is running here']]);
+      assert.equal(targetReads, 1);
+    });
+  });
+
   test('choosing a box switches the view and survives a reload; a first visit picks the running box', async () => {
     sim(sandbox, 'reset', 'seat-elsewhere');
     await withPage({}, async (page) => {
@@ -328,6 +356,39 @@ describe('remote control over the live channel', () => {
       await untilToast(page, hostile, 'toast');
       assert.equal(await page.$$eval('#toasts .toast', (ts) => ts.reduce((n, t) => n + t.children.length, 0)), 0);
       assert.equal(await page.evaluate(() => window.pwned), undefined);
+    });
+  });
+
+  test('the newbie panel\'s toasts join the page\'s one stack, above an open dialog', async () => {
+    await withPage({ clock: true }, async (page) => {
+      await page.context().grantPermissions(['clipboard-read', 'clipboard-write'], { origin: server.url });
+      await untilReady(page);
+      await page.click('#newbie .vnp-copy');
+      await until(page, () => document.querySelector('#toasts .vnp-toast') !== null);
+      await postJson(`${server.url}/ui/toast`, { message: 'Studio is green', kind: 'ok' });
+      await untilToast(page, 'Studio is green', 'toast ok');
+      await page.click('#btnSettings');
+      await until(page, () => document.getElementById('dlgSettings').open);
+
+      const stack = await page.evaluate(() => {
+        const shown = Array.from(document.querySelectorAll('.toast, .vnp-toast'));
+        const rects = shown.map((t) => t.getBoundingClientRect());
+        return {
+          texts: shown.map((t) => [t.parentElement.id, t.textContent]),
+          apart: rects[0].bottom <= rects[1].top || rects[1].bottom <= rects[0].top,
+          // Inside the rounded corners, where each toast is opaque.
+          clips: rects.map((r) => ({ x: r.left + 8, y: r.top + 4, width: r.width - 16, height: r.height - 8 })),
+        };
+      });
+      assert.deepEqual([stack.texts, stack.apart], [[['toasts', 'Studio is green'], ['toasts', 'Copied. Paste it to your AI.']], true]);
+      // The modal dialog makes the page inert to hit tests, so what is on top is read from the
+      // pixels: a toast above the dialog and its backdrop looks the same once the dialog closes.
+      const withDialog = await Promise.all(stack.clips.map((clip) => page.screenshot({ clip })));
+      await page.click('#btnCloseSettings');
+      const withoutDialog = await Promise.all(stack.clips.map((clip) => page.screenshot({ clip })));
+      assert.deepEqual(withDialog.map((shot, i) => shot.equals(withoutDialog[i])), [true, true]);
+      await page.clock.runFor(4000);
+      await until(page, () => !document.getElementById('toasts').matches(':popover-open'));
     });
   });
 

@@ -131,7 +131,8 @@ describe('newbie panel send', () => {
       ['no job', json({ delivered_to: [], _hints: { note: 'the tab opened in the background' } })],
       ['note on 500', json({ _hints: { note: 'AI threads are paused' }, error: 'paused' }, 500)],
       ['error on 502', json({ error: 'upstream exploded' }, 502)],
-      ['bare 503', json({ ok: false, proxied: true, why: 'absent' }, 503)],
+      ['why on 503', json({ ok: false, proxied: true, why: 'the workspace is absent' }, 503)],
+      ['bare 503', json({ ok: false }, 503)],
       ['no connection', 'abort'],
     ];
     for (const [name, post] of replies) {
@@ -145,6 +146,7 @@ describe('newbie panel send', () => {
       ['no job', OPENING, UNCONFIRMED],
       ['note on 500', OPENING, ['err', 'AI threads are paused']],
       ['error on 502', OPENING, ['err', 'upstream exploded']],
+      ['why on 503', OPENING, ['err', 'the workspace is absent']],
       ['bare 503', OPENING, ['err', 'AI threads returned 503']],
       ['no connection', OPENING, ['err', 'Could not send the prompt.']],
     ]);
@@ -292,7 +294,8 @@ describe('newbie panel checkSend', () => {
         { what: 'progress route wired', want: 'anything but 404', got: '503', pass: true },
       ],
     });
-    // The gate fails open on the 503, and the prompt request reports the absent workspace.
-    assert.deepEqual(await send(page, 0), [OPENING, ['err', 'AI threads returned 503']]);
+    // The gate fails open on the 503, and the prompt request reports the absent workspace in the server's words.
+    assert.deepEqual(await send(page, 0), [OPENING, ['err', 'Ovra Brindle is not reachable from this workspace '
+      + '(~/.ovra/brindle-control-url missing). The route EXISTS - 503 means vo is absent, not unwired.']]);
   });
 });

@@ -114,7 +114,7 @@ test('a guided tour advances over time and can be steered', async (t) => {
   assert.equal(done.shotCount, 15);
   const shots = bridge(sb, 'Studio', 'fusion_demo_progress', { demoId, imagesAs: 'base64', sinceShot: 14 }).shots;
   assert.equal(shots.length, 1);
-  assert.equal(shots[0].step, 'mcp');
+  assert.equal(shots[0].step, 'exports');
   checkPng(shots[0].image);
 });
 

@@ -1,3 +1,5 @@
+#include <fstream>
+
 #include "png.h"
 #include "sim_fixtures.h"
 #include "tour.h"
@@ -34,6 +36,19 @@ TEST(Tour, StartsOnAReadyBoxWithItsStepList) {
   EXPECT_EQ(t.data("fusion_state")["mainThreadBusy"], "fusion_demo: Fusion is up");
 }
 
+// Each narration clip says where it stands ("First ...", "Next ...", "Finally ... the tour is
+// complete"), so the steps run in the order of the clips' script.
+TEST(Tour, StepsRunInTheOrderOfTheNarration) {
+  std::ifstream script(NARRATION_TSV);
+  ASSERT_TRUE(script) << NARRATION_TSV;
+  std::vector<std::string> narrated;
+  for (std::string line; std::getline(script, line);)
+    if (!line.empty()) narrated.push_back(line.substr(0, line.find('\t')));
+  std::vector<std::string> toured;
+  for (const auto& s : tour_steps()) toured.push_back(s.key);
+  EXPECT_EQ(toured, narrated);
+}
+
 TEST(Tour, AdvancesStepByStepAndWindowsItsShots) {
   Touring t;
   json p = t.progress();
@@ -42,13 +57,13 @@ TEST(Tour, AdvancesStepByStepAndWindowsItsShots) {
   EXPECT_EQ(p["shots"], json::array());
   t.pass(25);
   p = t.progress();
-  EXPECT_EQ(p["step"], "library");
-  EXPECT_EQ(p["stepLabel"], "The part's library");
-  EXPECT_EQ(p["stepCaption"], "Its library opens in Fusion's library manager.");
+  EXPECT_EQ(p["step"], "aps");
+  EXPECT_EQ(p["stepLabel"], "APS cloud search");
+  EXPECT_EQ(p["stepCaption"], "APS cloud search finds files in the team's hubs in about two seconds.");
   EXPECT_EQ(p["percent"], 15);  // (2 steps + half of the third) of 16
   EXPECT_EQ(p["shotCount"], 2);
   ASSERT_EQ(p["shots"].size(), 2u);
-  EXPECT_EQ(p["shots"][1]["label"], "Staging a wiki part");
+  EXPECT_EQ(p["shots"][1]["label"], "Fusion MCP server");
   EXPECT_GT(p["shots"][1]["image"].get<std::string>().size(), 2000u);
   EXPECT_EQ(base64_decode(p["shots"][1]["image"]).substr(1, 3), "PNG");
 
@@ -76,13 +91,13 @@ TEST(Tour, PauseWaitsForTheStepBoundaryAndResumeGoesOn) {
   t.pass(1);
   json p = t.progress();
   EXPECT_EQ(p["paused"], true);
-  EXPECT_EQ(p["step"], "stage");
+  EXPECT_EQ(p["step"], "mcp");
   EXPECT_EQ(t.data("fusion_readiness")["ready"], true);  // a paused tour frees the main thread
   t.pass(100);
-  EXPECT_EQ(t.progress()["step"], "stage");
+  EXPECT_EQ(t.progress()["step"], "mcp");
   t.control("resume");
   t.pass(10);
-  EXPECT_EQ(t.progress()["step"], "library");
+  EXPECT_EQ(t.progress()["step"], "aps");
 }
 
 TEST(Tour, NextSkipsTheUpcomingStepPrevReplaysAndExitCleansUp) {
@@ -90,7 +105,7 @@ TEST(Tour, NextSkipsTheUpcomingStepPrevReplaysAndExitCleansUp) {
   EXPECT_EQ(t.control("prev")["error"], "no view captured yet");
   t.control("next");
   t.pass(10);
-  EXPECT_EQ(t.progress()["step"], "library");  // "stage" was skipped
+  EXPECT_EQ(t.progress()["step"], "aps");  // "mcp" was skipped
   EXPECT_EQ(t.control("prev")["success"], true);
   json p = t.progress("paths");
   EXPECT_EQ(p["shots"][1]["label"], "Fusion is up (replay)");
@@ -107,7 +122,7 @@ TEST(Tour, NextSkipsTheUpcomingStepPrevReplaysAndExitCleansUp) {
 TEST(Tour, FailuresReachTheProgressReply) {
   Touring t;
   t.box().tour_fail_at_step = "symbol";
-  t.pass(60);
+  t.pass(70);
   json p = t.progress();
   EXPECT_EQ(p["done"], true);
   EXPECT_EQ(p["failed"], true);
