@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <sstream>
 
+#include "json_io.h"
 #include "store.h"
 
 namespace sim {
 
 namespace {
-const char* kUsage = "usage: ovra-tts say --out <path.mp3> [--] <text>\n";
+const char* kUsage = "usage: ovra-tts say --out <path.mp3> <text>\n";
 constexpr size_t kFramesPerSecond = 42;
 }  // namespace
 
@@ -30,16 +31,29 @@ size_t frames_for_text(const std::string& text) {
   return std::clamp<size_t>(count * kFramesPerSecond / 3, kFramesPerSecond, 60 * kFramesPerSecond);
 }
 
-RunResult tts_command(std::vector<std::string> args) {
-  // "--" ends the options, so a text that begins with "-" is still read as the text.
-  if (args.size() == 5 && args[3] == "--") args.erase(args.begin() + 3);
-  if (args.size() != 4 || args[0] != "say" || args[1] != "--out" || args[2].empty()) return {"", kUsage, 2, 0, false};
-  std::string frame = silent_mp3_frame(), audio;
-  size_t n = frames_for_text(args[3]);
+std::string silent_mp3(const std::string& text) {
+  const std::string frame = silent_mp3_frame();
+  const size_t n = frames_for_text(text);
+  std::string audio;
   audio.reserve(n * frame.size());
   for (size_t i = 0; i < n; ++i) audio += frame;
-  if (!write_atomic(args[2], audio)) return {"", "ovra-tts: cannot write " + to_valid_utf8(args[2]) + "\n", 1, 0, false};
-  return {"", "", 0, 0, false};
+  return audio;
+}
+
+RunResult tts_command(const std::vector<std::string>& args, const Speaker& speak) {
+  if (args.size() == 4 && args[0] == "say" && args[1] == "--out" && args[3].starts_with('-'))
+    return {"", "ovra-tts: unknown option " + to_valid_utf8(args[3]) + "\n" + kUsage, 2, 0, false};
+  if (args.size() != 4 || args[0] != "say" || args[1] != "--out" || args[2].empty()) return {"", kUsage, 2, 0, false};
+  const std::string& text = args[3];
+  Speech speech = speak(text);
+  std::string note;
+  if (!speech.mp3 || speech.mp3->empty()) {
+    note = "ovra-tts: could not speak (" + speech.why +
+           "), so the file is silent; install espeak-ng and lame (scripts/setup.sh does) to hear the text\n";
+    speech.mp3 = silent_mp3(text);
+  }
+  if (!write_atomic(args[2], *speech.mp3)) return {"", note + "ovra-tts: cannot write " + to_valid_utf8(args[2]) + "\n", 1, 0, false};
+  return {"", note, 0, 0, false};
 }
 
 }  // namespace sim

@@ -1,5 +1,7 @@
-// ovra-tts stand-in: writes a silent MP3 of a length that suits the text.
+// ovra-tts stand-in: speaks the text into an MP3 with espeak-ng and lame, or writes a silent one
+// where those are missing.
 #include "emit.h"
+#include "speak.h"
 #include "tts.h"
 
 int main(int argc, char** argv) {
@@ -8,5 +10,5 @@ int main(int argc, char** argv) {
   auto args = sim::arguments(argc, argv);
   auto start = sim::start_program("ovra-tts", args, store, clock);
   if (start.replaced) return sim::emit(start.result);
-  return sim::emit(sim::finish_program(start, sim::tts_command(args)));
+  return sim::emit(sim::finish_program(start, sim::tts_command(args, sim::speak_with_espeak)));
 }

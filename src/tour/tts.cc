@@ -123,7 +123,7 @@ std::filesystem::path tts_cache_dir(const char* tmpdir) {
 }
 
 std::vector<std::string> tts_command(const std::string& out_path, const std::string& text) {
-  return {"ovra-tts", "say", "--out", out_path, "--", text};
+  return {"ovra-tts", "say", "--out", out_path, text.starts_with('-') ? " " + text : text};
 }
 
 void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, const std::filesystem::path& cache_dir) {

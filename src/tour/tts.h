@@ -39,7 +39,9 @@ std::string tts_file_name(std::string_view text);
 // $TMPDIR/loomdeck-tts, with "/tmp" for an unset or empty TMPDIR.
 std::filesystem::path tts_cache_dir(const char* tmpdir);
 
-// The synthesis command. The "--" keeps a text that begins with "-" from being read as an option.
+// The synthesis command `ovra-tts say --out <file> <text>`, the four arguments the tool promises to
+// accept. A text that begins with "-" gets one leading space, so it can never read as an option;
+// the space changes nothing that is spoken.
 std::vector<std::string> tts_command(const std::string& out_path, const std::string& text);
 
 // Answers one speech request: the cached MP3, synthesising it first when the cache has none.

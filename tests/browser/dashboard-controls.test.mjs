@@ -127,6 +127,33 @@ describe('parts', () => {
     });
   });
 
+  test('an import whose bridge calls failed says so, whichever call it was', async () => {
+    await scenario('signed-in');
+    const ok = { success: true };
+    const cases = [
+      ['tolm/busy', { sent: ok, opened: { errorCode: 'main_thread_busy', error: 'main thread busy: fusion_build_3d is in progress from another caller', success: false } },
+        'main thread busy: fusion_build_3d is in progress from another caller'],
+      ['tolm/unsent', { sent: { success: false, error: 'could not send 1 file(s)', failed: [{ path: '/tmp/x.lbr' }] }, opened: ok }, 'could not send 1 file(s)'],
+      ['tolm/refused', { sent: ok, opened: { success: false } }, 'the bridge reported no success'],
+      ['tolm/coded', { sent: { errorCode: 'disk_full' }, opened: ok }, 'disk_full'],
+    ];
+    const replies = Object.fromEntries(cases.map(([ref, reply]) => [ref, reply]));
+    const beforeGoto = (page) => page.route('**/api/action', (route) => {
+      const body = route.request().postDataJSON();
+      if (body.action !== 'import_basic_part') return route.continue();
+      return route.fulfill({ contentType: 'application/json', body: JSON.stringify({ _hint: 'next steps', page: body.args.page, ...replies[body.args.page] }) });
+    });
+    await withPage({ beforeGoto }, async (page) => {
+      await untilReady(page);
+      for (const [ref, , error] of cases) {
+        await page.fill('#partPage', ref);
+        await page.click('#btnImportPart');
+        await untilToast(page, `import failed: ${error}`, 'toast err');
+      }
+      assert.deepEqual((await seenToasts(page)).filter(([t]) => t === 'library opened in Fusion (background)'), []);
+    });
+  });
+
   test('a surface button stages the part, shows where it opened and renders the capture', async () => {
     await scenario('signed-in');
     await withPage({}, async (page) => {

@@ -258,13 +258,15 @@ describe('status rendering', () => {
       const detail = await page.$eval('#ledDetail', (d) => ({
         hidden: d.hidden,
         text: d.textContent,
-        bold: Array.from(d.querySelectorAll('.hint b, .hint i')).map((b) => b.outerHTML),
-        foreign: d.querySelectorAll('img, script, a, [onerror]').length,
+        bold: Array.from(d.querySelectorAll('.hint b, .hint i, .hint code')).map((b) => b.outerHTML),
+        foreign: d.querySelectorAll('img, script, a, target, [onerror]').length,
       }));
+      // Tags outside the inline allow-list stay visible as the text they are.
       assert.deepEqual(detail, {
         hidden: false,
-        text: 'APS cloud searchUse fusion_aps_search now & then.signed in as <img src=x onerror="window.pwned=1">',
-        bold: ['<b>fusion_aps_search</b>', '<i>then</i>'],
+        text: 'APS cloud searchUse fusion_aps_search <img src=x onerror="window.pwned=2"><script>window.pwned=3</script>' +
+          '<a href="javascript:window.pwned=4">now</a> & then. Check with loomdeck ui click <target>.signed in as <img src=x onerror="window.pwned=1">',
+        bold: ['<b>fusion_aps_search</b>', '<i>then</i>', '<code>loomdeck ui click &lt;target&gt;</code>'],
         foreign: 0,
       });
       assert.equal(await page.evaluate(() => window.pwned), undefined);

@@ -166,6 +166,12 @@ describe('CRC-32 and the zip bundle', () => {
         // The listener took only half of the first chunk; the page resumes where it says.
         resumed: await stage(1048577, (a, n) => (n === 1 ? { nextOffset: 524288 } : {})),
         stuck: await stage(2097153, () => ({ nextOffset: 0 })).then(() => 'staged', (e) => e.message),
+        // The final write must account for the whole bundle, by next offset or by byte count
+        // (of the file or of that write).
+        finals: await Promise.all([{ nextOffset: 60 }, { nextOffset: 100 }, { bytes: 99 }, { bytes: 100 }, { nextOffset: 100, bytes: 7 }]
+          .map((reply) => stage(100, () => reply).then(() => 'staged', (e) => e.message))),
+        lastOfTwo: await Promise.all([{ bytes: 0 }, { bytes: 1 }, { bytes: 1048577 }]
+          .map((reply) => stage(1048577, (a) => (a.final ? reply : {})).then(() => 'staged', (e) => e.message))),
       };
     });
     assert.deepEqual(runs.exact, { staged: '~/ovra-wiki-libs/x.zip', calls: [{ offset: 0, final: true, createDirs: true, len: 1048576, path: '~/ovra-wiki-libs/x.zip' }] });
@@ -173,6 +179,10 @@ describe('CRC-32 and the zip bundle', () => {
     assert.deepEqual(runs.over.calls.map((c) => [c.offset, c.len, c.final]), [[0, 1048576, false], [1048576, 1, true]]);
     assert.deepEqual(runs.resumed.calls.map((c) => [c.offset, c.len, c.final]), [[0, 1048576, false], [524288, 524289, true]]);
     assert.equal(runs.stuck, 'the bridge answered an unusable next offset (0) for the chunk at 0');
+    const short = (said, size) => `the bundle was not staged whole: the bridge answered its last chunk with ${said} for a ${size}-byte ` +
+      'bundle at ~/ovra-wiki-libs/x.zip, so nothing was installed. Press the button to try again.';
+    assert.deepEqual(runs.finals, [short('nextOffset 60', 100), 'staged', short('bytes 99', 100), 'staged', 'staged']);
+    assert.deepEqual(runs.lastOfTwo, [short('bytes 0', 1048577), 'staged', 'staged']);
   });
 });
 

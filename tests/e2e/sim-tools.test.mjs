@@ -6,7 +6,7 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
-import { makeSandbox, sim, waitFor, simLog } from '../helpers/harness.mjs';
+import { SIM_BIN, makeSandbox, sim, waitFor, simLog } from '../helpers/harness.mjs';
 
 const run = (sb, cmd, args) => spawnSync(cmd, args, { env: sb.env, encoding: 'utf8' });
 const bridge = (sb, box, tool, args = {}) => {
@@ -48,15 +48,39 @@ test('ovra-wiki clones the default surfaces part with its library and 3D model',
   assert.deepEqual(activity(sb).map((e) => e.argv[1]), ['tolm/in-s63btg', 'tolm/no-such-part']);
 });
 
-test('ovra-tts writes a small MP3 and ovra-cli records its arguments', (t) => {
+// The 144-byte frames of an MP3 as the stand-in writes it (24 kHz mono at 48 kbit/s, no padding).
+function frames(mp3) {
+  assert.equal(mp3.length % 144, 0);
+  const out = [];
+  for (let i = 0; i < mp3.length; i += 144) out.push(mp3.subarray(i, i + 144));
+  for (const f of out) assert.deepEqual([f[0], f[1] & 0xfe, f[2], f[3] & 0xc0], [0xff, 0xf2, 0x64, 0xc0]);
+  return out;
+}
+const SILENT_FRAME = Buffer.concat([Buffer.from([0xff, 0xf3, 0x64, 0xc4]), Buffer.alloc(140)]);
+
+test('ovra-tts speaks with espeak-ng and lame, and writes silence with a note where they are missing', (t) => {
   const sb = makeSandbox();
   t.after(sb.cleanup);
-  const out = path.join(sb.tmp, 'caption.mp3');
-  assert.equal(run(sb, 'ovra-tts', ['say', '--out', out, 'The footprint is the copper the part is soldered to.']).status, 0);
-  const mp3 = fs.readFileSync(out);
-  assert.equal(mp3.length % 144, 0);
-  assert.equal(mp3[0], 0xff);
-  assert.equal(mp3[1] & 0xe0, 0xe0);
+  const caption = 'The footprint is the copper the part is soldered to.';
+  const spoken = path.join(sb.tmp, 'caption.mp3');
+  const r = run(sb, 'ovra-tts', ['say', '--out', spoken, caption]);
+  assert.deepEqual([r.status, r.stderr], [0, '']);
+  const sound = frames(fs.readFileSync(spoken)).filter((f) => !f.equals(SILENT_FRAME));
+  assert.ok(sound.length > 40, `${sound.length} frames carry sound`);
+
+  const noTools = path.join(sb.base, 'no-tools');
+  fs.mkdirSync(noTools);
+  const silent = path.join(sb.tmp, 'silent.mp3');
+  const mute = spawnSync(path.join(SIM_BIN, 'ovra-tts'), ['say', '--out', silent, caption], { env: { ...sb.env, PATH: noTools }, encoding: 'utf8' });
+  assert.deepEqual([mute.status, mute.stderr], [0, 'ovra-tts: could not speak (espeak-ng is not installed), so the file is silent; ' +
+    'install espeak-ng and lame (scripts/setup.sh does) to hear the text\n']);
+  assert.ok(frames(fs.readFileSync(silent)).every((f) => f.equals(SILENT_FRAME)));
+  assert.equal(fs.readdirSync(sb.tmp).filter((f) => f.startsWith('ovra-tts-')).length, 0, 'no scratch folder left behind');
+});
+
+test('ovra-cli records its arguments, and a faulted ovra-tts writes nothing', (t) => {
+  const sb = makeSandbox();
+  t.after(sb.cleanup);
 
   const cli = run(sb, 'ovra-cli', ['webview', 'add-tab', '--url', 'http://127.0.0.1:8930/']);
   assert.equal(cli.status, 0);

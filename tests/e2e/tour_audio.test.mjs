@@ -12,14 +12,16 @@ const REQUIRED = '{"ok":false,"why":"text required (<=1200 chars)"}';
 const FAILED = '{"ok":false,"why":"ovra-tts synthesis failed (is ovra-tts installed and the tts service reachable?)"}';
 
 // Appends its arguments to calls.jsonl and writes "spoken:<text>" to the --out path; the text
-// "silent" writes nothing and "hollow" an empty file.
+// "silent" writes nothing and "hollow" an empty file. Like a strict real tool, it accepts only
+// `say --out <file> <text>` and takes a text that begins with "-" for an unknown option.
 const FAKE_TTS = `#!/usr/bin/env node
 const fs = require('fs');
 const path = require('path');
 const argv = process.argv.slice(2);
 fs.appendFileSync(path.join(__dirname, 'calls.jsonl'), JSON.stringify(argv) + '\\n');
-const out = argv[argv.indexOf('--out') + 1];
-const text = argv[argv.length - 1];
+if (argv.length !== 4 || argv[0] !== 'say' || argv[1] !== '--out' || argv[3].startsWith('-')) process.exit(2);
+const out = argv[2];
+const text = argv[3];
 if (text === 'silent') process.exit(1);
 fs.writeFileSync(out, text === 'hollow' ? '' : 'spoken:' + text);
 `;
@@ -97,8 +99,8 @@ test('speech is synthesised once per distinct text and then served from the cach
   assert.equal(again.body.toString(), 'spoken:hello world');
   const made = calls().filter((c) => c.at(-1) === 'hello world');
   assert.equal(made.length, 1);
-  const [say, out, outPath, sep, text] = made[0];
-  assert.deepEqual([say, out, sep, text], ['say', '--out', '--', 'hello world']);
+  const [say, out, outPath, text] = made[0];
+  assert.deepEqual([say, out, text], ['say', '--out', 'hello world']);
   assert.equal(path.dirname(outPath), cacheDir);
   assert.deepEqual(fs.readdirSync(cacheDir).filter((f) => f.startsWith('e1d7')), ['e1d7a701437f78f9.mp3']);
   assert.equal(fs.readFileSync(path.join(cacheDir, 'e1d7a701437f78f9.mp3'), 'utf8'), 'spoken:hello world');
@@ -110,15 +112,17 @@ test('texts are decoded exactly and never become options of ovra-tts', async () 
     ['%4a%4A+%2B%zz', 'JJ +%zz'],
     ['it%E2%80%99s', 'it\u2019s'],
     ['bad%FF', 'bad\uFFFD'],
-    ['--out+%2Fetc%2Fpasswd', '--out /etc/passwd'],
-    ['-h', '-h'],
+    // A text that begins with "-" is spoken after one space, so it never reads as an option.
+    ['--out+%2Fetc%2Fpasswd', ' --out /etc/passwd'],
+    ['-h', ' -h'],
+    ['+-h', ' -h'],
   ];
   for (const [raw, text] of cases) {
     const got = await get(`/api/tts?text=${raw}`);
     assert.equal(got.body.toString(), `spoken:${text}`, raw);
     const last = calls().at(-1);
-    assert.deepEqual(last.slice(-2), ['--', text], raw);
-    assert.equal(last.length, 5, raw);
+    assert.equal(last.length, 4, raw);
+    assert.equal(last[3], text, raw);
   }
 });
 

@@ -41,19 +41,37 @@ TEST(Tts, WritesWholeSilentMpegFrames) {
   EXPECT_EQ(static_cast<unsigned char>(frame[2]) >> 4, 6);        // 48 kbit/s
   EXPECT_EQ((static_cast<unsigned char>(frame[2]) >> 2) & 3, 1);  // 24 kHz
   EXPECT_EQ(static_cast<unsigned char>(frame[3]) >> 6, 3);        // mono
-
-  TempDir dir;
-  std::string path = dir.path + "/a.mp3";
-  RunResult r = tts_command({"say", "--out", path, "starting the guided tour now"});
-  EXPECT_EQ(r.exit_code, 0);
-  auto audio = read_file(path);
-  ASSERT_TRUE(audio);
-  EXPECT_EQ(audio->size(), frames_for_text("starting the guided tour now") * 144);
+  EXPECT_EQ(silent_mp3("starting the guided tour now").size(), frames_for_text("starting the guided tour now") * 144);
   EXPECT_EQ(frames_for_text("hi"), 42u);
   EXPECT_EQ(frames_for_text(std::string(20000, 'a') + " b"), 42u);
-  EXPECT_EQ(tts_command({"say", path, "x"}).exit_code, 2);
-  EXPECT_EQ(tts_command({"say", "--out", path, "--", "--looks like an option"}).exit_code, 0);
-  EXPECT_EQ(tts_command({"say", "--out", dir.path + "/no/such/dir/a.mp3", "x"}).exit_code, 1);
+}
+
+TEST(Tts, SpeaksWhereItCanAndSaysWhenItFallsBackToSilence) {
+  TempDir dir;
+  std::string path = dir.path + "/a.mp3";
+  std::vector<std::string> heard;
+  auto speaks = [&heard](const std::string& text) { heard.push_back(text); return Speech{"MP3:" + text, ""}; };
+  auto mute = [](const std::string&) { return Speech{std::nullopt, "espeak-ng is not installed"}; };
+
+  RunResult r = tts_command({"say", "--out", path, " --looks like an option"}, speaks);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(path), "MP3: --looks like an option");
+
+  r = tts_command({"say", "--out", path, "starting the guided tour now"}, mute);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "ovra-tts: could not speak (espeak-ng is not installed), so the file is silent; "
+                   "install espeak-ng and lame (scripts/setup.sh does) to hear the text\n");
+  EXPECT_EQ(read_file(path), silent_mp3("starting the guided tour now"));
+
+  // Only `say --out <file> <text>`: no separator, and a text that begins with "-" is an option.
+  EXPECT_EQ(tts_command({"say", path, "x"}, speaks).exit_code, 2);
+  EXPECT_EQ(tts_command({"say", "--out", path, "--", "x"}, speaks).exit_code, 2);
+  r = tts_command({"say", "--out", path, "--looks like an option"}, speaks);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "ovra-tts: unknown option --looks like an option\nusage: ovra-tts say --out <path.mp3> <text>\n");
+  EXPECT_EQ(tts_command({"say", "--out", dir.path + "/no/such/dir/a.mp3", "x"}, speaks).exit_code, 1);
+  EXPECT_EQ(heard, (std::vector<std::string>{" --looks like an option", "x"}));
 }
 
 TEST(Programs, StandInsAreLoggedAndObeyTheirFaults) {

@@ -85,9 +85,13 @@ TEST(TtsCache, HashNamesAndDirectory) {
   EXPECT_EQ(tts_cache_dir(""), fs::path("/tmp/loomdeck-tts"));
 }
 
-TEST(TtsCache, TextNeverBecomesAnOption) {
-  EXPECT_EQ(tts_command("/c/x.mp3", "--help"),
-            (std::vector<std::string>{"ovra-tts", "say", "--out", "/c/x.mp3", "--", "--help"}));
+TEST(TtsCache, TheToolGetsFourArgumentsAndTheTextNeverReadsAsAnOption) {
+  const std::vector<std::pair<std::string, std::string>> texts = {
+      {"hello world", "hello world"}, {"--help", " --help"}, {"-", " -"}, {"-5 degrees", " -5 degrees"},
+      {" -x", " -x"}, {"a -b", "a -b"}, {"\u2212" "1", "\u2212" "1"}};
+  for (const auto& [text, spoken] : texts) {
+    EXPECT_EQ(tts_command("/c/x.mp3", text), (std::vector<std::string>{"ovra-tts", "say", "--out", "/c/x.mp3", spoken})) << text;
+  }
 }
 
 class TtsServe : public ::testing::Test {
@@ -140,13 +144,12 @@ TEST_F(TtsServe, SynthesisesOnceAndServesTheCacheAfterwards) {
   EXPECT_EQ(get("text=hello+world"), reply("audio/mpeg", "MP3 bytes\xFF\x00"s));
   ASSERT_EQ(runner_.calls.size(), 1u);
   const std::vector<std::string>& argv = runner_.calls[0];
-  ASSERT_EQ(argv.size(), 6u);
+  ASSERT_EQ(argv.size(), 5u);
   EXPECT_EQ(argv[0], "ovra-tts");
   EXPECT_EQ(argv[1], "say");
   EXPECT_EQ(argv[2], "--out");
   EXPECT_EQ(fs::path(argv[3]).parent_path(), cache_);
-  EXPECT_EQ(argv[4], "--");
-  EXPECT_EQ(argv[5], "hello world");
+  EXPECT_EQ(argv[4], "hello world");
   EXPECT_EQ(cache_files(), std::set<std::string>{"e1d7a701437f78f9.mp3"});
 
   EXPECT_EQ(get("text=hello%20world"), reply("audio/mpeg", "MP3 bytes\xFF\x00"s));
@@ -185,15 +188,16 @@ TEST_F(TtsServe, ExistingCacheFilesAreServedAndEmptyOnesReplaced) {
   EXPECT_TRUE(runner_.calls.empty());
   EXPECT_EQ(get("text=100%"), reply("audio/mpeg", "fresh"));
   ASSERT_EQ(runner_.calls.size(), 1u);
-  EXPECT_EQ(runner_.calls[0][5], "100%");
+  EXPECT_EQ(runner_.calls[0][4], "100%");
 }
 
-TEST_F(TtsServe, ATextLikeAnOptionIsPassedAfterTheSeparator) {
+TEST_F(TtsServe, ATextLikeAnOptionIsSpokenAfterASpaceAndCachedUnderItsOwnName) {
   tts_writes("audio");
   EXPECT_EQ(get("text=--out+%2Fetc%2Fpasswd"), reply("audio/mpeg", "audio"));
   ASSERT_EQ(runner_.calls.size(), 1u);
-  EXPECT_EQ(runner_.calls[0][4], "--");
-  EXPECT_EQ(runner_.calls[0][5], "--out /etc/passwd");
+  EXPECT_EQ(runner_.calls[0].size(), 5u);
+  EXPECT_EQ(runner_.calls[0][4], " --out /etc/passwd");
+  EXPECT_EQ(cache_files(), std::set<std::string>{tts_file_name("--out /etc/passwd")});
 }
 
 }  // namespace
