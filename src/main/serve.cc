@@ -26,10 +26,7 @@ std::string bind_address(const CommandLine& cli) {
 }
 
 int run_serve(const CommandLine& cli) {
-  if (has_flag(cli.args, "--print-url")) return run_print_url(cli);
   if (!target_option_usable(cli.args)) return 1;
-  // Writes to peers that went away must come back as errors, never end the process.
-  std::signal(SIGPIPE, SIG_IGN);
   const std::string address = bind_address(cli);
   if (!valid_bind_address(address)) {
     fail("cannot listen on \"" + address + "\": --bind (or LOOMDECK_BIND) needs a numeric IP address",
@@ -37,6 +34,9 @@ int run_serve(const CommandLine& cli) {
          "interface (0.0.0.0).");
     return 1;
   }
+  if (has_flag(cli.args, "--print-url")) return run_print_url(cli);
+  // Writes to peers that went away must come back as errors, never end the process.
+  std::signal(SIGPIPE, SIG_IGN);
   const BoundListener listener = bind_listener(cli.port.value_or(8930), address);
   if (listener.fd < 0) {
     fail("cannot bind any port 8930-8940: " + listener.error,

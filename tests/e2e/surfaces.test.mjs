@@ -112,7 +112,7 @@ test('unknown surfaces, pages without a library and unreadable bodies answer wit
   assert.ok(!activity(sb).some((c) => c.program === 'ovra-wiki' && c.argv.includes('--dir=/etc')));
 
   const body = Buffer.concat([Buffer.from('{"surface":"symbol","part":"'), Buffer.from([0xff, 0xfe]), Buffer.from('"}')]);
-  const head = `POST /api/surface?target=Studio HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: ${body.length}\r\n\r\n`;
+  const head = `POST /api/surface?target=Studio HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: ${body.length}\r\n\r\n`;
   const raw = (await rawRequest(srv.port, Buffer.concat([Buffer.from(head), body]))).toString('utf8');
   assert.match(raw, /^HTTP\/1\.1 200 OK\r\n/);
   assert.ok(raw.endsWith('{"error":"unknown surface "}'));
