@@ -76,6 +76,7 @@ void handle_action(Exchange& ex) {
   req.action = string_member(body, "action");
   const json* target = member(body, "target");
   req.box = target && target->is_string() ? target->get<std::string>() : request_box(ex);
+  if (!box_usable(ex, req.box)) return;
   req.args = dump_compact(member_or_null(body, "args"));
   ex.state.log.append("action " + req.action + " target=" + req.box);
   send_json(ex.stream, run_action(ex.state, req));
@@ -83,6 +84,7 @@ void handle_action(Exchange& ex) {
 
 void handle_auto_green(Exchange& ex) {
   const std::string box = request_box(ex);
+  if (!box_usable(ex, box)) return;
   const bool force = is_true(ex.request.body, "force");
   if (is_false(load_settings(), "autoGreenOnLaunch") && !force) {
     send_json(ex.stream, json{{"ok", true},

@@ -1,5 +1,6 @@
 #include "bridge/bridge.h"
 
+#include "core/box_name.h"
 #include "core/utf8.h"
 
 namespace loomdeck {
@@ -41,6 +42,8 @@ bool bridge_call_ok(const json& result, const json& data) {
 
 json ProcessBridge::call(const std::string& attribution, const std::string& box, const std::string& tool,
                          const std::string& args) {
+  // Box names from the bridge's own listing pass here too, so none can become an option.
+  if (const std::optional<std::string> problem = box_name_problem(box)) return box_name_refusal(*problem);
   return run_bridge_tool(runner_, attribution, box, tool, args);
 }
 

@@ -90,12 +90,14 @@ json live_status(ServerState& state, const std::string& box) {
 
 void handle_status(Exchange& ex) {
   const std::string box = request_box(ex);
+  if (!box_usable(ex, box)) return;
   ex.state.log.append("status target=" + box);
   send_json(ex.stream, live_status(ex.state, box));
 }
 
 void handle_health(Exchange& ex) {
   const std::string box = request_box(ex);
+  if (!box_usable(ex, box)) return;
   const std::optional<CachedStatus> cached = ex.state.status_cache.get(box);
   if (cached) {
     const json* state = member(cached->payload, "state");

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/box_name.h"
 #include "http/response.h"
 
 namespace loomdeck {
@@ -48,6 +49,12 @@ std::string default_box(ServerState& state) {
 std::string request_box(Exchange& ex) {
   if (ex.request.target_param) return *ex.request.target_param;
   return default_box(ex.state);
+}
+
+bool box_usable(Exchange& ex, const std::string& box) {
+  const std::optional<std::string> problem = box_name_problem(box);
+  if (problem) send_json(ex.stream, box_name_refusal(*problem));
+  return !problem;
 }
 
 void handle_targets(Exchange& ex) {

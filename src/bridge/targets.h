@@ -16,6 +16,9 @@ std::string default_box(ServerState& state);
 // The request's box: its target param, else the default box.
 std::string request_box(Exchange& ex);
 
+// False, after answering with the refusal, when `box` may not be handed to the bridge.
+bool box_usable(Exchange& ex, const std::string& box);
+
 // GET /api/targets
 void handle_targets(Exchange& ex);
 

@@ -10,7 +10,7 @@ namespace loomdeck {
 enum class OutputMode {
   kCapture,  // read into the result
   kDiscard,  // the null device
-  kFile,     // appended to ProcessOptions::output_file (created 0666 if missing)
+  kFile,     // appended to ProcessOptions::output_file (created 0600 if missing)
 };
 
 struct ProcessOptions {

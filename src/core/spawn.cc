@@ -31,7 +31,7 @@ SpawnSetup::~SpawnSetup() {
 
 void SpawnSetup::redirect(int fd, OutputMode mode, const std::string& output_file) {
   if (mode == OutputMode::kFile) {
-    posix_spawn_file_actions_addopen(&actions_, fd, output_file.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+    posix_spawn_file_actions_addopen(&actions_, fd, output_file.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
   } else {
     posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", O_WRONLY, 0);
   }

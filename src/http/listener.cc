@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "http/byte_source.h"
@@ -93,19 +94,50 @@ void handle_connection(const std::shared_ptr<ServerState>& state, int fd, const 
 
 }  // namespace
 
-BoundListener bind_listener(uint16_t start_port) {
+namespace {
+
+// The socket address for `address` and `port`, or nothing when `address` is not numeric.
+std::optional<sockaddr_storage> socket_address(const std::string& address, uint16_t port, socklen_t& length) {
+  sockaddr_storage storage{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    length = sizeof(sockaddr_in);
+    return storage;
+  }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+  if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    length = sizeof(sockaddr_in6);
+    return storage;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool valid_bind_address(const std::string& address) {
+  socklen_t length = 0;
+  return socket_address(address, 0, length).has_value();
+}
+
+BoundListener bind_listener(uint16_t start_port, const std::string& address) {
   BoundListener result;
   unsigned port = start_port;
   for (;;) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    socklen_t length = 0;
+    const std::optional<sockaddr_storage> addr = socket_address(address, static_cast<uint16_t>(port), length);
+    if (!addr) {
+      result.error = "not a numeric IP address: " + address;
+      return result;
+    }
+    const int fd = ::socket(addr->ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd >= 0) {
       const int one = 1;
       ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-      sockaddr_in addr{};
-      addr.sin_family = AF_INET;
-      addr.sin_addr.s_addr = htonl(INADDR_ANY);
-      addr.sin_port = htons(static_cast<uint16_t>(port));
-      if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 128) == 0) {
+      if (::bind(fd, reinterpret_cast<const sockaddr*>(&*addr), length) == 0 && ::listen(fd, 128) == 0) {
         result.fd = fd;
         result.port = static_cast<uint16_t>(port);
         return result;

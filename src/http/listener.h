@@ -16,8 +16,15 @@ struct BoundListener {
   std::string error;  // the system's text for the last failed attempt, when nothing could be bound
 };
 
-// Binds 0.0.0.0 from `start_port` upwards to 8940 (a start above 8940 gets one attempt).
-BoundListener bind_listener(uint16_t start_port);
+// The address the server listens on unless told otherwise: every interface.
+inline constexpr const char* kDefaultBindAddress = "0.0.0.0";
+
+// Whether `address` is a numeric IPv4 or IPv6 address that a listener can be bound to.
+bool valid_bind_address(const std::string& address);
+
+// Binds `address` (a valid bind address) from `start_port` upwards to 8940 (a start above 8940
+// gets one attempt).
+BoundListener bind_listener(uint16_t start_port, const std::string& address = kDefaultBindAddress);
 
 // Limits that keep one misbehaving client from pinning a thread or memory for ever.
 struct ConnectionLimits {

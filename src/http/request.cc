@@ -92,6 +92,22 @@ void split_target(std::string_view target, Request& request) {
   }
 }
 
+namespace {
+
+// Keeps the headers the request gate reads: names compared case-insensitively, values trimmed.
+void read_gate_header(std::string_view line, GateHeaders& headers) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return;
+  const std::string name = ascii_lower(trim(line.substr(0, colon)));
+  std::optional<std::string>* slot = name == "host"             ? &headers.host
+                                     : name == "origin"         ? &headers.origin
+                                     : name == "sec-fetch-site" ? &headers.sec_fetch_site
+                                                                : nullptr;
+  if (slot) *slot = std::string(trim(line.substr(colon + 1)));
+}
+
+}  // namespace
+
 std::optional<Request> read_request(LineReader& reader) {
   std::string line;
   if (reader.read_line(line, kMaxLineBytes) != LineStatus::kLine) return std::nullopt;
@@ -109,6 +125,7 @@ std::optional<Request> read_request(LineReader& reader) {
     if (status == LineStatus::kEnd) break;
     const std::string_view trimmed = trim(line);
     if (trimmed.empty()) break;
+    read_gate_header(trimmed, request.headers);
     const std::string lower = ascii_lower(line);
     constexpr std::string_view kName = "content-length:";
     if (std::string_view(lower).substr(0, kName.size()) == kName) {

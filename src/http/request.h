@@ -7,6 +7,7 @@
 
 #include "core/json_text.h"
 #include "http/byte_source.h"
+#include "http/request_gate.h"
 
 namespace loomdeck {
 
@@ -16,6 +17,7 @@ struct Request {
   std::string query;    // raw, undecoded
   std::optional<std::string> target_param;
   json body = json::object();
+  GateHeaders headers;  // Host, Origin and Sec-Fetch-Site, for the request gate
   // The Content-Length the client announced; more than the body cap means bytes were left unread.
   std::size_t announced_length = 0;
 };

@@ -4,7 +4,10 @@
 
 namespace loomdeck {
 
-void respond(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body) {
+namespace {
+
+void write_reply(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body,
+                 bool cors) {
   std::string head;
   head.reserve(160 + content_type.size());
   head += "HTTP/1.1 ";
@@ -13,8 +16,18 @@ void respond(Stream& stream, std::string_view status_text, std::string_view cont
   head += content_type;
   head += "\r\nContent-Length: ";
   head += std::to_string(body.size());
-  head += "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
+  head += cors ? "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" : "\r\nConnection: close\r\n\r\n";
   if (stream.write(head)) stream.write(body);
+}
+
+}  // namespace
+
+void respond(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body) {
+  write_reply(stream, status_text, content_type, body, true);
+}
+
+void send_json_uncorsed(Stream& stream, std::string_view status_text, const json& value) {
+  write_reply(stream, status_text, "application/json", dump_compact(value), false);
 }
 
 void send_json(Stream& stream, const json& value) {

@@ -12,6 +12,8 @@ void respond(Stream& stream, std::string_view status_text, std::string_view cont
 void send_json(Stream& stream, const json& value);
 void serve_page(Stream& stream, std::string_view content_type, std::string_view bytes);
 void send_preflight(Stream& stream);
+// A JSON reply without Access-Control-Allow-Origin, so no other web site can read it.
+void send_json_uncorsed(Stream& stream, std::string_view status_text, const json& value);
 void send_not_found(Stream& stream);
 
 inline constexpr std::string_view kPreflightReply =

@@ -9,6 +9,7 @@
 #include "core/version.h"
 #include "http/assets.h"
 #include "http/event_stream.h"
+#include "http/gate_refusal.h"
 #include "http/remote_control.h"
 #include "http/response.h"
 #include "parts/surfaces.h"
@@ -54,51 +55,57 @@ void health(Exchange& ex) {
   send_json(ex.stream, json{{"ok", true}, {"sseClients", ex.state.events.viewer_count()}, {"version", LOOMDECK_VERSION}});
 }
 
+// Whether only the user's own pages and local tools may use a route: every route that spends
+// (a bridge call, a child process, a broadcast, a write) or reveals something is gated; pages,
+// scripts, icons, narration clips and the identity and liveness replies are public.
+enum class Access { kPublic, kGated };
+
 struct Route {
   std::string_view path;
   RouteHandler handler;
+  Access access;
   bool prefix = false;
 };
 
 // In the order they are tested; the first match wins.
 const Route kGetRoutes[] = {
-    {"/", dashboard_page},
-    {"/index.html", dashboard_page},
-    {"/quick-actions", quick_actions_page},
-    {"/quick-actions.html", quick_actions_page},
-    {"/newbie-panel.js", newbie_panel_script},
-    {"/updater/status", handle_updater_status},
-    {"/ai-threads/run-prompt/status", handle_run_prompt_status},
-    {"/favicon.svg", favicon_svg},
-    {"/favicon.png", favicon_png},
-    {"/favicon.ico", favicon_png},
-    {"/events", events},
-    {"/api/targets", handle_targets},
-    {"/api/health", handle_health},
-    {"/api/ping", ping},
-    {"/api/status", handle_status},
-    {"/state", handle_status},
-    {"/console", console},
-    {"/health", health},
-    {"/settings", handle_get_settings},
-    {kNarrationPrefix, handle_narration, true},
-    {"/api/tts", handle_tts},
+    {"/", dashboard_page, Access::kPublic},
+    {"/index.html", dashboard_page, Access::kPublic},
+    {"/quick-actions", quick_actions_page, Access::kPublic},
+    {"/quick-actions.html", quick_actions_page, Access::kPublic},
+    {"/newbie-panel.js", newbie_panel_script, Access::kPublic},
+    {"/updater/status", handle_updater_status, Access::kGated},
+    {"/ai-threads/run-prompt/status", handle_run_prompt_status, Access::kGated},
+    {"/favicon.svg", favicon_svg, Access::kPublic},
+    {"/favicon.png", favicon_png, Access::kPublic},
+    {"/favicon.ico", favicon_png, Access::kPublic},
+    {"/events", events, Access::kGated},
+    {"/api/targets", handle_targets, Access::kGated},
+    {"/api/health", handle_health, Access::kGated},
+    {"/api/ping", ping, Access::kPublic},
+    {"/api/status", handle_status, Access::kGated},
+    {"/state", handle_status, Access::kGated},
+    {"/console", console, Access::kGated},
+    {"/health", health, Access::kPublic},
+    {"/settings", handle_get_settings, Access::kGated},
+    {kNarrationPrefix, handle_narration, Access::kPublic, true},
+    {"/api/tts", handle_tts, Access::kGated},
 };
 
 const Route kPostRoutes[] = {
-    {"/api/action", handle_action},
-    {"/api/surface", handle_surface},
-    {"/ai-threads/run-prompt", handle_run_prompt},
-    {"/settings", handle_post_settings},
-    {"/api/auto-green", handle_auto_green},
-    {"/ui/toast", handle_ui_toast},
-    {"/ui/click", handle_ui_click},
+    {"/api/action", handle_action, Access::kGated},
+    {"/api/surface", handle_surface, Access::kGated},
+    {"/ai-threads/run-prompt", handle_run_prompt, Access::kGated},
+    {"/settings", handle_post_settings, Access::kGated},
+    {"/api/auto-green", handle_auto_green, Access::kGated},
+    {"/ui/toast", handle_ui_toast, Access::kGated},
+    {"/ui/click", handle_ui_click, Access::kGated},
 };
 
 template <std::size_t N>
-RouteHandler find_route(const Route (&table)[N], std::string_view path) {
+const Route* find_route(const Route (&table)[N], std::string_view path) {
   for (const Route& r : table) {
-    if (r.prefix ? path.substr(0, r.path.size()) == r.path : path == r.path) return r.handler;
+    if (r.prefix ? path.substr(0, r.path.size()) == r.path : path == r.path) return &r;
   }
   return nullptr;
 }
@@ -106,17 +113,24 @@ RouteHandler find_route(const Route (&table)[N], std::string_view path) {
 }  // namespace
 
 void dispatch(ServerState& state, const Request& request, Stream& stream) {
-  RouteHandler handler = nullptr;
-  if (request.method == "GET") handler = find_route(kGetRoutes, request.path);
-  else if (request.method == "POST") handler = find_route(kPostRoutes, request.path);
-  if (!handler) {
+  const Route* route = nullptr;
+  if (request.method == "GET") route = find_route(kGetRoutes, request.path);
+  else if (request.method == "POST") route = find_route(kPostRoutes, request.path);
+  if (!route) {
     send_not_found(stream);
     return;
+  }
+  if (route->access == Access::kGated) {
+    const GateVerdict verdict = decide_gate(request.headers, state.gate);
+    if (!verdict.allowed) {
+      answer_refused(state, request, stream, verdict);
+      return;
+    }
   }
   Exchange ex{state, request, stream};
   std::string failure;
   try {
-    handler(ex);
+    route->handler(ex);
     return;
   } catch (const std::exception& e) {
     failure = e.what();

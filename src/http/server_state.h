@@ -12,7 +12,9 @@
 #include "core/json_text.h"
 #include "core/process.h"
 #include "actions/green_run_registry.h"
+#include "http/blocked_notices.h"
 #include "http/event_hub.h"
+#include "http/request_gate.h"
 #include "http/server_log.h"
 #include "parts/staged_part.h"
 
@@ -50,6 +52,12 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   std::function<void(std::function<void()>)> run_in_background = [](std::function<void()> work) {
     std::thread(std::move(work)).detach();
   };
+
+  // Who besides the server's own pages and local tools may use the gated routes; set once before
+  // the first connection is accepted.
+  GateConfig gate;
+  // When to tell the open pages that a request from another web site was refused.
+  BlockedNotices blocked_notices;
 
   // The last status payload the bridge answered, per box.
   GuardedMap<CachedStatus> status_cache;

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "core/box_name.h"
 #include "core/version.h"
 #include "main/dashboard_url.h"
 #include "main/open_verb.h"
@@ -53,6 +54,13 @@ CommandLine parse_command_line(std::vector<std::string> args) {
   if (const auto p = option_value(args, "--port")) cli.port = parse_port(*p);
   cli.args = std::move(args);
   return cli;
+}
+
+bool target_option_usable(const std::vector<std::string>& args) {
+  const std::optional<std::string> target = option_value(args, "--target");
+  const std::optional<std::string> problem = target ? box_name_problem(*target) : std::nullopt;
+  if (problem) fail(*problem, "Name a box as `ovra-bridge targets` lists it.");
+  return !problem;
 }
 
 void say_ok(std::string_view text) { std::cout << "OK: " << text << '\n' << std::flush; }

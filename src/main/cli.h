@@ -23,6 +23,9 @@ std::optional<uint16_t> parse_port(std::string_view text);
 
 CommandLine parse_command_line(std::vector<std::string> args);
 
+// False, after saying why on standard error, when --target names a box that must not reach the bridge.
+bool target_option_usable(const std::vector<std::string>& args);
+
 // "OK: text" on standard output.
 void say_ok(std::string_view text);
 // "ERROR: message" and "Hint: hint" on standard error; the caller picks the exit status.

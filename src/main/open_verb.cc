@@ -42,6 +42,7 @@ int run_open(const CommandLine& cli, ProcessRunner& runner, const std::optional<
               << std::flush;
     return 0;
   }
+  if (!target_option_usable(cli.args)) return 1;
   ProcessOptions options;
   options.stderr_mode = OutputMode::kDiscard;
   const ProcessResult r =

@@ -1,6 +1,7 @@
 #include "main/print_url.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -24,10 +25,13 @@ bool setsid_usable(ProcessRunner& runner) {
   return probe.started && probe.exit_code == 0;
 }
 
-// Whether the log file can be opened for appending (it is created 0666 when missing).
+// Whether the log file can be opened for appending. It is private to the user (0600), an existing
+// one included: the server's output may name boxes, files and the user's account.
 bool log_file_usable(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) ::fchmod(fd, 0600);
   ::close(fd);
   return true;
 }
@@ -49,13 +53,15 @@ std::string launcher_log_directory(const char* home) {
 }
 
 std::vector<std::string> background_server_command(bool with_setsid, const std::string& exe, uint16_t port,
-                                                   const std::string& target, const std::string& attribution) {
+                                                   const std::string& target, const std::string& attribution,
+                                                   const std::optional<std::string>& bind) {
   std::vector<std::string> argv;
   if (with_setsid) argv = {"setsid", "-f"};
   argv.push_back(exe);
   argv.insert(argv.end(), {"serve", "--port", std::to_string(port)});
   if (!target.empty()) argv.insert(argv.end(), {"--target", target});
   argv.insert(argv.end(), {"--ai-thread", attribution});
+  if (bind) argv.insert(argv.end(), {"--bind", *bind});
   return argv;
 }
 
@@ -82,7 +88,8 @@ int run_print_url(const CommandLine& cli, LauncherSeams& seams) {
   const bool with_setsid = setsid_usable(seams.runner);
   const std::vector<std::string> command =
       background_server_command(with_setsid, seams.exe, cli.port.value_or(kFirstPort),
-                                option_value(cli.args, "--target").value_or(""), cli.attribution);
+                                option_value(cli.args, "--target").value_or(""), cli.attribution,
+                                option_value(cli.args, "--bind"));
   const ProcessResult started = (with_setsid ? seams.runner : seams.detached).run(command, options);
   if (!started.started) {
     fail("could not spawn the background server", "Run `loomdeck serve` by hand and read its output.");

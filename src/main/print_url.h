@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,10 @@ namespace loomdeck {
 std::string launcher_log_directory(const char* home);
 
 // The background server's command: behind `setsid -f` when that works, else the executable itself.
+// A --bind address given to the launcher is handed on.
 std::vector<std::string> background_server_command(bool with_setsid, const std::string& exe, uint16_t port,
-                                                   const std::string& target, const std::string& attribution);
+                                                   const std::string& target, const std::string& attribution,
+                                                   const std::optional<std::string>& bind = std::nullopt);
 
 // What `serve --print-url` works with: `runner` waits for its children (curl, setsid), while
 // `detached` starts the server without waiting when there is no `setsid` to detach it.

@@ -18,11 +18,26 @@
 
 namespace loomdeck {
 
+std::string bind_address(const CommandLine& cli) {
+  if (has_flag(cli.args, "--bind")) return option_value(cli.args, "--bind").value_or("");
+  const char* env = std::getenv("LOOMDECK_BIND");
+  if (env && *env) return env;
+  return kDefaultBindAddress;
+}
+
 int run_serve(const CommandLine& cli) {
+  if (!target_option_usable(cli.args)) return 1;
+  const std::string address = bind_address(cli);
+  if (!valid_bind_address(address)) {
+    fail("cannot listen on \"" + address + "\": --bind (or LOOMDECK_BIND) needs a numeric IP address",
+         "Say `loomdeck serve --bind 127.0.0.1` to serve this machine alone, or leave it out to listen on every "
+         "interface (0.0.0.0).");
+    return 1;
+  }
   if (has_flag(cli.args, "--print-url")) return run_print_url(cli);
   // Writes to peers that went away must come back as errors, never end the process.
   std::signal(SIGPIPE, SIG_IGN);
-  const BoundListener listener = bind_listener(cli.port.value_or(8930));
+  const BoundListener listener = bind_listener(cli.port.value_or(8930), address);
   if (listener.fd < 0) {
     fail("cannot bind any port 8930-8940: " + listener.error,
          "Another instance may be serving - `loomdeck ui state` to check it.");
@@ -31,6 +46,7 @@ int run_serve(const CommandLine& cli) {
   const std::string target = option_value(cli.args, "--target").value_or("");
   static ProcessBridge bridge(system_runner());
   auto state = std::make_shared<ServerState>(cli.attribution, target, system_clock(), system_runner(), bridge);
+  state->gate = gate_config_from_environment(listener.port);
   say_ok(std::string("loomdeck v") + LOOMDECK_VERSION + " serving on port " + std::to_string(listener.port) +
          " (target " + (target.empty() ? "auto" : target) + ")");
   if (const auto dock = dock_webview_name(std::getenv("OVRA_DOCK_WEBVIEW"))) {

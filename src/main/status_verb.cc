@@ -10,6 +10,7 @@
 namespace loomdeck {
 
 int run_status(const CommandLine& cli) {
+  if (!target_option_usable(cli.args)) return 1;
   ProcessBridge bridge(system_runner());
   const std::optional<std::string> target = option_value(cli.args, "--target");
   const std::string box = target ? *target : pick_best_box(bridge);

@@ -4,6 +4,9 @@
 
 namespace loomdeck {
 
+// The address `serve` listens on: --bind, else LOOMDECK_BIND, else every interface.
+std::string bind_address(const CommandLine& cli);
+
 // `serve`: binds, prints the start line and serves until the process ends.
 int run_serve(const CommandLine& cli);
 

@@ -1,7 +1,5 @@
 #include "parts/part_import.h"
 
-#include <mutex>
-
 #include "parts/busy_signs.h"
 #include "parts/wiki_files.h"
 
@@ -10,13 +8,6 @@ namespace loomdeck {
 namespace {
 
 constexpr int kBusyRetries = 10;
-
-// Imports share one clone directory; one at a time, from the clone until the bridge has read
-// the library, so one page's library is never sent for another.
-std::mutex& clone_mutex() {
-  static std::mutex m;
-  return m;
-}
 
 }  // namespace
 
@@ -32,11 +23,15 @@ bool open_lbr_met_busy_thread(const json& data) {
 
 json import_basic_part(ServerState& state, const std::string& box, const std::string& args_text) {
   const std::string page = import_page(args_text);
-  const std::string dir = import_clone_dir();
   std::string library;
   json sent;
   {
-    std::lock_guard<std::mutex> lock(clone_mutex());
+    // Each import clones into a folder of its own, kept until the bridge has read the library.
+    const CloneFolder folder("loomdeck-part-");
+    if (folder.path().empty()) {
+      return json{{"error", folder.error()}, {"_hint", "Check that TMPDIR (or /tmp) is a writable folder."}};
+    }
+    const std::string& dir = folder.path();
     if (!clone_page(state.runner, page, dir)) {
       return json{{"error", "ovra-wiki CLI missing"}, {"_hint", "The container ships ovra-wiki; check PATH."}};
     }

@@ -1,7 +1,5 @@
 #include "parts/staging.h"
 
-#include <mutex>
-
 #include "actions/launch.h"
 #include "bridge/readiness.h"
 #include "parts/busy_signs.h"
@@ -11,13 +9,6 @@ namespace loomdeck {
 
 namespace {
 
-// Every staging of this server clones into the same directory; one at a time, from the clone
-// until the bridge has read the files, so one part's files are never sent for another.
-std::mutex& clone_mutex() {
-  static std::mutex m;
-  return m;
-}
-
 struct SentFiles {
   std::string library;
   std::optional<std::string> model;
@@ -25,8 +16,10 @@ struct SentFiles {
 
 std::optional<std::string> clone_and_send(ServerState& state, const std::string& box, const std::string& part,
                                           SentFiles& sent) {
-  const std::string dir = surfaces_clone_dir();
-  std::lock_guard<std::mutex> lock(clone_mutex());
+  // Each staging clones into a folder of its own, kept until the bridge has read the files.
+  const CloneFolder folder("loomdeck-surfaces-");
+  if (folder.path().empty()) return folder.error();
+  const std::string& dir = folder.path();
   if (!clone_page(state.runner, part, dir)) return "ovra-wiki CLI not runnable";
   const StagingFiles files = pick_staging_files(list_clone_files(dir));
   if (!files.library) return part + " publishes no .lbr";

@@ -178,6 +178,7 @@ void handle_surface(Exchange& ex) {
   const std::string surface = string_member(body, "surface");
   const json* target = member(body, "target");
   const std::string box = target && target->is_string() ? target->get<std::string>() : request_box(ex);
+  if (!box_usable(ex, box)) return;
   const std::string part = requested_part(body, load_settings());
   ex.state.log.append("surface " + surface + " (" + part + ")");
   send_json(ex.stream, show_surface(ex.state, box, surface, part));

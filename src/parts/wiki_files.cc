@@ -1,7 +1,10 @@
 #include "parts/wiki_files.h"
 
-#include <unistd.h>
+#include <stdlib.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -14,17 +17,38 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool valid_utf8(const std::string& s) { return lenient_utf8(s) == s; }
-
 bool ends_with(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
 }  // namespace
 
-std::string surfaces_clone_dir() { return "/tmp/loomdeck-surfaces-" + std::to_string(::getpid()); }
+CloneFolder::CloneFolder(const std::string& prefix) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string base = tmpdir && *tmpdir ? tmpdir : "/tmp";
+  std::string pattern = base + "/" + prefix + "XXXXXX";
+  if (::mkdtemp(pattern.data())) {
+    path_ = pattern;
+  } else {
+    error_ = "could not make a private clone folder under " + lenient_utf8(base) + ": " + std::strerror(errno);
+  }
+}
 
-std::string import_clone_dir() { return "/tmp/loomdeck-part-" + std::to_string(::getpid()); }
+CloneFolder::~CloneFolder() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+bool plain_file_name(std::string_view name) {
+  if (name.empty() || name.front() == '.') return false;
+  for (const char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    std::string_view(" ._()+-").find(c) != std::string_view::npos;
+    if (!ok) return false;
+  }
+  return true;
+}
 
 bool passable_page_reference(std::string_view page) {
   if (page.empty() || page.front() == '-') return false;
@@ -42,8 +66,6 @@ bool passable_page_reference(std::string_view page) {
 }
 
 bool clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir) {
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
   if (!passable_page_reference(page)) return true;
   ProcessOptions options;
   options.capture_limit = 1u << 20;
@@ -65,11 +87,11 @@ std::vector<std::string> list_clone_files(const std::string& dir) {
 StagingFiles pick_staging_files(const std::vector<std::string>& names) {
   StagingFiles files;
   for (const std::string& name : names) {
-    if (!valid_utf8(name)) continue;
+    if (!plain_file_name(name)) continue;
     const std::string lower = lower_ascii(name);
-    if (ends_with(lower, "lbr")) {
+    if (ends_with(lower, ".lbr")) {
       files.library = name;
-    } else if (ends_with(lower, "step") || ends_with(lower, "stp")) {
+    } else if (ends_with(lower, ".step") || ends_with(lower, ".stp")) {
       files.model = name;
     }
   }
@@ -78,7 +100,7 @@ StagingFiles pick_staging_files(const std::vector<std::string>& names) {
 
 std::optional<std::string> first_library_file(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
-    if (valid_utf8(name) && fs::path(name).extension() == ".lbr") return name;
+    if (plain_file_name(name) && fs::path(name).extension() == ".lbr") return name;
   }
   return std::nullopt;
 }

@@ -9,16 +9,34 @@
 
 namespace loomdeck {
 
-// Where the wiki pages' published files land in the container, one directory per flow.
-std::string surfaces_clone_dir();
-std::string import_clone_dir();
+// Where one operation's clone of a wiki page lands: a private folder (mode 0700, from mkdtemp)
+// named "<prefix>XXXXXX" under $TMPDIR (or /tmp), removed with its content when the operation
+// ends. No other process can guess the name or plant files in it, and operations never share one.
+class CloneFolder {
+ public:
+  explicit CloneFolder(const std::string& prefix);
+  ~CloneFolder();
+  CloneFolder(const CloneFolder&) = delete;
+  CloneFolder& operator=(const CloneFolder&) = delete;
+
+  // Empty when no folder could be made; error() then says why.
+  const std::string& path() const { return path_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string path_;
+  std::string error_;
+};
+
+// Whether a cloned file's name may be named to the box: ASCII letters, digits, space and
+// "._()+-" only, not starting with "." (so no path separators, drive colons or hidden files).
+bool plain_file_name(std::string_view name);
 
 // Whether a page reference may be handed to ovra-wiki: it must not read as an option, carry
 // control characters, or name "." / ".." segments that would step outside the wiki's tree.
 bool passable_page_reference(std::string_view page);
 
-// Empties `dir` and runs `ovra-wiki clone <page> --dir <dir>`, whose output and exit status say
-// nothing we use. A reference that is not passable clones nothing, like an unknown page.
+// Runs `ovra-wiki clone <page> --dir <dir>`, whose output and exit status say nothing we use. A reference that is not passable clones nothing, like an unknown page.
 // False only when ovra-wiki could not be started.
 bool clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir);
 
@@ -27,8 +45,8 @@ bool clone_page(ProcessRunner& runner, const std::string& page, const std::strin
 // directory lists nothing.
 std::vector<std::string> list_clone_files(const std::string& dir);
 
-// What the surfaces stage: the last name ending in "lbr" and the last ending in "step" or "stp",
-// compared in lower case. Names that are not valid UTF-8 are skipped.
+// What the surfaces stage: the last name ending in ".lbr" and the last ending in ".step" or ".stp",
+// compared in lower case. Names that are not plain file names are skipped.
 struct StagingFiles {
   std::optional<std::string> library;
   std::optional<std::string> model;
@@ -36,7 +54,7 @@ struct StagingFiles {
 StagingFiles pick_staging_files(const std::vector<std::string>& names);
 
 // What the import opens: the first name whose extension is exactly ".lbr" (case-sensitive).
-// Names that are not valid UTF-8 are skipped: they could not be named to the bridge.
+// Names that are not plain file names are skipped.
 std::optional<std::string> first_library_file(const std::vector<std::string>& names);
 
 // The file name up to its last "." (the whole name when it has none).

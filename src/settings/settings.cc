@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,14 +31,32 @@ bool write_all(int fd, const std::string& text) {
   return true;
 }
 
-// Writes a sibling temporary file and renames it over the target. Errors are ignored: a failed
-// save leaves the previous file whole.
-void replace_file(const std::string& path, const std::string& text) {
+// The file a save writes: the path itself or, when that is a symbolic link (a settings file kept
+// elsewhere, say in a dotfiles repository), the file the links finally lead to, so the link stays.
+std::filesystem::path write_target(const std::filesystem::path& path) {
+  std::filesystem::path p = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(p, ec))) return p;
+    const std::filesystem::path next = std::filesystem::read_symlink(p, ec);
+    if (ec) return p;
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  return p;
+}
+
+// Writes a sibling temporary file and renames it over the target. The file keeps the mode it had;
+// a new one is private to the user (0600). Errors are ignored: a failed save leaves the previous
+// file whole.
+void replace_file(const std::filesystem::path& target, const std::string& text) {
   static std::atomic<unsigned> counter{0};
+  const std::string path = target.string();
   const std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  struct stat existing {};
+  const mode_t mode = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) ? existing.st_mode & 07777 : 0600;
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return;
-  const bool ok = write_all(fd, text);
+  const bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, text);
   ::close(fd);
   if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) ::unlink(tmp.c_str());
 }
@@ -82,13 +101,18 @@ json merge_settings(json current, const json& body) {
 
 std::string settings_text(const json& settings) { return dump_pretty(settings); }
 
-json save_settings_to(const std::string& path, const json& body) {
+SettingsSave save_settings_to(const std::string& path, const json& body) {
   std::lock_guard<std::mutex> lock(g_save_mutex);
   json merged = merge_settings(load_settings_from(path), body);
-  replace_file(path, settings_text(merged));
-  return merged;
+  const std::string text = settings_text(merged);
+  if (text.size() > kMaxSettingsBytes) {
+    return {std::move(merged), "the settings would take " + std::to_string(text.size()) +
+                                   " bytes, more than the 64 KiB they may hold - nothing was saved"};
+  }
+  replace_file(write_target(path), text);
+  return {std::move(merged), std::nullopt};
 }
 
-json save_settings(const json& body) { return save_settings_to(settings_path(), body); }
+SettingsSave save_settings(const json& body) { return save_settings_to(settings_path(), body); }
 
 }  // namespace loomdeck

@@ -11,9 +11,17 @@ void handle_get_settings(Exchange& ex) {
 }
 
 void handle_post_settings(Exchange& ex) {
-  const json merged = save_settings(ex.request.body);
-  ex.state.log.append("settings " + dump_compact(merged));
-  send_json(ex.stream, json{{"ok", true}, {"settings", merged}});
+  const SettingsSave saved = save_settings(ex.request.body);
+  if (saved.refused) {
+    ex.state.log.append("settings not saved: " + *saved.refused);
+    send_json(ex.stream, json{{"ok", false},
+                              {"why", *saved.refused},
+                              {"_hint", "Store less in the dashboard settings: a member is kept until it is "
+                                        "overwritten, so send a large one as null to free its room."}});
+    return;
+  }
+  ex.state.log.append("settings " + dump_compact(saved.settings));
+  send_json(ex.stream, json{{"ok", true}, {"settings", saved.settings}});
 }
 
 }  // namespace loomdeck

@@ -5,12 +5,11 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "core/utf8.h"
 #include "http/response.h"
+#include "tour/tts_cache.h"
 
 namespace loomdeck {
 
@@ -23,22 +22,6 @@ int hex_value(char c) {
   return -1;
 }
 
-// The whole file, or nothing when it cannot be read.
-std::optional<std::string> read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
-}
-
-bool non_empty_file(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
-  const auto size = std::filesystem::file_size(path, ec);
-  return !ec && size > 0;
-}
-
 // A name next to the cache file that no other synthesis in any process uses at the same time.
 std::filesystem::path scratch_path(const std::filesystem::path& cache_file) {
   static std::atomic<unsigned long> counter{0};
@@ -49,16 +32,17 @@ std::filesystem::path scratch_path(const std::filesystem::path& cache_file) {
 
 // Runs ovra-tts into a scratch file and moves the result into the cache only when it holds
 // audio, so a failed or half-finished synthesis never becomes the cached answer for the text
-// and a concurrent reader never sees a file that is still being written.
+// and a concurrent reader never sees a file that is still being written. The oldest files then
+// make room, so the cache stays within its bound.
 void synthesise(ProcessRunner& runner, const std::string& text, const std::filesystem::path& cache_file) {
   const std::filesystem::path scratch = scratch_path(cache_file);
   ProcessOptions options;
   options.stdout_mode = OutputMode::kDiscard;
   options.stderr_mode = OutputMode::kDiscard;
   runner.run(tts_command(scratch.string(), text), options);
-  std::error_code ec;
-  if (non_empty_file(scratch)) std::filesystem::rename(scratch, cache_file, ec);
-  std::filesystem::remove(scratch, ec);
+  if (store_cache_file(scratch, cache_file, kTtsCacheMaxBytes)) {
+    prune_cache(cache_file.parent_path(), kTtsCacheMaxBytes, cache_file);
+  }
 }
 
 void refuse(Stream& stream, std::string_view why) { send_json(stream, json{{"ok", false}, {"why", why}}); }
@@ -117,27 +101,28 @@ std::string tts_file_name(std::string_view text) {
   return name;
 }
 
-std::filesystem::path tts_cache_dir(const char* tmpdir) {
-  const std::filesystem::path base = tmpdir && *tmpdir ? tmpdir : "/tmp";
-  return base / "loomdeck-tts";
-}
-
 std::vector<std::string> tts_command(const std::string& out_path, const std::string& text) {
   return {"ovra-tts", "say", "--out", out_path, text.starts_with('-') ? " " + text : text};
 }
 
-void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, const std::filesystem::path& cache_dir) {
+void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, const std::filesystem::path& cache_dir,
+               uid_t owner) {
   const std::optional<std::string> text = tts_text(query);
   if (!text) {
     refuse(stream, kTtsTextRequired);
     return;
   }
-  std::error_code ec;
-  std::filesystem::create_directories(cache_dir, ec);
+  if (const std::optional<std::string> problem = private_dir_problem(cache_dir, owner)) {
+    refuse(stream, *problem + " - remove it, or point TMPDIR elsewhere, and try again");
+    return;
+  }
   const std::filesystem::path cache_file = cache_dir / tts_file_name(*text);
-  if (!non_empty_file(cache_file)) synthesise(runner, *text, cache_file);
-  const std::optional<std::string> audio = read_file(cache_file);
-  if (!audio || audio->empty()) {
+  std::optional<std::string> audio = read_cache_file(cache_file, kTtsCacheMaxBytes);
+  if (!audio) {
+    synthesise(runner, *text, cache_file);
+    audio = read_cache_file(cache_file, kTtsCacheMaxBytes);
+  }
+  if (!audio) {
     refuse(stream, kTtsFailed);
     return;
   }
@@ -145,7 +130,8 @@ void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, co
 }
 
 void handle_tts(Exchange& ex) {
-  serve_tts(ex.stream, ex.state.runner, ex.request.query, tts_cache_dir(std::getenv("TMPDIR")));
+  const uid_t uid = ::geteuid();
+  serve_tts(ex.stream, ex.state.runner, ex.request.query, tts_cache_dir(std::getenv("TMPDIR"), uid), uid);
 }
 
 }  // namespace loomdeck

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -36,16 +38,15 @@ std::uint64_t tts_hash(std::string_view text);
 // "<16 lower-case hex digits>.mp3": the same text always names the same cache file.
 std::string tts_file_name(std::string_view text);
 
-// $TMPDIR/loomdeck-tts, with "/tmp" for an unset or empty TMPDIR.
-std::filesystem::path tts_cache_dir(const char* tmpdir);
-
 // The synthesis command `ovra-tts say --out <file> <text>`, the four arguments the tool promises to
 // accept. A text that begins with "-" gets one leading space, so it can never read as an option;
 // the space changes nothing that is spoken.
 std::vector<std::string> tts_command(const std::string& out_path, const std::string& text);
 
-// Answers one speech request: the cached MP3, synthesising it first when the cache has none.
-void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, const std::filesystem::path& cache_dir);
+// Answers one speech request: the cached MP3, synthesising it first when the cache has none. The
+// cache folder must be private to `owner` (see private_dir_problem).
+void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, const std::filesystem::path& cache_dir,
+               uid_t owner);
 
 // GET /api/tts?text=<text>
 void handle_tts(Exchange& ex);

@@ -53,11 +53,23 @@ std::vector<std::string> run_prompt_command(const std::string& base, const std::
 
 std::vector<std::string> prompt_status_command(const std::string& base, std::string_view query) {
   std::string url = base + "/ai-threads/run-prompt/status";
-  if (!query.empty()) {
-    url += '?';
-    url += query;
+  if (query.empty()) return {"curl", "-s", "-m", "8", url};
+  url += '?';
+  // The query goes on as it came. Bytes a URL cannot hold (controls, spaces, non-ASCII) and "#"
+  // (which would cut it short) are percent-escaped, and --globoff keeps curl from expanding
+  // "[1-100000000]" or "{a,b}" into a request each.
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char c : query) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b >= 0x7F || c == '#') {
+      url += '%';
+      url += kHex[b >> 4];
+      url += kHex[b & 15];
+    } else {
+      url += c;
+    }
   }
-  return {"curl", "-s", "-m", "8", url};
+  return {"curl", "--globoff", "-s", "-m", "8", url};
 }
 
 std::vector<std::string> updater_status_command(const std::string& base) {

@@ -31,9 +31,16 @@ before(async () => {
 after(async () => {
   es.close();
   await srv.stop();
-  for (const dir of [`/tmp/loomdeck-surfaces-${srv.proc.pid}`, `/tmp/loomdeck-part-${srv.proc.pid}`]) fs.rmSync(dir, { recursive: true, force: true });
   sb.cleanup();
 });
+
+// Each operation clones into a private folder of its own under TMPDIR, gone once it has answered.
+function cloneFolderOf(calls, prefix) {
+  const dir = clonesIn(calls)[0][3];
+  assert.match(dir, new RegExp(`^${sb.tmp}/${prefix}[A-Za-z0-9]{6}$`));
+  assert.equal(fs.existsSync(dir), false);
+  return dir;
+}
 
 test('a surface request stages the default part, narrates it and answers with a capture', async () => {
   sim(sb, 'clear-log');
@@ -49,7 +56,7 @@ test('a surface request stages the default part, narrates it and answers with a 
   assert.ok(isPng(r.json.image));
 
   const calls = activity(sb);
-  const dir = `/tmp/loomdeck-surfaces-${srv.proc.pid}`;
+  const dir = cloneFolderOf(calls, 'loomdeck-surfaces-');
   assert.deepEqual(clonesIn(calls), [['clone', 'tolm/in-s63btg', '--dir', dir]]);
   const bridgeCalls = calls.filter((c) => c.tool !== 'ovra-wiki');
   assert.ok(bridgeCalls.every((c) => c.aiThread === 'e2e-surfaces' && c.target === 'Studio'));
@@ -105,7 +112,7 @@ test('unknown surfaces, pages without a library and unreadable bodies answer wit
   assert.ok(!activity(sb).some((c) => c.program === 'ovra-wiki' && c.argv.includes('--dir=/etc')));
 
   const body = Buffer.concat([Buffer.from('{"surface":"symbol","part":"'), Buffer.from([0xff, 0xfe]), Buffer.from('"}')]);
-  const head = `POST /api/surface?target=Studio HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: ${body.length}\r\n\r\n`;
+  const head = `POST /api/surface?target=Studio HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: ${body.length}\r\n\r\n`;
   const raw = (await rawRequest(srv.port, Buffer.concat([Buffer.from(head), body]))).toString('utf8');
   assert.match(raw, /^HTTP\/1\.1 200 OK\r\n/);
   assert.ok(raw.endsWith('{"error":"unknown surface "}'));
@@ -121,8 +128,8 @@ test('import_basic_part brings the default page into the library manager', async
   assert.equal(r.json.opened.opened, `${IMPORT_DEST}/IN-S42ATA.lbr`);
   assert.equal(r.json.sent.success, true);
   assert.equal(r.json.sent.sent.length, 1);
-  const dir = `/tmp/loomdeck-part-${srv.proc.pid}`;
   const calls = activity(sb);
+  const dir = cloneFolderOf(calls, 'loomdeck-part-');
   assert.deepEqual(clonesIn(calls), [['clone', 'tolm/in-s42ata', '--dir', dir]]);
   assert.equal(calls.find((c) => c.tool === 'send_files').args, `{"dest":"${IMPORT_DEST}","filePaths":["${dir}/IN-S42ATA.lbr"]}`);
   assert.equal(calls.find((c) => c.tool === 'fusion_open_lbr').args, `{"filePath":"${IMPORT_DEST}/IN-S42ATA.lbr"}`);

@@ -36,7 +36,7 @@ before(async () => {
   fs.mkdirSync(bin);
   fs.writeFileSync(path.join(bin, 'ovra-tts'), FAKE_TTS, { mode: 0o755 });
   sb.env.PATH = `${bin}:${sb.env.PATH}`;
-  cacheDir = path.join(sb.tmp, 'loomdeck-tts');
+  cacheDir = path.join(sb.tmp, `loomdeck-tts-${process.getuid()}`);
   srv = await startServer(sb);
 });
 after(async () => {
@@ -102,6 +102,7 @@ test('speech is synthesised once per distinct text and then served from the cach
   const [say, out, outPath, text] = made[0];
   assert.deepEqual([say, out, text], ['say', '--out', 'hello world']);
   assert.equal(path.dirname(outPath), cacheDir);
+  assert.equal(fs.statSync(cacheDir).mode & 0o777, 0o700);
   assert.deepEqual(fs.readdirSync(cacheDir).filter((f) => f.startsWith('e1d7')), ['e1d7a701437f78f9.mp3']);
   assert.equal(fs.readFileSync(path.join(cacheDir, 'e1d7a701437f78f9.mp3'), 'utf8'), 'spoken:hello world');
 });

@@ -48,7 +48,12 @@ TEST(ProxyCommands, ArgumentVectorsAndTimeLimits) {
             (std::vector<std::string>{"curl", "-s", "-m", "120", "-X", "POST", "-H", "Content-Type: application/json",
                                       "-d", R"({"a":1})", "http://vo/ai-threads/run-prompt"}));
   EXPECT_EQ(prompt_status_command("http://vo", "job=abc&x=%20"),
-            (std::vector<std::string>{"curl", "-s", "-m", "8", "http://vo/ai-threads/run-prompt/status?job=abc&x=%20"}));
+            (std::vector<std::string>{"curl", "--globoff", "-s", "-m", "8",
+                                      "http://vo/ai-threads/run-prompt/status?job=abc&x=%20"}));
+  // Globs stay literal; what a URL cannot carry is escaped rather than cut or mangled.
+  EXPECT_EQ(prompt_status_command("http://vo", "job=[1-100000000]{a,b}#x\x01\xC3\xA9"),
+            (std::vector<std::string>{"curl", "--globoff", "-s", "-m", "8",
+                                      "http://vo/ai-threads/run-prompt/status?job=[1-100000000]{a,b}%23x%01%C3%A9"}));
   EXPECT_EQ(prompt_status_command("http://vo", ""),
             (std::vector<std::string>{"curl", "-s", "-m", "8", "http://vo/ai-threads/run-prompt/status"}));
   EXPECT_EQ(updater_status_command("http://vo"),

@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
 
 #include "actions/dispatcher.h"
 #include "parts/wiki_files.h"
@@ -36,7 +40,6 @@ class PartImportTest : public ::testing::Test {
   }
   void TearDown() override {
     fs::remove_all(home_);
-    fs::remove_all(import_clone_dir());
   }
   json import(const std::string& args = "null") {
     return run_action(*state_, ActionRequest{"import_basic_part", "Studio", args});
@@ -55,8 +58,11 @@ TEST_F(PartImportTest, ImportsTheDefaultPageSendingOnlyItsLibrary) {
   EXPECT_EQ(dump_compact(reply), "{\"_hint\":\"" + kHint +
                                      "\",\"opened\":{\"opened\":\"y\",\"success\":true},\"page\":\"tolm/in-s42ata\","
                                      "\"sent\":{\"sent\":[{\"to\":\"x\"}],\"success\":true}}");
-  const std::string dir = "/tmp/loomdeck-part-" + std::to_string(::getpid());
   ASSERT_EQ(runner_.calls.size(), 1u);
+  // A private folder of this import's own, gone once the library was sent.
+  const std::string dir = runner_.calls[0].at(4);
+  EXPECT_EQ(dir.rfind((fs::temp_directory_path() / "loomdeck-part-").string(), 0), 0u) << dir;
+  EXPECT_FALSE(fs::exists(dir));
   EXPECT_EQ(runner_.calls[0], (std::vector<std::string>{"ovra-wiki", "clone", "tolm/in-s42ata", "--dir", dir}));
   const auto calls = bridge_.calls();
   ASSERT_EQ(calls.size(), 3u);
@@ -109,10 +115,46 @@ TEST_F(PartImportTest, FailureAnswersCarryTheirExactTexts) {
 }
 
 TEST_F(PartImportTest, NamesThatAreNotTextAreSkipped) {
-  EXPECT_EQ(first_library_file({"a.LBR", "\xff.lbr", "b.lbr", "c.lbr"}), "b.lbr");
+  EXPECT_EQ(first_library_file({"a.LBR", "\xff.lbr", "C:x.lbr", "a\\b.lbr", "caf\xC3\xA9.lbr", "b.lbr", "c.lbr"}),
+            "b.lbr");
   EXPECT_EQ(first_library_file({"lbr", ".lbr", "x.lbr.step"}), std::nullopt);
   EXPECT_EQ(import("{\"page\":\"tolm/odd\"}")["page"], "tolm/odd");
   EXPECT_NE(bridge_.calls()[1].args.find("/good.lbr\"]"), std::string::npos);
+}
+
+TEST_F(PartImportTest, AHungCloneHoldsUpNoOtherImport) {
+  // The first clone does not return until the second import has answered: with one folder and
+  // one lock for all imports, the second would wait for the first.
+  std::promise<void> second_done;
+  std::shared_future<void> released = second_done.get_future().share();
+  std::atomic<bool> slow_started{false};
+  std::atomic<bool> waited_out{false};
+  runner_.on("ovra-wiki", [&](const std::vector<std::string>& argv, const ProcessOptions&) {
+    const bool slow = argv[2] == "tolm/slow";
+    if (slow) {
+      slow_started = true;
+      waited_out = released.wait_for(std::chrono::seconds(60)) != std::future_status::ready;
+    }
+    fs::create_directories(argv[4]);
+    std::ofstream(fs::path(argv[4]) / (slow ? "SLOW.lbr" : "FAST.lbr")) << "<eagle/>";
+    ProcessResult r;
+    r.started = true;
+    r.exit_code = 0;
+    return r;
+  });
+  std::thread slow([this] { import("{\"page\":\"tolm/slow\"}"); });
+  while (!slow_started) std::this_thread::yield();
+  EXPECT_EQ(import("{\"page\":\"tolm/fast\"}")["page"], "tolm/fast");
+  second_done.set_value();
+  slow.join();
+  EXPECT_FALSE(waited_out);
+  std::vector<std::string> sent;
+  for (const BridgeCall& c : bridge_.calls()) {
+    if (c.tool == "send_files") sent.push_back(c.args);
+  }
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_NE(sent[0].find("/FAST.lbr\"]"), std::string::npos);
+  EXPECT_NE(sent[1].find("/SLOW.lbr\"]"), std::string::npos);
 }
 
 TEST_F(PartImportTest, ABusyMainThreadIsRetriedTenTimes15SecondsApart) {

@@ -27,6 +27,8 @@ TEST(BackgroundServerCommand, SetsidFrontAndTargetOnlyWhenGiven) {
                                       "loomdeck"}));
   EXPECT_EQ(background_server_command(false, "loomdeck", 8935, "Studio", "t7"),
             (std::vector<std::string>{"loomdeck", "serve", "--port", "8935", "--target", "Studio", "--ai-thread", "t7"}));
+  EXPECT_EQ(background_server_command(false, "loomdeck", 8930, "", "t7", "127.0.0.1"),
+            (std::vector<std::string>{"loomdeck", "serve", "--port", "8930", "--ai-thread", "t7", "--bind", "127.0.0.1"}));
 }
 
 TEST(BackgroundServerCommand, LogDirectoryFollowsHome) {
@@ -105,6 +107,10 @@ TEST_F(PrintUrl, StartsBehindSetsidWithTheLogFileAndPollsUntilItAnswers) {
     }
     return exited(0);
   });
+  // A log left readable by others from an earlier version becomes private.
+  std::filesystem::create_directories(log_dir);
+  std::ofstream(log_dir + "/dashboard.log") << "old\n";
+  std::filesystem::permissions(log_dir + "/dashboard.log", std::filesystem::perms(0644));
   ::setenv("VSCODE_PROXY_URI", "/proxy/{{port}}/", 1);
   const Run r = run({"loomdeck", "serve", "--print-url", "--ai-thread", "t7", "--target", ""});
   ::unsetenv("VSCODE_PROXY_URI");
@@ -118,7 +124,7 @@ TEST_F(PrintUrl, StartsBehindSetsidWithTheLogFileAndPollsUntilItAnswers) {
   EXPECT_EQ(spawn_options.stdout_mode, OutputMode::kFile);
   EXPECT_EQ(spawn_options.stderr_mode, OutputMode::kFile);
   EXPECT_EQ(spawn_options.output_file, log_dir + "/dashboard.log");
-  EXPECT_TRUE(std::filesystem::exists(log_dir + "/dashboard.log"));
+  EXPECT_EQ(std::filesystem::status(log_dir + "/dashboard.log").permissions(), std::filesystem::perms(0600));
   EXPECT_TRUE(detached.calls.empty());
 }
 

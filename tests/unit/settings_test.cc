@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -47,12 +48,12 @@ TEST_F(SettingsTest, BadFilesReadAsEmpty) {
 }
 
 TEST_F(SettingsTest, SaveMergesAndWritesTheIndentedForm) {
-  json merged = save_settings_to(path_, json::parse(R"({"autoGreenOnLaunch":false})"));
+  json merged = save_settings_to(path_, json::parse(R"({"autoGreenOnLaunch":false})")).settings;
   EXPECT_EQ(merged, json::parse(R"({"autoGreenOnLaunch":false,"demoPart":"tolm/in-s63btg"})"));
   EXPECT_EQ(read(), "{\n  \"autoGreenOnLaunch\": false,\n  \"demoPart\": \"tolm/in-s63btg\"\n}");
   save_settings_to(path_, json::parse(R"({"zeta":1,"demoPart":null})"));
   EXPECT_EQ(load_settings_from(path_), json::parse(R"({"autoGreenOnLaunch":false,"demoPart":null,"zeta":1})"));
-  EXPECT_EQ(save_settings_to(path_, json::parse("[1,2]")), load_settings_from(path_));
+  EXPECT_EQ(save_settings_to(path_, json::parse("[1,2]")).settings, load_settings_from(path_));
 }
 
 TEST_F(SettingsTest, OverlappingSavesLoseNoMember) {
@@ -66,6 +67,51 @@ TEST_F(SettingsTest, OverlappingSavesLoseNoMember) {
   for (const auto& entry : std::filesystem::directory_iterator(home_ / ".ovra/loomdeck")) {
     EXPECT_EQ(entry.path().filename(), "settings.json");
   }
+}
+
+mode_t mode_of(const std::filesystem::path& p) {
+  struct stat st {};
+  ::lstat(p.c_str(), &st);
+  return st.st_mode;
+}
+
+TEST_F(SettingsTest, SavesArePrivateKeepModesAndWriteThroughLinks) {
+  const mode_t old_umask = ::umask(0);  // a 0666 create would show as such
+  save_settings_to(path_, json{{"a", 1}});
+  EXPECT_EQ(mode_of(path_) & 07777, 0600u);
+
+  std::filesystem::permissions(path_, std::filesystem::perms(0640));
+  save_settings_to(path_, json{{"b", 2}});
+  EXPECT_EQ(mode_of(path_) & 07777, 0640u);
+
+  // A settings file kept elsewhere through a chain of links: the links stay, the file changes.
+  const std::filesystem::path real = home_ / "dotfiles" / "loomdeck.json";
+  std::filesystem::create_directories(real.parent_path());
+  std::ofstream(real) << R"({"kept": true})";
+  std::filesystem::permissions(real, std::filesystem::perms(0600));
+  std::filesystem::remove(path_);
+  std::filesystem::create_symlink("hop.json", path_);
+  std::filesystem::create_symlink("../../dotfiles/loomdeck.json", home_ / ".ovra/loomdeck/hop.json");
+  save_settings_to(path_, json{{"c", 3}});
+  ::umask(old_umask);
+  EXPECT_TRUE(S_ISLNK(mode_of(path_)));
+  EXPECT_TRUE(S_ISLNK(mode_of(home_ / ".ovra/loomdeck/hop.json")));
+  EXPECT_EQ(mode_of(real) & 07777, 0600u);
+  EXPECT_EQ(load_settings_from(real.string()),
+            json::parse(R"({"autoGreenOnLaunch":true,"c":3,"demoPart":"tolm/in-s63btg","kept":true})"));
+}
+
+TEST_F(SettingsTest, AMergeBeyond64KiBWritesNothing) {
+  save_settings_to(path_, json{{"small", 1}});
+  const std::string before = read();
+  const SettingsSave big = save_settings_to(path_, json{{"big", std::string(64 * 1024, 'x')}});
+  ASSERT_TRUE(big.refused);
+  EXPECT_NE(big.refused->find("64 KiB"), std::string::npos);
+  EXPECT_EQ(read(), before);
+  // Just under the bound is stored.
+  const std::size_t room = kMaxSettingsBytes - settings_text(json{{"autoGreenOnLaunch", true}, {"big", ""}, {"demoPart", "tolm/in-s63btg"}, {"small", 1}}).size();
+  EXPECT_FALSE(save_settings_to(path_, json{{"big", std::string(room, 'x')}}).refused);
+  EXPECT_EQ(read().size(), kMaxSettingsBytes);
 }
 
 }  // namespace

@@ -61,7 +61,6 @@ class SurfacesTest : public ::testing::Test {
   }
   void TearDown() override {
     fs::remove_all(home_);
-    fs::remove_all(surfaces_clone_dir());
   }
 
   static json next(std::deque<json>& queue, json fallback) {
@@ -127,8 +126,10 @@ TEST_F(SurfacesTest, FirstRequestStagesThePartAndASecondUsesTheCache) {
             "rendered with fusion_state.\",\"deviceset\":\"IN-S63BTG\",\"error\":null,\"image\":\"" + kPicture +
                 "\",\"label\":\"Symbol\",\"ok\":true,\"surface\":\"symbol\"}");
 
-  const std::string dir = "/tmp/loomdeck-surfaces-" + std::to_string(::getpid());
   ASSERT_EQ(runner_.calls.size(), 1u);
+  const std::string dir = runner_.calls[0].at(4);
+  EXPECT_EQ(dir.rfind((fs::temp_directory_path() / "loomdeck-surfaces-").string(), 0), 0u) << dir;
+  EXPECT_FALSE(fs::exists(dir));
   EXPECT_EQ(runner_.calls[0], (std::vector<std::string>{"ovra-wiki", "clone", kPart, "--dir", dir}));
   EXPECT_EQ(bridge_.tools(), (std::vector<std::string>{"fusion_readiness", "send_files", "fusion_bind_library_3d",
                                                        "fusion_make_test_project", "fusion_state",
@@ -233,7 +234,8 @@ TEST_F(SurfacesTest, UpperCaseExtensionsStageAndAPartWithoutAModelSkipsTheBind) 
 }
 
 TEST_F(SurfacesTest, PickingTheStagedFiles) {
-  const StagingFiles f = pick_staging_files({"a.lbr", "x.STEP", "notes.txt", "b.LBR", "y.stp", "\xff\xfe.lbr", "\xff.step"});
+  const StagingFiles f = pick_staging_files({"a.lbr", "x.STEP", "notes.txt", "b.LBR", "y.stp", "\xff\xfe.lbr", "\xff.step",
+                                             "..\\evil.lbr", "C:evil.lbr", ".hidden.lbr", "sub/evil.stp", "nodot-step"});
   EXPECT_EQ(f.library, "b.LBR");  // a later entry of a kind replaces an earlier one
   EXPECT_EQ(f.model, "y.stp");
   EXPECT_FALSE(pick_staging_files({"README.md"}).library);
@@ -243,7 +245,9 @@ TEST_F(SurfacesTest, PickingTheStagedFiles) {
 
   // Only regular files of the clone itself are listed: a link or a folder named like a library
   // never sends anything from outside the clone.
-  const fs::path dir = fs::path(surfaces_clone_dir());
+  const CloneFolder folder("loomdeck-test-");
+  EXPECT_EQ(fs::status(folder.path()).permissions(), fs::perms::owner_all);
+  const fs::path dir = folder.path();
   fs::create_directories(dir / "sub.lbr");
   std::ofstream(dir / "real.step") << "x";
   fs::create_symlink("/etc/passwd", dir / "evil.lbr");

@@ -9,6 +9,7 @@
 
 #include "fakes.h"
 #include "http/stream.h"
+#include "tour/tts_cache.h"
 
 namespace loomdeck {
 namespace {
@@ -79,10 +80,10 @@ TEST(TtsCache, HashNamesAndDirectory) {
   };
   for (const auto& [text, name] : names) EXPECT_EQ(tts_file_name(text), name) << text;
 
-  EXPECT_EQ(tts_cache_dir("/sandbox/tmp"), fs::path("/sandbox/tmp/loomdeck-tts"));
-  EXPECT_EQ(tts_cache_dir("/sandbox/tmp/"), fs::path("/sandbox/tmp/loomdeck-tts"));
-  EXPECT_EQ(tts_cache_dir(nullptr), fs::path("/tmp/loomdeck-tts"));
-  EXPECT_EQ(tts_cache_dir(""), fs::path("/tmp/loomdeck-tts"));
+  EXPECT_EQ(tts_cache_dir("/sandbox/tmp", 1000), fs::path("/sandbox/tmp/loomdeck-tts-1000"));
+  EXPECT_EQ(tts_cache_dir("/sandbox/tmp/", 0), fs::path("/sandbox/tmp/loomdeck-tts-0"));
+  EXPECT_EQ(tts_cache_dir(nullptr, 7), fs::path("/tmp/loomdeck-tts-7"));
+  EXPECT_EQ(tts_cache_dir("", 7), fs::path("/tmp/loomdeck-tts-7"));
 }
 
 TEST(TtsCache, TheToolGetsFourArgumentsAndTheTextNeverReadsAsAnOption) {
@@ -116,7 +117,7 @@ class TtsServe : public ::testing::Test {
   }
   std::string get(std::string_view query) {
     StringStream stream;
-    serve_tts(stream, runner_, query, cache_);
+    serve_tts(stream, runner_, query, cache_, ::geteuid());
     return stream.data;
   }
   std::set<std::string> cache_files() {
@@ -181,6 +182,7 @@ TEST_F(TtsServe, AFailedSynthesisIsNotCached) {
 
 TEST_F(TtsServe, ExistingCacheFilesAreServedAndEmptyOnesReplaced) {
   fs::create_directories(cache_);
+  fs::permissions(cache_, fs::perms::owner_all);
   std::ofstream(cache_ / tts_file_name("a"), std::ios::binary) << "kept from before";
   std::ofstream(cache_ / tts_file_name("100%"), std::ios::binary) << "";
   tts_writes("fresh");
@@ -198,6 +200,45 @@ TEST_F(TtsServe, ATextLikeAnOptionIsSpokenAfterASpaceAndCachedUnderItsOwnName) {
   EXPECT_EQ(runner_.calls[0].size(), 5u);
   EXPECT_EQ(runner_.calls[0][4], " --out /etc/passwd");
   EXPECT_EQ(cache_files(), std::set<std::string>{tts_file_name("--out /etc/passwd")});
+}
+
+TEST_F(TtsServe, TheCacheIsAPrivateFolderAndNeverFollowsALink) {
+  tts_writes("fresh");
+  EXPECT_EQ(get("text=a"), reply("audio/mpeg", "fresh"));
+  EXPECT_EQ(fs::status(cache_).permissions(), fs::perms::owner_all);
+
+  // A link planted where a cache file would be is not served, and synthesis replaces it.
+  fs::create_symlink("/etc/hostname", cache_ / tts_file_name("b"));
+  EXPECT_EQ(get("text=b"), reply("audio/mpeg", "fresh"));
+  EXPECT_FALSE(fs::is_symlink(cache_ / tts_file_name("b")));
+
+  // A folder another user owns, or one others may write to, is not used at all.
+  StringStream foreign;
+  serve_tts(foreign, runner_, "text=a", cache_, ::geteuid() + 1);
+  EXPECT_NE(foreign.data.find("belongs to another user"), std::string::npos) << foreign.data;
+  fs::permissions(cache_, fs::perms::others_write, fs::perm_options::add);
+  EXPECT_NE(get("text=a").find("is open to other users"), std::string::npos);
+  fs::remove_all(cache_);
+  fs::create_symlink(root_, cache_);
+  EXPECT_NE(get("text=a").find("is a symbolic link"), std::string::npos);
+  EXPECT_EQ(runner_.calls.size(), 2u);
+}
+
+TEST_F(TtsServe, PruningRemovesTheOldestFilesFirstAndKeepsTheNewOne) {
+  fs::create_directories(cache_);
+  const auto put = [&](const std::string& text, std::size_t bytes, int age_hours) {
+    const fs::path p = cache_ / tts_file_name(text);
+    std::ofstream(p, std::ios::binary) << std::string(bytes, 'x');
+    fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(age_hours));
+    return p;
+  };
+  put("oldest", 40, 30);
+  put("middle", 40, 20);
+  const fs::path young = put("young", 40, 10);
+  const fs::path fresh = put("fresh but huge", 90, 40);  // just made, though its clock says otherwise
+  std::ofstream(cache_ / "notes.txt") << std::string(500, 'n');
+  prune_cache(cache_, 150, fresh);
+  EXPECT_EQ(cache_files(), (std::set<std::string>{tts_file_name("fresh but huge"), young.filename().string(), "notes.txt"}));
 }
 
 }  // namespace
