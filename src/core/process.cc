@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "core/spawn.h"
@@ -13,6 +16,9 @@
 namespace loomdeck {
 
 namespace {
+
+// Keeps the deadline arithmetic far from overflowing whatever limit a caller asks for.
+constexpr std::chrono::milliseconds kLongestTimeLimit = std::chrono::hours(24 * 30);
 
 struct Pipe {
   int read_end = -1;
@@ -31,16 +37,51 @@ struct Pipe {
   }
 };
 
-// Reads both pipes together until both reach end of input, so neither can fill up and stall the child.
-void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult& result) {
-  char buf[65536];
-  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+// Milliseconds until `deadline`, rounded up and clamped to what poll takes; 0 once it passed.
+int millis_left(Clock& clock, Clock::Instant deadline) {
+  const auto left = deadline - clock.now();
+  if (left <= Clock::Instant::duration::zero()) return 0;
+  const long long ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+// Whether the child has exited, without reaping it: until it is reaped its id, and so its
+// process group's id, cannot be reused, so killing the group stays safe.
+bool has_exited(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// Reads both pipes together, so neither can fill up and stall the child, until both reach end
+// of input and the child has exited. False when the deadline came first.
+bool watch(pid_t pid, int out_fd, int err_fd, Clock& clock, Clock::Instant deadline, const ProcessOptions& options,
+           ProcessResult& result) {
+  // Readable once the child has exited; kernels without it fall back to looking every 20 ms.
+  const int exit_fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {exit_fd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open_count = (out_fd >= 0) + (err_fd >= 0);
-  while (open_count > 0) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
+  int open_pipes = (out_fd >= 0) + (err_fd >= 0);
+  bool exited = false;
+  bool in_time = true;
+  char buf[65536];
+  for (;;) {
+    if (!exited && exit_fd < 0 && open_pipes == 0) exited = has_exited(pid);
+    if (exited && open_pipes == 0) break;
+    int wait_ms = millis_left(clock, deadline);
+    if (wait_ms == 0) {
+      in_time = false;
       break;
+    }
+    if (exit_fd < 0 && open_pipes == 0 && wait_ms > 20) wait_ms = 20;
+    if (::poll(fds, 3, wait_ms) < 0) {
+      if (errno == EINTR) continue;
+      // Nothing left to watch the child with: stop it rather than wait blind.
+      in_time = false;
+      break;
+    }
+    if (fds[2].fd >= 0 && fds[2].revents != 0) {
+      exited = true;
+      fds[2].fd = -1;
     }
     for (int k = 0; k < 2; ++k) {
       if (fds[k].fd < 0 || fds[k].revents == 0) continue;
@@ -48,7 +89,7 @@ void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult&
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         fds[k].fd = -1;
-        --open_count;
+        --open_pipes;
         continue;
       }
       std::string& sink = *sinks[k];
@@ -58,6 +99,8 @@ void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult&
       if (take < static_cast<std::size_t>(n) && k == 0) result.out_truncated = true;
     }
   }
+  if (exit_fd >= 0) ::close(exit_fd);
+  return in_time;
 }
 
 }  // namespace
@@ -93,9 +136,17 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
     return result;
   }
   result.started = true;
-  drain(out_pipe.read_end, err_pipe.read_end, options, result);
+  const auto limit = options.time_limit < kLongestTimeLimit ? options.time_limit : kLongestTimeLimit;
+  const bool finished = watch(pid, out_pipe.read_end, err_pipe.read_end, clock_, clock_.now() + limit, options, result);
   out_pipe.close_all();
   err_pipe.close_all();
+  if (!finished) {
+    // The whole group, so whatever the child started goes too; the child itself as well, in
+    // case it moved to a group of its own.
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+    result.timed_out = true;
+  }
 
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,6 +9,9 @@
 #include "core/process.h"
 
 namespace loomdeck {
+
+// A clone still running after this is stopped and leaves nothing behind, like an unknown page.
+inline constexpr std::chrono::milliseconds kWikiCloneTimeLimit = std::chrono::minutes(5);
 
 // Where the wiki pages' published files land in the container, one directory per flow.
 std::string surfaces_clone_dir();

@@ -55,6 +55,7 @@ void synthesise(ProcessRunner& runner, const std::string& text, const std::files
   ProcessOptions options;
   options.stdout_mode = OutputMode::kDiscard;
   options.stderr_mode = OutputMode::kDiscard;
+  options.time_limit = kTtsTimeLimit;
   runner.run(tts_command(scratch.string(), text), options);
   std::error_code ec;
   if (non_empty_file(scratch)) std::filesystem::rename(scratch, cache_file, ec);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +15,8 @@
 namespace loomdeck {
 
 inline constexpr std::size_t kTtsMaxTextBytes = 1200;
+// A synthesis still running after this is stopped and counts as failed.
+inline constexpr std::chrono::milliseconds kTtsTimeLimit = std::chrono::minutes(2);
 
 inline constexpr std::string_view kTtsTextRequired = "text required (<=1200 chars)";
 inline constexpr std::string_view kTtsFailed =
