@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -36,6 +37,45 @@ struct Pipe {
     read_end = write_end = -1;
   }
 };
+
+// The children running right now, so a signal that ends us can end them too: each runs in a
+// process group of its own, which a Ctrl-C or a closed terminal no longer reaches. Read from a
+// signal handler, so plain lock-free slots.
+constexpr std::size_t kTrackedChildren = 1024;
+std::atomic<pid_t> g_children[kTrackedChildren];
+
+class ChildSlot {
+ public:
+  explicit ChildSlot(pid_t pid) {
+    for (std::size_t i = 0; i < kTrackedChildren; ++i) {
+      pid_t free_slot = 0;
+      if (g_children[i].compare_exchange_strong(free_slot, pid)) {
+        slot_ = &g_children[i];
+        return;
+      }
+    }
+  }
+  ~ChildSlot() { release(); }
+  ChildSlot(const ChildSlot&) = delete;
+  ChildSlot& operator=(const ChildSlot&) = delete;
+  // Before the child is reaped, so its id is never signalled once it may belong to another.
+  void release() {
+    if (slot_) slot_->store(0);
+    slot_ = nullptr;
+  }
+
+ private:
+  std::atomic<pid_t>* slot_ = nullptr;
+};
+
+extern "C" void end_with_children(int signal_number) {
+  for (std::atomic<pid_t>& child : g_children) {
+    const pid_t pid = child.load();
+    if (pid > 0) ::kill(-pid, SIGKILL);
+  }
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
 
 // Milliseconds until `deadline`, rounded up and clamped to what poll takes; 0 once it passed.
 int millis_left(Clock& clock, Clock::Instant deadline) {
@@ -136,6 +176,7 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
     return result;
   }
   result.started = true;
+  ChildSlot slot(pid);
   const auto limit = options.time_limit < kLongestTimeLimit ? options.time_limit : kLongestTimeLimit;
   const bool finished = watch(pid, out_pipe.read_end, err_pipe.read_end, clock_, clock_.now() + limit, options, result);
   out_pipe.close_all();
@@ -149,11 +190,24 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
   }
 
   int status = 0;
+  slot.release();
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return result;
   }
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+void end_children_with_us() {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction current {};
+    // A signal we were started to ignore (a background job's Ctrl-C) stays ignored.
+    if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    struct sigaction ending {};
+    ending.sa_handler = end_with_children;
+    sigemptyset(&ending.sa_mask);
+    ::sigaction(signal_number, &ending, nullptr);
+  }
 }
 
 ProcessRunner& system_runner() {

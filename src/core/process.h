@@ -64,4 +64,9 @@ class PosixProcessRunner : public ProcessRunner {
 // The process-wide real runner.
 ProcessRunner& system_runner();
 
+// Makes an interrupt, a hang-up or a termination of this process end the children the real
+// runner has running too (each is in a process group of its own, out of the signal's reach),
+// and then this process as the signal would have.
+void end_children_with_us();
+
 }  // namespace loomdeck

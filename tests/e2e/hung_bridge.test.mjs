@@ -1,11 +1,13 @@
 // A box whose every bridge call hangs, polled by five clients every second for two minutes:
 // the server answers every poll with well-formed JSON once the probes hit their time limit,
 // one hung box costs at most its seven probe processes, the thread and descriptor counts stop
-// growing once the first builds have ended, and /api/ping answers throughout.
+// growing once the first builds have ended, and /api/ping answers throughout. And a command
+// interrupted while its probes hang does not leave them behind.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import path from 'node:path';
-import { makeSandbox, startServer, sim, SIM_BIN, waitFor } from '../helpers/harness.mjs';
+import { spawn } from 'node:child_process';
+import { LOOMDECK, makeSandbox, startServer, sim, SIM_BIN, waitFor } from '../helpers/harness.mjs';
 import { processStats, processesOf, childCount } from '../helpers/procfs.mjs';
 import { pollHungBox, countsTable } from '../helpers/hung_box_load.mjs';
 
@@ -29,6 +31,16 @@ after(async () => {
     try { process.kill(pid, 'SIGKILL'); } catch { /* gone already */ }
   }
   sb.cleanup();
+});
+
+test('an interrupted status command takes its hung probes with it', async () => {
+  const bridges = () => processesOf(path.join(SIM_BIN, 'ovra-bridge'), `OVRA_SIM_DIR=${sb.simDir}`);
+  const cli = spawn(LOOMDECK, ['status', '--target', BOX], { env: sb.env, stdio: 'ignore' });
+  const ended = new Promise((resolve) => cli.once('exit', (code, signal) => resolve(signal)));
+  await waitFor(() => childCount(cli.pid) === 7, { what: 'the seven hung probes' });
+  cli.kill('SIGINT');
+  assert.equal(await ended, 'SIGINT');
+  await waitFor(() => bridges().length === 0, { what: 'no probe left running' });
 });
 
 test('five clients polling a hung box for two minutes: every poll answered, counts flat', { timeout: 300000 }, async (t) => {
