@@ -13,4 +13,9 @@ const answered = polls.filter((p) => p.status === 200 && p.json && typeof p.json
 console.log(`polls answered with a status payload: ${answered} of ${polls.length}; slowest ${(Math.max(...polls.map((p) => p.ms)) / 1000).toFixed(1)} s`);
 console.log(`pings answered: ${pings.filter((p) => p.json && p.json.app === 'loomdeck').length} of ${pings.length}; slowest ${Math.round(Math.max(...pings.map((p) => p.ms)))} ms`);
 console.log(`most processes at any sample: ${Math.max(...samples.map((s) => s.processes))} (the server and its probes)`);
+// Polls pile up until a build ends, so within each 30 s the counts climb and fall back; their peaks show the trend.
+for (let from = 0; from < seconds; from += 30) {
+  const window = samples.filter((s) => s.t > from && s.t <= from + 30);
+  if (window.length) console.log(`peak in ${from}-${from + 30} s: threads ${Math.max(...window.map((s) => s.threads))}, descriptors ${Math.max(...window.map((s) => s.fds))}`);
+}
 while (childCount(pid) > 0) await new Promise((resolve) => setTimeout(resolve, 500));
