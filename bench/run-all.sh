@@ -10,4 +10,6 @@ echo
 echo
 ./idle.sh
 echo
+./hung-bridge.sh
+echo
 ./cli-start.sh

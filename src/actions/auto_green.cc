@@ -43,7 +43,7 @@ std::string live_box_elsewhere(ServerState& state, const std::string& box) {
 // Launches Fusion and waits up to 30 passes of 10 s for the add-in (or a sign-in wall).
 void launch_and_wait(ServerState& state, const std::string& box) {
   state.launches_in_flight.set(box, state.clock.now());
-  state.sink.broadcast("state", build_status(state.bridge, state.clock, state.attribution, box, true));
+  state.sink.broadcast("state", server_status(state, box, true));
   state.bridge.call(state.attribution, box, "fusion_start", "{}");
   json s;
   for (int pass = 0; pass < 30; ++pass) {

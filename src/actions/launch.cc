@@ -39,7 +39,8 @@ std::string progress_message(const json& p) {
 }  // namespace
 
 json refresh_status(ServerState& state, const std::string& box) {
-  json payload = build_status(state.bridge, state.clock, state.attribution, box, false);
+  // Only a build begun now tells what the run's last step changed.
+  json payload = server_status(state, box, false, /*fresh=*/true);
   state.sink.broadcast("state", payload);
   return payload;
 }

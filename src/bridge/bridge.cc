@@ -1,5 +1,7 @@
 #include "bridge/bridge.h"
 
+#include <cctype>
+
 #include "core/box_name.h"
 #include "core/utf8.h"
 
@@ -16,13 +18,71 @@ json bridge_result_from_process(const ProcessResult& result) {
   return json{{"error", utf8_prefix(lenient_utf8(std::string_view(result.out).substr(0, 1024)), 200)}};
 }
 
-json run_bridge_tool(ProcessRunner& runner, const std::string& attribution, const std::string& box,
-                     const std::string& tool, const std::string& args) {
+namespace {
+
+// The read-only tools of a status build; the `fusion_set_*` ones only read when given `{}`.
+constexpr std::string_view kProbeTools[] = {
+    "fusion_readiness",         "fusion_aps_status",        "fusion_mcp_status",           "fusion_set_auto_update",
+    "fusion_set_seat_takeover", "fusion_set_driving_badge", "fusion_set_activity_indicator",
+};
+
+std::string limit_text(std::chrono::milliseconds limit) {
+  const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(limit).count();
+  if (seconds >= 120 && seconds % 60 == 0) return std::to_string(seconds / 60) + " minutes";
+  return std::to_string(seconds) + "s";
+}
+
+// The box name as one shell word, quoted when it holds anything but plain name characters.
+std::string shell_word(const std::string& text) {
+  bool plain = !text.empty();
+  for (const unsigned char c : text) plain = plain && (std::isalnum(c) || c == '.' || c == '_' || c == '-');
+  if (plain) return text;
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+ProcessOptions bridge_options(std::chrono::milliseconds time_limit) {
   ProcessOptions options;
   options.stderr_mode = OutputMode::kDiscard;
   options.capture_limit = kBridgeOutputLimit;
-  return bridge_result_from_process(
-      runner.run({"ovra-bridge", "--target", box, "--ai-thread", attribution, tool, args}, options));
+  options.time_limit = time_limit;
+  return options;
+}
+
+}  // namespace
+
+std::chrono::milliseconds bridge_time_limit(std::string_view tool, std::string_view args) {
+  if (args != "{}") return kBridgeCallTimeLimit;
+  for (const std::string_view probe : kProbeTools) {
+    if (tool == probe) return kProbeTimeLimit;
+  }
+  return kBridgeCallTimeLimit;
+}
+
+json bridge_timeout_error(const std::string& tool, const std::string& box, std::chrono::milliseconds limit) {
+  const std::string check = box.empty() ? "loomdeck status" : "loomdeck status --target " + shell_word(box);
+  return json{{"error", "ovra-bridge did not answer " + tool + " on " + (box.empty() ? "the default box" : box) +
+                            " within " + limit_text(limit) + "; the call was stopped"},
+              {"_hint", "The box or its bridge is not responding (a desktop asleep, a stuck relay?). Check it with `" +
+                            check + "` and retry once it answers."}};
+}
+
+json bridge_arguments_too_long(const std::string& tool, std::size_t bytes) {
+  return json{{"error", "the arguments of " + tool + " are " + std::to_string(bytes) + " bytes; the bridge takes at most " +
+                            std::to_string(kBridgeArgumentLimit) + " on its command line"},
+              {"_hint", "Send less: put large content in a file on the box (send_files copies container files there) "
+                        "and pass its path instead."}};
+}
+
+json run_bridge_tool(ProcessRunner& runner, const std::string& attribution, const std::string& box,
+                     const std::string& tool, const std::string& args) {
+  // The text goes to the bridge as one argument; one the kernel would refuse is refused here.
+  if (args.size() >= kBridgeArgumentLimit) return bridge_arguments_too_long(tool, args.size());
+  const ProcessOptions options = bridge_options(bridge_time_limit(tool, args));
+  const ProcessResult r = runner.run({"ovra-bridge", "--target", box, "--ai-thread", attribution, tool, args}, options);
+  if (r.timed_out) return bridge_timeout_error(tool, box, options.time_limit);
+  return bridge_result_from_process(r);
 }
 
 json unwrap_bridge_data(const json& result) {
@@ -48,11 +108,8 @@ json ProcessBridge::call(const std::string& attribution, const std::string& box,
 }
 
 std::optional<json> ProcessBridge::targets() {
-  ProcessOptions options;
-  options.stderr_mode = OutputMode::kDiscard;
-  options.capture_limit = kBridgeOutputLimit;
-  const ProcessResult r = runner_.run({"ovra-bridge", "targets"}, options);
-  if (!r.started || r.out_truncated) return std::nullopt;
+  const ProcessResult r = runner_.run({"ovra-bridge", "targets"}, bridge_options(kProbeTimeLimit));
+  if (!r.started || r.out_truncated || r.timed_out) return std::nullopt;
   return parse_json(r.out);
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/json_text.h"
 #include "core/process.h"
@@ -23,8 +26,28 @@ class Bridge {
 // Output past this is treated as unparsable (screenshots arrive as base64 of a few MiB).
 inline constexpr std::size_t kBridgeOutputLimit = 64u << 20;
 
-// Runs `ovra-bridge --target <box> --ai-thread <attribution> <tool> <args>` to completion and
-// turns what it printed into a JSON value.
+// Reads of a box's state (the status probes, `targets`) answer within seconds; one still
+// running after this is hung (a desktop asleep mid-call, a wedged relay).
+inline constexpr std::chrono::milliseconds kProbeTimeLimit = std::chrono::seconds(30);
+// Every other call: the longest verbs return within the bridge's own relay window, far inside this.
+inline constexpr std::chrono::milliseconds kBridgeCallTimeLimit = std::chrono::minutes(15);
+// Linux takes one command-line argument of at most 128 KiB, its terminating zero byte included.
+inline constexpr std::size_t kBridgeArgumentLimit = 131072;
+
+// The time limit of one tool call: the short one for the status probes' reads (their tools
+// called with `{}`), the long one for everything else.
+std::chrono::milliseconds bridge_time_limit(std::string_view tool, std::string_view args);
+
+// The bridge-style error for a call stopped at its time limit; the hint names the command
+// that checks the box.
+json bridge_timeout_error(const std::string& tool, const std::string& box, std::chrono::milliseconds limit);
+
+// The error for argument text too long to pass on the bridge's command line.
+json bridge_arguments_too_long(const std::string& tool, std::size_t bytes);
+
+// Runs `ovra-bridge --target <box> --ai-thread <attribution> <tool> <args>` to completion (or
+// its time limit) and turns what it printed into a JSON value. Argument text too long for the
+// command line is refused without spawning.
 json run_bridge_tool(ProcessRunner& runner, const std::string& attribution, const std::string& box,
                      const std::string& tool, const std::string& args);
 

@@ -45,6 +45,14 @@ json build_status(Bridge& bridge, Clock& clock, const std::string& attribution, 
   return status_payload(box, probes, load_settings(), launch_in_flight, clock.wall_now());
 }
 
+json server_status(ServerState& state, const std::string& box, bool launch_in_flight, bool fresh) {
+  using Builds = SingleFlight<StatusProbes>;
+  const std::optional<StatusProbes> probes = state.status_builds.run(
+      box, [&state, &box] { return run_status_probes(state.bridge, state.attribution, box); },
+      fresh ? Builds::Join::kFresh : Builds::Join::kAny);
+  return status_payload(box, probes.value_or(StatusProbes{}), load_settings(), launch_in_flight, state.clock.wall_now());
+}
+
 bool launch_in_flight(ServerState& state, const std::string& box) {
   const Clock::Instant now = state.clock.now();
   state.launches_in_flight.erase_if(
@@ -75,7 +83,7 @@ json apply_status_cache(json payload, const std::optional<CachedStatus>& cached,
 
 json live_status(ServerState& state, const std::string& box) {
   const bool launching = launch_in_flight(state, box);
-  json payload = build_status(state.bridge, state.clock, state.attribution, box, launching);
+  json payload = server_status(state, box, launching);
   if (!launching && !payload["leds"]["fusionRunning"]["on"].get<bool>()) {
     if (const auto hint = state.launch_failure_hints.get(box)) payload["leds"]["fusionRunning"]["_hint"] = *hint;
   }
@@ -115,7 +123,7 @@ void handle_health(Exchange& ex) {
   std::shared_ptr<ServerState> state = ex.state.shared_from_this();
   try {
     state->run_in_background([state, box] {
-      const json payload = build_status(state->bridge, state->clock, state->attribution, box, false);
+      const json payload = server_status(*state, box, false);
       if (payload["answered"].get<bool>()) state->status_cache.set(box, CachedStatus{state->clock.now(), payload});
       state->warmups_in_flight.erase(box);
     });

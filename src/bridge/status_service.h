@@ -21,6 +21,12 @@ StatusProbes run_status_probes(Bridge& bridge, const std::string& attribution, c
 json build_status(Bridge& bridge, Clock& clock, const std::string& attribution, const std::string& box,
                   bool launch_in_flight);
 
+// A fresh status payload for the server's own use (live status, warm-up, the auto-green run),
+// from the box's shared status build: a build already running for the box is joined (with
+// `fresh`, only one begun after this call), and one that finds all builds busy and no slot
+// within the probe time limit gets the "bridge did not answer" payload.
+json server_status(ServerState& state, const std::string& box, bool launch_in_flight, bool fresh = false);
+
 // Whether a launch was issued on the box less than 240 s ago (older entries are dropped).
 bool launch_in_flight(ServerState& state, const std::string& box);
 

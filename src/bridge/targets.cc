@@ -43,7 +43,7 @@ std::string pick_best_box(Bridge& bridge) {
 
 std::string default_box(ServerState& state) {
   if (!state.default_target.empty()) return state.default_target;
-  return pick_best_box(state.bridge);
+  return state.default_box_picks.run("", [&state] { return pick_best_box(state.bridge); }).value_or("");
 }
 
 std::string request_box(Exchange& ex) {

@@ -10,7 +10,7 @@ namespace loomdeck {
 // The box to use when none is named: the one whose Fusion is most ready (first wins a tie).
 std::string pick_best_box(Bridge& bridge);
 
-// The `serve --target` box, else the best box.
+// The `serve --target` box, else the best box (a choice under way is shared, not repeated).
 std::string default_box(ServerState& state);
 
 // The request's box: its target param, else the default box.

@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "core/spawn.h"
@@ -13,6 +17,9 @@
 namespace loomdeck {
 
 namespace {
+
+// Keeps the deadline arithmetic far from overflowing whatever limit a caller asks for.
+constexpr std::chrono::milliseconds kLongestTimeLimit = std::chrono::hours(24 * 30);
 
 struct Pipe {
   int read_end = -1;
@@ -31,16 +38,90 @@ struct Pipe {
   }
 };
 
-// Reads both pipes together until both reach end of input, so neither can fill up and stall the child.
-void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult& result) {
-  char buf[65536];
-  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+// The children running right now, so a signal that ends us can end them too: each runs in a
+// process group of its own, which a Ctrl-C or a closed terminal no longer reaches. Read from a
+// signal handler, so plain lock-free slots.
+constexpr std::size_t kTrackedChildren = 1024;
+std::atomic<pid_t> g_children[kTrackedChildren];
+
+class ChildSlot {
+ public:
+  explicit ChildSlot(pid_t pid) {
+    for (std::size_t i = 0; i < kTrackedChildren; ++i) {
+      pid_t free_slot = 0;
+      if (g_children[i].compare_exchange_strong(free_slot, pid)) {
+        slot_ = &g_children[i];
+        return;
+      }
+    }
+  }
+  ~ChildSlot() { release(); }
+  ChildSlot(const ChildSlot&) = delete;
+  ChildSlot& operator=(const ChildSlot&) = delete;
+  // Before the child is reaped, so its id is never signalled once it may belong to another.
+  void release() {
+    if (slot_) slot_->store(0);
+    slot_ = nullptr;
+  }
+
+ private:
+  std::atomic<pid_t>* slot_ = nullptr;
+};
+
+extern "C" void end_with_children(int signal_number) {
+  for (std::atomic<pid_t>& child : g_children) {
+    const pid_t pid = child.load();
+    if (pid > 0) ::kill(-pid, SIGKILL);
+  }
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+// Milliseconds until `deadline`, rounded up and clamped to what poll takes; 0 once it passed.
+int millis_left(Clock& clock, Clock::Instant deadline) {
+  const auto left = deadline - clock.now();
+  if (left <= Clock::Instant::duration::zero()) return 0;
+  const long long ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+// Whether the child has exited, without reaping it: until it is reaped its id, and so its
+// process group's id, cannot be reused, so killing the group stays safe.
+bool has_exited(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// Reads both pipes together, so neither can fill up and stall the child, until both reach end
+// of input and the child has exited. False when the deadline came first.
+bool watch(pid_t pid, int out_fd, int err_fd, Clock& clock, Clock::Instant deadline, const ProcessOptions& options,
+           ProcessResult& result) {
+  // Readable once the child has exited; kernels without it fall back to looking every 20 ms.
+  const int exit_fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {exit_fd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open_count = (out_fd >= 0) + (err_fd >= 0);
-  while (open_count > 0) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
+  int open_pipes = (out_fd >= 0) + (err_fd >= 0);
+  bool exited = false;
+  bool in_time = true;
+  char buf[65536];
+  for (;;) {
+    if (!exited && exit_fd < 0 && open_pipes == 0) exited = has_exited(pid);
+    if (exited && open_pipes == 0) break;
+    int wait_ms = millis_left(clock, deadline);
+    if (wait_ms == 0) {
+      in_time = false;
       break;
+    }
+    if (exit_fd < 0 && open_pipes == 0 && wait_ms > 20) wait_ms = 20;
+    if (::poll(fds, 3, wait_ms) < 0) {
+      if (errno == EINTR) continue;
+      // Nothing left to watch the child with: stop it rather than wait blind.
+      in_time = false;
+      break;
+    }
+    if (fds[2].fd >= 0 && fds[2].revents != 0) {
+      exited = true;
+      fds[2].fd = -1;
     }
     for (int k = 0; k < 2; ++k) {
       if (fds[k].fd < 0 || fds[k].revents == 0) continue;
@@ -48,7 +129,7 @@ void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult&
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         fds[k].fd = -1;
-        --open_count;
+        --open_pipes;
         continue;
       }
       std::string& sink = *sinks[k];
@@ -58,6 +139,8 @@ void drain(int out_fd, int err_fd, const ProcessOptions& options, ProcessResult&
       if (take < static_cast<std::size_t>(n) && k == 0) result.out_truncated = true;
     }
   }
+  if (exit_fd >= 0) ::close(exit_fd);
+  return in_time;
 }
 
 }  // namespace
@@ -93,16 +176,38 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
     return result;
   }
   result.started = true;
-  drain(out_pipe.read_end, err_pipe.read_end, options, result);
+  ChildSlot slot(pid);
+  const auto limit = options.time_limit < kLongestTimeLimit ? options.time_limit : kLongestTimeLimit;
+  const bool finished = watch(pid, out_pipe.read_end, err_pipe.read_end, clock_, clock_.now() + limit, options, result);
   out_pipe.close_all();
   err_pipe.close_all();
+  if (!finished) {
+    // The whole group, so whatever the child started goes too; the child itself as well, in
+    // case it moved to a group of its own.
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+    result.timed_out = true;
+  }
 
   int status = 0;
+  slot.release();
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return result;
   }
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+void end_children_with_us() {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction current {};
+    // A signal we were started to ignore (a background job's Ctrl-C) stays ignored.
+    if (::sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    struct sigaction ending {};
+    ending.sa_handler = end_with_children;
+    sigemptyset(&ending.sa_mask);
+    ::sigaction(signal_number, &ending, nullptr);
+  }
 }
 
 ProcessRunner& system_runner() {

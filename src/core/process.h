@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "core/clock.h"
 
 namespace loomdeck {
 
@@ -13,6 +16,9 @@ enum class OutputMode {
   kFile,     // appended to ProcessOptions::output_file (created 0600 if missing)
 };
 
+// The longest any child may run unless its caller sets a shorter limit.
+inline constexpr std::chrono::milliseconds kDefaultTimeLimit = std::chrono::minutes(15);
+
 struct ProcessOptions {
   OutputMode stdout_mode = OutputMode::kCapture;
   OutputMode stderr_mode = OutputMode::kCapture;
@@ -20,6 +26,9 @@ struct ProcessOptions {
   // Captured bytes past this are read and dropped, so a chatty child never blocks on a full
   // pipe and never grows our memory without bound.
   std::size_t capture_limit = 64u << 20;
+  // Past this the child and everything it started (its process group) are killed, so a hung
+  // tool can never hold a thread of ours, or its own processes, for ever.
+  std::chrono::milliseconds time_limit = kDefaultTimeLimit;
 };
 
 struct ProcessResult {
@@ -29,10 +38,12 @@ struct ProcessResult {
   std::string out;
   std::string err;
   bool out_truncated = false;
+  bool timed_out = false;  // killed at its time limit; what it printed until then is kept
 };
 
-// Runs a program by argument vector (argv[0] looked up on PATH), standard input from the null
-// device, and always waits for it. Tests substitute a recording fake.
+// Runs a program by argument vector (argv[0] looked up on PATH) in a process group of its own,
+// standard input from the null device, and always waits for it, at most its time limit. Tests
+// substitute a recording fake.
 class ProcessRunner {
  public:
   virtual ~ProcessRunner() = default;
@@ -42,11 +53,20 @@ class ProcessRunner {
 
 class PosixProcessRunner : public ProcessRunner {
  public:
+  explicit PosixProcessRunner(Clock& clock = system_clock()) : clock_(clock) {}
   using ProcessRunner::run;
   ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) override;
+
+ private:
+  Clock& clock_;
 };
 
 // The process-wide real runner.
 ProcessRunner& system_runner();
+
+// Makes an interrupt, a hang-up or a termination of this process end the children the real
+// runner has running too (each is in a process group of its own, out of the signal's reach),
+// and then this process as the signal would have.
+void end_children_with_us();
 
 }  // namespace loomdeck

@@ -18,8 +18,14 @@ SpawnSetup::SpawnSetup(bool new_session) {
   sigemptyset(&no_mask);
   posix_spawnattr_setsigmask(&attr_, &no_mask);
   short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-  // A session of its own: no controlling terminal, no hang-up when the launcher's session ends.
-  if (new_session) flags |= POSIX_SPAWN_SETSID;
+  if (new_session) {
+    // A session of its own: no controlling terminal, no hang-up when the launcher's session ends.
+    flags |= POSIX_SPAWN_SETSID;
+  } else {
+    // A process group of its own, so a time limit can kill the child with everything it started.
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attr_, 0);
+  }
   posix_spawnattr_setflags(&attr_, flags);
   posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
 }

@@ -10,9 +10,10 @@
 
 namespace loomdeck {
 
-// What every child of ours starts with: SIGPIPE back at its default (the server ignores it for
-// itself), an empty signal mask, standard input from the null device. Runners add their own
-// redirections, then spawn by argument vector with PATH lookup.
+// What every child of ours starts with: SIGPIPE back at its default (we ignore it for
+// ourselves), an empty signal mask, standard input from the null device, and a process group
+// (or, for a detached server, a session) of its own. Runners add their own redirections, then
+// spawn by argument vector with PATH lookup.
 class SpawnSetup {
  public:
   explicit SpawnSetup(bool new_session = false);

@@ -14,10 +14,9 @@
 #include <optional>
 #include <thread>
 
+#include "http/answer.h"
 #include "http/byte_source.h"
 #include "http/request.h"
-#include "http/response.h"
-#include "http/routes.h"
 #include "http/stream.h"
 
 namespace loomdeck {
@@ -82,13 +81,8 @@ void handle_connection(const std::shared_ptr<ServerState>& state, int fd, const 
     finish_connection(fd, limits.drain_milliseconds);
     return;
   }
-  if (request->path != "/events") state->touch();
   SocketStream stream(fd);
-  if (request->method == "OPTIONS") {
-    send_preflight(stream);
-  } else {
-    dispatch(*state, *request, stream);
-  }
+  answer_request(*state, *request, stream);
   finish_connection(fd, limits.drain_milliseconds);
 }
 

@@ -138,7 +138,8 @@ std::optional<Request> read_request(LineReader& reader) {
   const std::size_t body_bytes = content_length < kMaxBodyBytes ? content_length : kMaxBodyBytes;
   if (body_bytes > 0) {
     std::string buffer(body_bytes, '\0');
-    reader.read_exact(buffer.data(), body_bytes);
+    // A body that stopped short (deadline passed, or the client went away) is never acted on.
+    if (reader.read_exact(buffer.data(), body_bytes) < body_bytes) return std::nullopt;
     if (auto parsed = parse_json(buffer)) request.body = std::move(*parsed);
   }
   return request;

@@ -34,7 +34,8 @@ std::string_view trim(std::string_view text);
 // Splits a request target into path, query and the `target` parameter.
 void split_target(std::string_view target, Request& request);
 
-// Reads one request. Nothing means: close the connection without a reply.
+// Reads one request. Nothing means: close the connection without a reply (also when its body
+// did not fully arrive).
 std::optional<Request> read_request(LineReader& reader);
 
 }  // namespace loomdeck

@@ -9,6 +9,7 @@
 #include "core/version.h"
 #include "http/assets.h"
 #include "http/event_stream.h"
+#include "http/answer.h"
 #include "http/gate_refusal.h"
 #include "http/remote_control.h"
 #include "http/response.h"
@@ -116,16 +117,17 @@ void dispatch(ServerState& state, const Request& request, Stream& stream) {
   const Route* route = nullptr;
   if (request.method == "GET") route = find_route(kGetRoutes, request.path);
   else if (request.method == "POST") route = find_route(kPostRoutes, request.path);
-  if (!route) {
-    send_not_found(stream);
-    return;
-  }
-  if (route->access == Access::kGated) {
+  if (route && route->access == Access::kGated) {
     const GateVerdict verdict = decide_gate(request.headers, state.gate);
     if (!verdict.allowed) {
       answer_refused(state, request, stream, verdict);
       return;
     }
+  }
+  if (counts_as_activity(request.path)) state.touch();
+  if (!route) {
+    send_not_found(stream);
+    return;
   }
   Exchange ex{state, request, stream};
   std::string failure;

@@ -7,8 +7,10 @@
 #include <string>
 
 #include "bridge/bridge.h"
+#include "bridge/status_payload.h"
 #include "core/clock.h"
 #include "core/guarded_map.h"
+#include "core/single_flight.h"
 #include "core/json_text.h"
 #include "core/process.h"
 #include "actions/green_run_registry.h"
@@ -26,6 +28,9 @@ struct CachedStatus {
   Clock::Instant verified_at;
   json payload;
 };
+
+// Status builds running at once, over all boxes; each holds seven bridge processes.
+inline constexpr std::size_t kMaxStatusBuilds = 8;
 
 struct ServerState : std::enable_shared_from_this<ServerState> {
   // `sink` receives what procedures broadcast; by default the event hub, a recorder in tests.
@@ -67,6 +72,12 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   GuardedMap<std::string> launch_failure_hints;
   // Boxes with a status warm-up running, so a polling client cannot stack them.
   GuardedMap<bool> warmups_in_flight;
+  // The seven probes of a box run once for everyone who asks while they run, so a hung box
+  // costs seven processes however many pages poll it; a caller finding all builds busy waits
+  // for a slot no longer than a probe may take.
+  SingleFlight<StatusProbes> status_builds{clock, kMaxStatusBuilds, kProbeTimeLimit};
+  // Likewise the choice of the default box, which probes every box one after the other.
+  SingleFlight<std::string> default_box_picks{clock, 1, kProbeTimeLimit};
   // At most one auto-green run per box, and none again within 180 s of the last.
   GreenRunRegistry green_runs;
   // Wiki parts staged for the design surfaces, keyed "box|part"; kept for the server's life.

@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "core/utf8.h"
-#include "core/version.h"
 #include "main/cli.h"
 #include "main/discovery.h"
 #include "main/version_order.h"
@@ -33,7 +32,7 @@ std::string retire_line(std::string_view other, std::string_view own, long long 
          std::to_string(idle_seconds / 60) + "m - retiring";
 }
 
-std::optional<std::string> idle_supervisor_tick(ServerState& state) {
+std::optional<std::string> idle_supervisor_tick(ServerState& state, std::string_view own_version) {
   state.clock.sleep_for(kSupervisorPeriod);
   const long long idle = whole_seconds(state.last_activity(), state.clock.now());
   const int viewers = state.events.viewer_count();
@@ -43,8 +42,8 @@ std::optional<std::string> idle_supervisor_tick(ServerState& state) {
     for (uint16_t port = kFirstPort; port <= kLastPort; ++port) {
       const ProcessResult probe = state.runner.run(quick_probe_command(port, "/api/ping"), options);
       if (!probe.started) break;
-      if (const auto other = successor_version(probe.out, LOOMDECK_VERSION)) {
-        return retire_line(*other, LOOMDECK_VERSION, idle);
+      if (const auto other = successor_version(probe.out, own_version)) {
+        return retire_line(*other, own_version, idle);
       }
     }
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/version.h"
 #include "http/server_state.h"
 
 namespace loomdeck {
@@ -30,7 +31,7 @@ std::string retire_line(std::string_view other, std::string_view own, long long 
 
 // One wake-up of the supervisor: sleeps one period on the server's clock, then decides. The
 // result is the line to print before ending the process, or nothing to keep serving.
-std::optional<std::string> idle_supervisor_tick(ServerState& state);
+std::optional<std::string> idle_supervisor_tick(ServerState& state, std::string_view own_version = LOOMDECK_VERSION);
 
 // Runs the ticks for the life of the server and ends the process when one says so.
 [[noreturn]] void run_idle_supervisor(std::shared_ptr<ServerState> state);

@@ -1,4 +1,3 @@
-#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -35,8 +34,6 @@ int run_serve(const CommandLine& cli) {
     return 1;
   }
   if (has_flag(cli.args, "--print-url")) return run_print_url(cli);
-  // Writes to peers that went away must come back as errors, never end the process.
-  std::signal(SIGPIPE, SIG_IGN);
   const BoundListener listener = bind_listener(cli.port.value_or(8930), address);
   if (listener.fd < 0) {
     fail("cannot bind any port 8930-8940: " + listener.error,

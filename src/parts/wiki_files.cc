@@ -69,7 +69,14 @@ bool clone_page(ProcessRunner& runner, const std::string& page, const std::strin
   if (!passable_page_reference(page)) return true;
   ProcessOptions options;
   options.capture_limit = 1u << 20;
-  return runner.run({"ovra-wiki", "clone", page, "--dir", dir}, options).started;
+  options.time_limit = kWikiCloneTimeLimit;
+  const ProcessResult r = runner.run({"ovra-wiki", "clone", page, "--dir", dir}, options);
+  // Files of a clone stopped half-way may be cut short: none of them is used.
+  if (r.timed_out) {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+  return r.started;
 }
 
 std::vector<std::string> list_clone_files(const std::string& dir) {

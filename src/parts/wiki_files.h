@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,9 @@ class CloneFolder {
 // Whether a cloned file's name may be named to the box: ASCII letters, digits, space and
 // "._()+-" only, not starting with "." (so no path separators, drive colons or hidden files).
 bool plain_file_name(std::string_view name);
+
+// A clone still running after this is stopped and leaves nothing behind, like an unknown page.
+inline constexpr std::chrono::milliseconds kWikiCloneTimeLimit = std::chrono::minutes(5);
 
 // Whether a page reference may be handed to ovra-wiki: it must not read as an option, carry
 // control characters, or name "." / ".." segments that would step outside the wiki's tree.

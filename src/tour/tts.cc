@@ -39,6 +39,7 @@ void synthesise(ProcessRunner& runner, const std::string& text, const std::files
   ProcessOptions options;
   options.stdout_mode = OutputMode::kDiscard;
   options.stderr_mode = OutputMode::kDiscard;
+  options.time_limit = kTtsTimeLimit;
   runner.run(tts_command(scratch.string(), text), options);
   if (store_cache_file(scratch, cache_file, kTtsCacheMaxBytes)) {
     prune_cache(cache_file.parent_path(), kTtsCacheMaxBytes, cache_file);

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -16,6 +17,8 @@
 namespace loomdeck {
 
 inline constexpr std::size_t kTtsMaxTextBytes = 1200;
+// A synthesis still running after this is stopped and counts as failed.
+inline constexpr std::chrono::milliseconds kTtsTimeLimit = std::chrono::minutes(2);
 
 inline constexpr std::string_view kTtsTextRequired = "text required (<=1200 chars)";
 inline constexpr std::string_view kTtsFailed =

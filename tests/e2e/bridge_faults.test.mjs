@@ -5,7 +5,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import path from 'node:path';
-import { makeSandbox, startServer, sim, runCli, SIM_BIN, getJson, waitFor } from '../helpers/harness.mjs';
+import { makeSandbox, startServer, sim, simLog, runCli, SIM_BIN, getJson, waitFor } from '../helpers/harness.mjs';
 import { runCliAsync } from '../helpers/port_range.mjs';
 import { processesOf } from '../helpers/procfs.mjs';
 
@@ -115,6 +115,17 @@ for (const [index, [kind, value, answers, checkReason]] of FAULTS.entries()) {
   });
 }
 
+test('arguments too long for the bridge\'s command line are refused at once, without spawning', async () => {
+  const calls = simLog(sb).length;
+  const args = { email: 'x'.repeat(200000) };
+  const reply = await wellFormed('/api/action', {
+    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ action: 'signin', target: 'Studio', args }),
+  });
+  assert.equal(reply.error, `the arguments of fusion_signin are ${JSON.stringify(args).length} bytes; the bridge takes at most 131072 on its command line`);
+  assert.equal(typeof reply._hint, 'string');
+  assert.equal(simLog(sb).length, calls);
+});
+
 test('a hung bridge call blocks only the request that made it', async () => {
   const box = 'F-hang';
   sim(sb, 'add-box', box);
@@ -135,8 +146,8 @@ test('a hung bridge call blocks only the request that made it', async () => {
   assert.equal(bench.answered, true);
   assert.equal((await wellFormed('/health')).ok, true);
 
-  // Seven probes for /api/status, seven for the warm-up, seven for the command, one for start.
-  await waitFor(() => bridges().length >= before + 22, { timeoutMs: 60000, what: 'all hung bridge calls' });
+  // Seven probes shared by /api/status and the warm-up, seven for the command, one for start.
+  await waitFor(() => bridges().length >= before + 15, { timeoutMs: 60000, what: 'all hung bridge calls' });
   sim(sb, 'clear-faults');
   killBridges();
 

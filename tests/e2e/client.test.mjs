@@ -1,10 +1,11 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { EventSource } from 'eventsource';
-import { ROOT, makeSandbox, runCli, startServer, freePort, waitFor } from '../helpers/harness.mjs';
+import { ROOT, LOOMDECK, makeSandbox, runCli, startServer, freePort, waitFor } from '../helpers/harness.mjs';
 import { fakeTool, hideForeignServers, killSandboxServers, runCliAsync, startRangeServer } from '../helpers/port_range.mjs';
 
 const NO_SERVER = 'ERROR: no loomdeck server answering on 8930-8940\nHint: Start it first: `loomdeck serve &`\n';
@@ -87,6 +88,28 @@ test('ui state prints the server\'s JSON reply on one OK line', () => {
   assert.equal(r.status, 0);
   assert.match(r.stdout, /^OK: \{.*\}\n$/);
   assert.equal(typeof JSON.parse(r.stdout.slice(4)), 'object');
+});
+
+// A standard output whose reader has gone: a FIFO that a reader opened and closed again.
+let fifos = 0;
+function pipeWithoutReader() {
+  const fifo = path.join(sb.tmp, `out-${++fifos}.fifo`);
+  execFileSync('mkfifo', [fifo]);
+  const reader = fs.openSync(fifo, fs.constants.O_RDONLY | fs.constants.O_NONBLOCK);
+  const writer = fs.openSync(fifo, fs.constants.O_WRONLY);
+  fs.closeSync(reader);
+  return writer;
+}
+
+test('a verb whose output reader went away ends its output there and still succeeds', () => {
+  for (const args of [['ui', 'console', '--port', String(srv.port)], ['status', '--target', 'Studio'], ['health']]) {
+    const out = pipeWithoutReader();
+    const r = spawnSync(LOOMDECK, args, { env: sb.env, stdio: ['ignore', out, 'pipe'], encoding: 'utf8', timeout: 60000 });
+    fs.closeSync(out);
+    assert.equal(r.signal, null, args.join(' '));
+    assert.equal(r.status, 0, args.join(' '));
+    assert.equal(r.stderr, '', args.join(' '));
+  }
 });
 
 test('ui fails when the given port does not answer JSON, whatever runs elsewhere', async () => {

@@ -1,10 +1,11 @@
-// Clients that send too slowly: a slowloris trickling one header byte at a time and a body that
-// stops half-way. The server answers others meanwhile and lets go of them at its 30 s deadline
-// for a request's head and body.
+// Clients that send too slowly or stop early: a slowloris trickling one header byte at a time,
+// a body that stops half-way, and one whose sender leaves half-way. The server answers others
+// meanwhile, lets go of them at its 30 s deadline for a request's head and body, and never acts
+// on half a request.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import net from 'node:net';
-import { makeSandbox, startServer, getJson, waitFor } from '../helpers/harness.mjs';
+import { makeSandbox, startServer, getJson, waitFor, rawRequest, simLog } from '../helpers/harness.mjs';
 import { processStats } from '../helpers/procfs.mjs';
 
 let sb;
@@ -39,7 +40,7 @@ function trickler(head, trickle = 'a') {
   });
 }
 
-test('slow senders are cut off at the deadline while others are served', async () => {
+test('slow senders are cut off at the deadline while others are served, and half a body is dropped', async () => {
   const loris = Array.from({ length: 40 }, () => trickler('GET /api/ping HTTP/1.1\r\nX-Slow: '));
   const halfBody = trickler('POST /ui/toast HTTP/1.1\r\nContent-Length: 200\r\n\r\n{"message":"', '');
   await waitFor(() => processStats(srv.proc.pid).threads >= baseline.threads + 41, { what: 'a thread per slow client' });
@@ -49,12 +50,16 @@ test('slow senders are cut off at the deadline while others are served', async (
   }
   assert.equal((await getJson(`${srv.url}/health`)).json.ok, true);
 
-  // Trickled headers get no reply at all; a body cut short reads as no body.
+  // A sender that leaves half-way through its body: no reply, and no run starts (the route
+  // would have asked the bridge for the boxes before answering).
+  const left = await rawRequest(srv.port, 'POST /api/auto-green HTTP/1.1\r\nContent-Length: 40\r\n\r\n{"force":tr', { endAfterWrite: true });
+  assert.equal(left.length, 0);
+  assert.deepEqual(simLog(sb), []);
+
+  // Trickled headers and a body cut short at the deadline get no reply at all, and no route ran.
   assert.deepEqual(await Promise.all(loris), Array(40).fill(''));
-  const reply = await halfBody;
-  assert.match(reply, /^HTTP\/1\.1 200 OK\r\n/);
-  assert.ok(reply.endsWith('"delivered":0,"ok":true}'));
-  assert.ok((await getJson(`${srv.url}/console`)).json.lines.includes('toast [info] '));
+  assert.equal(await halfBody, '');
+  assert.deepEqual((await getJson(`${srv.url}/console`)).json.lines, []);
 
   await waitFor(() => {
     const now = processStats(srv.proc.pid);

@@ -10,7 +10,7 @@ import { ROOT } from '../helpers/harness.mjs';
 // Program -> the Debian package that brings it, for every outside program that a test, a program
 // under test, a stand-in or the build, test and demo scripts run.
 const PACKAGE_OF = {
-  curl: 'curl', setsid: 'util-linux', setarch: 'util-linux', unzip: 'unzip', 'espeak-ng': 'espeak-ng', lame: 'lame',
+  curl: 'curl', mkfifo: 'coreutils', setsid: 'util-linux', setarch: 'util-linux', unzip: 'unzip', 'espeak-ng': 'espeak-ng', lame: 'lame',
   chromium: 'chromium', cmake: 'cmake', ninja: 'ninja-build', 'c++': 'build-essential', 'clang++': 'clang',
   node: 'nodejs', npm: 'npm',
 };

@@ -27,3 +27,18 @@ export function processesOf(program, envEntry) {
   }
   return pids;
 }
+
+// How many processes have `pid` as their parent right now.
+export function childCount(pid) {
+  let n = 0;
+  for (const entry of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const stat = fs.readFileSync(`/proc/${entry}/stat`, 'utf8');
+      if (Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]) === pid) n++;
+    } catch {
+      // gone already
+    }
+  }
+  return n;
+}

@@ -55,6 +55,69 @@ TEST(RunBridgeTool, OutputPastTheCapIsUnparsable) {
   EXPECT_EQ(bridge_result_from_process(r), json({{"error", "{\"a\":1}"}}));
 }
 
+TEST(RunBridgeTool, ACallStoppedAtItsTimeLimitFailsWithTheCommandThatChecksTheBox) {
+  struct Case {
+    const char* tool;
+    const char* args;
+    const char* box;
+    std::chrono::milliseconds limit;
+    const char* error;
+    const char* check;
+  };
+  const Case cases[] = {
+      {"fusion_readiness", "{}", "Studio", std::chrono::seconds(30),
+       "ovra-bridge did not answer fusion_readiness on Studio within 30s; the call was stopped",
+       "`loomdeck status --target Studio`"},
+      {"fusion_set_auto_update", "{\"enabled\":false}", "Bob's Box", std::chrono::minutes(15),
+       "ovra-bridge did not answer fusion_set_auto_update on Bob's Box within 15 minutes; the call was stopped",
+       "`loomdeck status --target 'Bob'\\''s Box'`"},
+      {"fusion_start", "{}", "", std::chrono::minutes(15),
+       "ovra-bridge did not answer fusion_start on the default box within 15 minutes; the call was stopped",
+       "`loomdeck status`"},
+  };
+  FakeRunner runner;
+  std::chrono::milliseconds limit{0};
+  runner.on("ovra-bridge", [&limit](const std::vector<std::string>&, const ProcessOptions& o) {
+    limit = o.time_limit;
+    ProcessResult r;
+    r.started = true;
+    r.timed_out = true;
+    r.out = "{\"ready\":";
+    return r;
+  });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tool);
+    const json r = run_bridge_tool(runner, "loomdeck", c.box, c.tool, c.args);
+    EXPECT_EQ(limit, c.limit);
+    EXPECT_EQ(r["error"], c.error);
+    EXPECT_NE(r["_hint"].get<std::string>().find(c.check), std::string::npos) << r["_hint"];
+  }
+
+  ProcessBridge bridge(runner);
+  runner.on("ovra-bridge", [&limit](const std::vector<std::string>&, const ProcessOptions& o) {
+    limit = o.time_limit;
+    ProcessResult r;
+    r.started = true;
+    r.timed_out = true;
+    r.out = "{\"targets\":[]}";
+    return r;
+  });
+  EXPECT_EQ(bridge.targets(), std::nullopt);
+  EXPECT_EQ(limit, std::chrono::seconds(30));
+}
+
+TEST(RunBridgeTool, ArgumentsTooLongForTheCommandLineAreRefusedWithoutSpawning) {
+  FakeRunner runner;
+  runner.prints("ovra-bridge", "{}");
+  run_bridge_tool(runner, "a", "Studio", "fusion_signin", std::string(131071, 'x'));
+  EXPECT_EQ(runner.calls.size(), 1u);
+  const json refused = run_bridge_tool(runner, "a", "Studio", "fusion_signin", std::string(131072, 'x'));
+  EXPECT_EQ(runner.calls.size(), 1u);
+  EXPECT_EQ(refused["error"],
+            "the arguments of fusion_signin are 131072 bytes; the bridge takes at most 131072 on its command line");
+  EXPECT_TRUE(refused["_hint"].is_string());
+}
+
 TEST(UnwrapBridgeData, OnlyNonEmptyObjects) {
   EXPECT_EQ(unwrap_bridge_data(json::parse(R"({"data":{"ready":true}})")), json({{"ready", true}}));
   EXPECT_EQ(unwrap_bridge_data(json::parse(R"({"data":{}})")), json::parse(R"({"data":{}})"));

@@ -1,13 +1,16 @@
 #pragma once
 
 // Test doubles for the four seams: a simulated clock, a recording process runner, a scripted
-// bridge and a recording event sink. All are safe to use from several threads.
+// bridge and a recording event sink, all safe to use from several threads; and a gate that
+// holds scripted work back until the test opens it.
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge/bridge.h"
@@ -177,5 +180,32 @@ class RecordingSink : public EventSink {
   std::mutex mutex_;
   std::vector<std::pair<std::string, json>> events_;
 };
+
+// Holds scripted work back until the test lets it finish.
+class Gate {
+ public:
+  void wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    opened_.wait(lock, [this] { return open_; });
+  }
+  void open() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      open_ = true;
+    }
+    opened_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+// Waits for another thread to reach a state the test can see (never for an amount of time).
+template <typename F>
+void wait_until(F reached) {
+  while (!reached()) std::this_thread::yield();
+}
 
 }  // namespace loomdeck

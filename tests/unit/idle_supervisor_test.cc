@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+
 #include "fakes.h"
+#include "http/answer.h"
 #include "main/dock_webview.h"
 
 namespace loomdeck {
@@ -118,6 +122,106 @@ TEST_F(IdleSupervisorTick, MissingCurlEndsTheScanButNotTheReaping) {
   clock.advance(std::chrono::hours(30));
   EXPECT_EQ(idle_supervisor_tick(state), std::string(kReapLine));
   EXPECT_EQ(runner.calls.size(), 1u);
+}
+
+// Idle servers in the port range, each on its own clock, whose supervisors ping every port as
+// they do in production: a ping reaches that server's own request path (so it counts as
+// activity exactly when a real one would) and answers with the version the server runs.
+class PortRange {
+ public:
+  struct Server {
+    std::string version;
+    FakeClock clock;
+    FakeRunner runner;
+    ScriptedBridge bridge;
+    ServerState state{"loomdeck", "", clock, runner, bridge};
+    std::optional<int> ended_at_tick;
+    std::string last_line;
+  };
+
+  Server& add(uint16_t port, std::string version) {
+    auto server = std::make_unique<Server>();
+    server->version = std::move(version);
+    server->runner.on("curl", [this](const std::vector<std::string>& argv, const ProcessOptions&) {
+      ProcessResult r;
+      r.started = true;
+      r.exit_code = 7;
+      const std::string& url = argv.back();
+      const auto it = serving_.find(static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1))));
+      if (it == serving_.end()) return r;
+      Request ping;
+      ping.method = "GET";
+      split_target(url.substr(url.find('/', 7)), ping);
+      StringStream reply;
+      answer_request(it->second->state, ping, reply);
+      r.exit_code = 0;
+      r.out = R"({"app":"loomdeck","dashboardVersion":")" + it->second->version + R"("})";
+      return r;
+    });
+    serving_[port] = server.get();
+    servers_.push_back(std::move(server));
+    return *servers_.back();
+  }
+
+  // Runs every supervisor tick by tick; a server whose tick says so leaves the range.
+  void run_ticks(int ticks) {
+    for (int tick = 1; tick <= ticks; ++tick) {
+      for (auto it = serving_.begin(); it != serving_.end();) {
+        Server& s = *it->second;
+        if (const auto line = idle_supervisor_tick(s.state, s.version)) {
+          s.ended_at_tick = tick;
+          s.last_line = *line;
+          it = serving_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+  }
+
+ private:
+  std::vector<std::unique_ptr<Server>> servers_;
+  std::map<uint16_t, Server*> serving_;
+};
+
+// Ticks come every 300 s: the 3rd is the first past 600 idle seconds, the 289th the first past a day.
+TEST(IdleSupervisorDecisions, PingsOfDiscoveryAndOtherSupervisorsKeepNobodyAwake) {
+  {
+    PortRange range;
+    PortRange::Server& a = range.add(8930, "1.10.20");
+    PortRange::Server& b = range.add(8931, "1.10.20");
+    range.run_ticks(300);
+    EXPECT_EQ(a.ended_at_tick, 289);
+    EXPECT_EQ(b.ended_at_tick, 289);
+    EXPECT_EQ(a.last_line, kReapLine);
+    EXPECT_EQ(b.last_line, kReapLine);
+  }
+  {
+    PortRange range;
+    PortRange::Server& older = range.add(8930, "1.10.19");
+    PortRange::Server& newer = range.add(8931, "1.10.20");
+    range.run_ticks(300);
+    EXPECT_EQ(older.ended_at_tick, 3);
+    EXPECT_EQ(older.last_line, "v1.10.20 is serving and I am v1.10.19 with no viewers for 15m - retiring");
+    EXPECT_EQ(newer.ended_at_tick, 289);
+  }
+  {
+    PortRange range;
+    PortRange::Server& watched = range.add(8930, "1.10.20");
+    PortRange::Server& other = range.add(8931, "1.10.20");
+    const auto viewer = watched.state.events.subscribe();
+    range.run_ticks(300);
+    EXPECT_EQ(watched.ended_at_tick, std::nullopt);
+    EXPECT_EQ(other.ended_at_tick, 289);
+  }
+}
+
+TEST(IdleSupervisorDecisions, EveryOtherRequestCountsAsActivity) {
+  EXPECT_FALSE(counts_as_activity("/api/ping"));
+  EXPECT_FALSE(counts_as_activity("/events"));
+  for (const char* path : {"/", "/health", "/api/health", "/api/status", "/console", "/nowhere"}) {
+    EXPECT_TRUE(counts_as_activity(path)) << path;
+  }
 }
 
 TEST(DockWebview, NeedsANameWithMoreThanWhiteSpace) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes.h"
+#include "http/answer.h"
 #include "http/request.h"
 #include "http/routes.h"
 #include "http/server_state.h"
@@ -108,7 +109,7 @@ class GatedRoutes : public ::testing::Test {
     split_target(target, request);
     request.headers = std::move(headers);
     StringStream stream;
-    dispatch(*state_, request, stream);
+    answer_request(*state_, request, stream);
     return stream.data;
   }
   static GateHeaders from(const std::string& origin) { return {"127.0.0.1:8930", origin, "cross-site"}; }
@@ -128,6 +129,8 @@ TEST_F(GatedRoutes, RoutesThatSpendOrRevealRunNothingForAnotherSite) {
       {"POST", "/api/surface"}, {"POST", "/ai-threads/run-prompt"}, {"POST", "/settings"}, {"POST", "/api/auto-green"},
       {"POST", "/ui/toast"}, {"POST", "/ui/click"},
   };
+  const Clock::Instant started = state_->last_activity();
+  clock_.advance(std::chrono::seconds(1));
   for (const auto& [method, target] : gated) {
     const std::string reply = send(method, target, from("https://evil.example"));
     EXPECT_EQ(reply.rfind("HTTP/1.1 403 Forbidden\r\nContent-Type: application/json\r\n", 0), 0u) << target;
@@ -135,6 +138,8 @@ TEST_F(GatedRoutes, RoutesThatSpendOrRevealRunNothingForAnotherSite) {
   }
   EXPECT_TRUE(bridge_.calls().empty());
   EXPECT_TRUE(runner_.calls.empty());
+  // A hostile page polling the server must not keep it from retiring.
+  EXPECT_EQ(state_->last_activity(), started);
 
   const std::string body =
       R"({"_hint":"Requests from other web sites are refused. Use the dashboard page itself, or curl and loomdeck ui from the container; a trusted origin can be listed in LOOMDECK_ALLOWED_ORIGINS.","error":"refused: cross-site request from https://evil.example","ok":false,"why":"cross-site request from https://evil.example"})";

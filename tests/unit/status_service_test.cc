@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "bridge/targets.h"
 #include "fakes.h"
@@ -91,6 +93,52 @@ TEST_F(StatusServiceTest, EveryLiveStatusIsBroadcast) {
   ASSERT_EQ(viewer->take(frame, std::chrono::milliseconds(0)), ViewerQueue::Take::kFrame);
   EXPECT_EQ(frame.rfind("event: state\ndata: {", 0), 0u);
   EXPECT_NE(frame.find("\"target\":\"Studio\""), std::string::npos);
+}
+
+TEST_F(StatusServiceTest, PollsOfABoxWhileItsBuildRunsShareThatBuild) {
+  Gate gate;
+  bridge_.on("fusion_readiness", [&](const std::string&, const std::string&) {
+    gate.wait();
+    return json::parse(R"({"running":true,"ready":true,"bridgeVersion":"9.1"})");
+  });
+  std::vector<json> replies(5);
+  std::vector<std::thread> polls;
+  polls.emplace_back([&] { replies[0] = live_status(*state_, "Studio"); });
+  wait_until([&] { return bridge_.count("fusion_readiness") == 1; });
+  for (int i = 1; i < 5; ++i) polls.emplace_back([&, i] { replies[i] = live_status(*state_, "Studio"); });
+  wait_until([&] { return state_->status_builds.waiting() == 4; });
+  gate.open();
+  for (std::thread& t : polls) t.join();
+  EXPECT_EQ(bridge_.calls().size(), 7u);
+  EXPECT_TRUE(replies[0]["answered"].get<bool>());
+  for (const json& r : replies) EXPECT_EQ(r, replies[0]);
+}
+
+TEST_F(StatusServiceTest, BeyondEightBuildsAPollWaitsForASlotThenAnswersFromTheCacheOrUnanswered) {
+  Gate gate;
+  bridge_.on("fusion_readiness", [&](const std::string& box, const std::string&) {
+    if (box.rfind("Hung", 0) == 0) gate.wait();
+    return json::parse(R"({"running":true,"ready":true,"bridgeVersion":"9.1"})");
+  });
+  const json verified = live_status(*state_, "Studio");
+  clock_.advance(std::chrono::seconds(100));
+  std::vector<std::thread> hung;
+  for (int i = 0; i < 8; ++i) hung.emplace_back([&, i] { live_status(*state_, "Hung" + std::to_string(i)); });
+  wait_until([&] { return state_->status_builds.running() == kMaxStatusBuilds; });
+
+  const json cached = live_status(*state_, "Studio");
+  EXPECT_EQ(cached["lastVerifiedAgeSec"], 130);
+  EXPECT_TRUE(cached["stale"].get<bool>());
+  EXPECT_EQ(cached["leds"], verified["leds"]);
+  EXPECT_EQ(cached["busyReason"], "the bridge did not answer (busy running a long verb?)");
+  const json unanswered = live_status(*state_, "Bench");
+  EXPECT_FALSE(unanswered["answered"].get<bool>());
+  EXPECT_EQ(unanswered["busyReason"], "the bridge did not answer (busy running a long verb?)");
+  EXPECT_EQ(bridge_.tools("Studio").size(), 7u);
+  EXPECT_TRUE(bridge_.tools("Bench").empty());
+
+  gate.open();
+  for (std::thread& t : hung) t.join();
 }
 
 TEST(PickBestBox, ScoresAndTies) {

@@ -1,0 +1,81 @@
+// A box whose every bridge call hangs, polled by five clients every second for two minutes:
+// the server answers every poll with well-formed JSON once the probes hit their time limit,
+// one hung box costs at most its seven probe processes, the thread and descriptor counts stop
+// growing once the first builds have ended, and /api/ping answers throughout. And a command
+// interrupted while its probes hang does not leave them behind.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import path from 'node:path';
+import { spawn } from 'node:child_process';
+import { LOOMDECK, makeSandbox, startServer, sim, SIM_BIN, waitFor } from '../helpers/harness.mjs';
+import { processStats, processesOf, childCount } from '../helpers/procfs.mjs';
+import { pollHungBox, countsTable } from '../helpers/hung_box_load.mjs';
+
+const BOX = 'Hung Box';
+// Liveness bounds only: a poll waits for at most one build of 30 s; a ping for nothing.
+const POLL_BOUND_MS = 60000;
+const PING_BOUND_MS = 10000;
+
+let sb;
+let srv;
+before(async () => {
+  sb = makeSandbox();
+  sim(sb, 'reset', 'demo');
+  sim(sb, 'add-box', BOX);
+  sim(sb, 'fault', BOX, '*', 'hang');
+  srv = await startServer(sb, ['--target', 'Studio']);
+});
+after(async () => {
+  await srv.stop();
+  for (const pid of processesOf(path.join(SIM_BIN, 'ovra-bridge'), `OVRA_SIM_DIR=${sb.simDir}`)) {
+    try { process.kill(pid, 'SIGKILL'); } catch { /* gone already */ }
+  }
+  sb.cleanup();
+});
+
+test('an interrupted status command takes its hung probes with it', async () => {
+  const bridges = () => processesOf(path.join(SIM_BIN, 'ovra-bridge'), `OVRA_SIM_DIR=${sb.simDir}`);
+  const cli = spawn(LOOMDECK, ['status', '--target', BOX], { env: sb.env, stdio: 'ignore' });
+  const ended = new Promise((resolve) => cli.once('exit', (code, signal) => resolve(signal)));
+  await waitFor(() => childCount(cli.pid) === 7, { what: 'the seven hung probes' });
+  cli.kill('SIGINT');
+  assert.equal(await ended, 'SIGINT');
+  await waitFor(() => bridges().length === 0, { what: 'no probe left running' });
+});
+
+test('five clients polling a hung box for two minutes: every poll answered, counts flat', { timeout: 300000 }, async (t) => {
+  const { samples, polls, pings } = await pollHungBox({ url: srv.url, pid: srv.proc.pid, box: BOX, pollTimeoutMs: POLL_BOUND_MS, pingTimeoutMs: PING_BOUND_MS });
+  for (const row of countsTable(samples).split('\n')) t.diagnostic(row);
+  t.diagnostic(`slowest poll ${Math.round(Math.max(...polls.map((p) => p.ms)))} ms, slowest ping ${Math.round(Math.max(...pings.map((p) => p.ms)))} ms`);
+
+  assert.equal(polls.length, 600);
+  for (const p of polls) {
+    assert.equal(p.error, undefined, p.error);
+    assert.equal(p.status, 200);
+    assert.equal(p.json.target, BOX);
+    assert.equal(p.json.answered, false);
+    assert.equal(p.json.state, 'warn');
+    assert.equal(p.json.busyReason, `ovra-bridge did not answer fusion_readiness on ${BOX} within 30s; the call was stopped`);
+  }
+  for (const p of pings) {
+    assert.equal(p.error, undefined, p.error);
+    assert.equal(p.json.app, 'loomdeck');
+  }
+
+  // The server and at most one build's seven probes, whatever the number of polls waiting.
+  assert.ok(samples.every((s) => s.processes <= 8), samples.map((s) => s.processes).join(' '));
+  // Once the first builds have ended, each 30 s brings as many polls as it answers: what the
+  // server holds peaks at the same height in every later stretch.
+  const peak = (from, to, key) => Math.max(...samples.filter((s) => s.t >= from && s.t < to).map((s) => s[key]));
+  for (const key of ['threads', 'fds']) {
+    const first = peak(30, 75, key);
+    const later = peak(75, 121, key);
+    assert.ok(later <= first + 20, `${key}: peak ${first} in 30-75 s, ${later} in 75-120 s`);
+  }
+  // And all of it is let go once the polls stop.
+  const start = samples[0];
+  await waitFor(() => {
+    const now = processStats(srv.proc.pid);
+    return childCount(srv.proc.pid) === 0 && now.threads <= start.threads && now.fds <= start.fds;
+  }, { timeoutMs: 60000, what: 'no probe processes left and threads and descriptors back where they started' });
+});
