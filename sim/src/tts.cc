@@ -8,7 +8,7 @@
 namespace sim {
 
 namespace {
-const char* kUsage = "usage: ovra-tts say --out <path.mp3> [--] <text>\n";
+const char* kTtsUsage = "usage: ovra-tts say --out <path.mp3> [--] <text>\n";
 constexpr size_t kFramesPerSecond = 42;
 }  // namespace
 
@@ -33,7 +33,7 @@ size_t frames_for_text(const std::string& text) {
 RunResult tts_command(std::vector<std::string> args) {
   // "--" ends the options, so a text that begins with "-" is still read as the text.
   if (args.size() == 5 && args[3] == "--") args.erase(args.begin() + 3);
-  if (args.size() != 4 || args[0] != "say" || args[1] != "--out" || args[2].empty()) return {"", kUsage, 2, 0, false};
+  if (args.size() != 4 || args[0] != "say" || args[1] != "--out" || args[2].empty()) return {"", kTtsUsage, 2, 0, false};
   std::string frame = silent_mp3_frame(), audio;
   size_t n = frames_for_text(args[3]);
   audio.reserve(n * frame.size());

@@ -13,7 +13,7 @@ namespace {
 
 // Every staging of this server clones into the same directory; one at a time, from the clone
 // until the bridge has read the files, so one part's files are never sent for another.
-std::mutex& clone_mutex() {
+std::mutex& staging_clone_mutex() {
   static std::mutex m;
   return m;
 }
@@ -26,7 +26,7 @@ struct SentFiles {
 std::optional<std::string> clone_and_send(ServerState& state, const std::string& box, const std::string& part,
                                           SentFiles& sent) {
   const std::string dir = surfaces_clone_dir();
-  std::lock_guard<std::mutex> lock(clone_mutex());
+  std::lock_guard<std::mutex> lock(staging_clone_mutex());
   if (!clone_page(state.runner, part, dir)) return "ovra-wiki CLI not runnable";
   const StagingFiles files = pick_staging_files(list_clone_files(dir));
   if (!files.library) return part + " publishes no .lbr";
