@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(build-essential cmake ninja-build nlohmann-json3-dev libgtest-dev googletest curl util-linux
+packages=(build-essential cmake ninja-build nlohmann-json3-dev libgtest-dev googletest curl util-linux iproute2
           nodejs npm chromium clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
