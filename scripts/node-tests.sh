@@ -24,14 +24,24 @@ fi
 
 out=$(mktemp -d "${TMPDIR:-/tmp}/node-tests.XXXXXX")
 trap 'rm -rf "$out"' EXIT
+# `timeout` runs each file in a process group of its own and passes a signal on to all of it,
+# the file's servers and browsers included: a stopped run stops them too.
+stop_files() {
+  for f in "$out"/pid.*; do [ -e "$f" ] && kill -TERM "$(cat "$f")" 2>/dev/null; done
+}
+trap 'stop_files; exit 143' TERM
+trap 'stop_files; exit 130' INT
 
 # A file that hangs fails here rather than holding the whole run.
 file_limit=${LOOMDECK_TEST_FILE_LIMIT:-900}
 
 run_one() {  # index file
   local log="$out/$1.log" start=$EPOCHREALTIME rc
-  "${isolate[@]}" timeout -k 10 "$file_limit" node --test --test-reporter=spec "$2" >"$log" 2>&1
+  "${isolate[@]}" timeout -k 10 "$file_limit" node --test --test-reporter=spec "$2" >"$log" 2>&1 &
+  echo $! >"$out/pid.$1"
+  wait $!
   rc=$?
+  rm -f "$out/pid.$1"
   local secs tests
   secs=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
   tests=$(sed -n 's/^ℹ tests \([0-9]*\)$/\1/p' "$log" | tail -n 1)
