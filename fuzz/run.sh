@@ -1,22 +1,19 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, AddressSanitizer + UBSan) and runs each for a bounded time
-# on its committed seeds. New finds go to <build>/corpus/, never into fuzz/corpus/; an input that
-# breaks a target is saved under <build>/artifacts/ and fails the run.
+# Builds the libFuzzer targets (clang, AddressSanitizer + UBSan, in build-asan/ beside the
+# sanitizer build of the unit tests) and runs each for a bounded time on its committed seeds. New
+# finds go to build-asan/corpus/, never into fuzz/corpus/; an input that breaks a target is saved
+# under build-asan/artifacts/ and fails the run.
 # Usage: fuzz/run.sh [seconds per target, default 20] [target...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
-build=${LOOMDECK_FUZZ_BUILD:-build-fuzz}
+build=build-asan
 all=(request tts_text settings bridge_output status_payload)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DLOOMDECK_FUZZ=ON -DLOOMDECK_SIM=OFF -DLOOMDECK_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" -j 2 --target fuzzers
+scripts/sanitize.sh asan build
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:halt_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}

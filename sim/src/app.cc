@@ -16,7 +16,7 @@ namespace sim {
 
 namespace {
 
-const char* kUsage =
+const char* kBridgeUsage =
     "usage: ovra-bridge targets\n"
     "       ovra-bridge tools\n"
     "       ovra-bridge --target <box> --ai-thread <name> <tool> [json-args]\n"
@@ -108,7 +108,7 @@ RunResult tool_call(const std::vector<std::string>& args, Store& store, Clock& c
       rest.push_back(args[i]);
     }
   }
-  if (rest.empty() || rest.size() > 2) return {"", kUsage, 2, 0, false};
+  if (rest.empty() || rest.size() > 2) return {"", kBridgeUsage, 2, 0, false};
   tool = rest[0];
   if (rest.size() == 2) args_text = rest[1];
 
@@ -276,7 +276,7 @@ RunResult sim_command(const std::vector<std::string>& a, Store& store, Clock& cl
 }
 
 RunResult bridge_command(const std::vector<std::string>& args, Store& store, Clock& clock) {
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") return {"", kUsage, 2, 0, false};
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") return {"", kBridgeUsage, 2, 0, false};
   if (!store.ensure_world(clock.now_ms())) return fail("cannot write the simulator state under " + store.dir());
   if (args[0] == "sim") return sim_command(std::vector<std::string>(args.begin() + 1, args.end()), store, clock);
   if (args[0] == "targets" && args.size() == 1) return targets_call(store, clock);

@@ -9,7 +9,7 @@
 namespace sim {
 
 namespace {
-const char* kUsage = "usage: ovra-tts say --out <path.mp3> <text>\n";
+const char* kTtsUsage = "usage: ovra-tts say --out <path.mp3> <text>\n";
 constexpr size_t kFramesPerSecond = 42;
 }  // namespace
 
@@ -42,8 +42,8 @@ std::string silent_mp3(const std::string& text) {
 
 RunResult tts_command(const std::vector<std::string>& args, const Speaker& speak) {
   if (args.size() == 4 && args[0] == "say" && args[1] == "--out" && args[3].starts_with('-'))
-    return {"", "ovra-tts: unknown option " + to_valid_utf8(args[3]) + "\n" + kUsage, 2, 0, false};
-  if (args.size() != 4 || args[0] != "say" || args[1] != "--out" || args[2].empty()) return {"", kUsage, 2, 0, false};
+    return {"", "ovra-tts: unknown option " + to_valid_utf8(args[3]) + "\n" + kTtsUsage, 2, 0, false};
+  if (args.size() != 4 || args[0] != "say" || args[1] != "--out" || args[2].empty()) return {"", kTtsUsage, 2, 0, false};
   const std::string& text = args[3];
   Speech speech = speak(text);
   std::string note;

@@ -9,7 +9,7 @@
 namespace sim {
 
 namespace {
-const char* kUsage = "usage: ovra-wiki clone <owner/slug> --dir <dir>\n";
+const char* kWikiUsage = "usage: ovra-wiki clone <owner/slug> --dir <dir>\n";
 
 bool valid_segment(const std::string& s) {
   if (s.empty() || s.size() > 100 || s[0] == '-') return false;
@@ -31,7 +31,7 @@ bool valid_page_ref(const std::string& page) {
 }
 
 RunResult wiki_command(const std::vector<std::string>& args, const std::string& fixtures) {
-  if (args.size() != 4 || args[0] != "clone" || args[2] != "--dir" || args[3].empty()) return {"", kUsage, 2, 0, false};
+  if (args.size() != 4 || args[0] != "clone" || args[2] != "--dir" || args[3].empty()) return {"", kWikiUsage, 2, 0, false};
   const std::string& page = args[1];
   const std::string& dir = args[3];
   if (!valid_page_ref(page)) return {"", "ovra-wiki: not a page reference (owner/slug): " + to_valid_utf8(page) + "\n", 1, 0, false};

@@ -7,7 +7,7 @@ namespace loomdeck {
 
 namespace {
 
-std::string lower(std::string s) {
+std::string lowered(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
 }
@@ -32,7 +32,7 @@ void wait_until_settled(Bridge& bridge, Clock& clock, const std::string& attribu
 bool is_bridge_test_document(Bridge& bridge, const std::string& attribution, const std::string& box) {
   const json state = unwrap_bridge_data(bridge.call(attribution, box, "fusion_state", kStateArgs));
   for (const char* key : {"activeDocument", "title"}) {
-    if (lower(string_member(state, key)).find("ovra-test") != std::string::npos) return true;
+    if (lowered(string_member(state, key)).find("ovra-test") != std::string::npos) return true;
   }
   return false;
 }

@@ -141,7 +141,7 @@ BoundListener bind_listener(uint16_t start_port, const std::string& address) {
     } else {
       result.error = std::strerror(errno);
     }
-    if (port >= static_cast<unsigned>(kLastPort)) return result;
+    if (port >= static_cast<unsigned>(kLastListenPort)) return result;
     ++port;
   }
 }

@@ -8,7 +8,7 @@
 
 namespace loomdeck {
 
-inline constexpr int kLastPort = 8940;
+inline constexpr int kLastListenPort = 8940;
 
 struct BoundListener {
   int fd = -1;

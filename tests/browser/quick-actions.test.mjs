@@ -4,12 +4,11 @@ import { after, before, beforeEach, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import net from 'node:net';
-import os from 'node:os';
-import path from 'node:path';
 import { chromium } from 'playwright-core';
 import { makeSandbox, startServer } from '../helpers/harness.mjs';
 import { startStandIn } from '../../sim/browser-side/start.mjs';
 import { readZip } from '../../sim/browser-side/zip-reader.mjs';
+import { installStoppedClock } from './fixtures/clock.mjs';
 
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
   '--disable-component-update', '--disable-sync'];
@@ -20,8 +19,7 @@ let server;
 let wiki;
 let bridge;
 let base;
-let context;
-let profile;
+let browser;
 
 function portFree(port) {
   return new Promise((resolve) => {
@@ -48,20 +46,15 @@ before(async () => {
   wiki = await startStandIn('wiki.mjs', ['--port', '0']);
   base = await portBlock();
   bridge = await startStandIn('web-control.mjs', ['--port', String(base + 1)]);
-  profile = fs.mkdtempSync(path.join(os.tmpdir(), 'qa-flow-profile-'));
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium', headless: true, args: CHROMIUM_ARGS, locale: 'en-US', timezoneId: 'UTC',
-    viewport: { width: 1280, height: 1000 },
-  });
+  browser = await chromium.launch({ executablePath: '/usr/bin/chromium', headless: true, args: CHROMIUM_ARGS });
 });
 
 after(async () => {
-  await context?.close();
+  await browser?.close();
   await bridge?.stop();
   await wiki?.stop();
   await server?.stop();
   sandbox?.cleanup();
-  if (profile) fs.rmSync(profile, { recursive: true, force: true });
 });
 
 beforeEach(async () => {
@@ -71,14 +64,16 @@ beforeEach(async () => {
 
 const urlFor = (first = base, last = base + 9) => `${server.url}/quick-actions?wiki=${encodeURIComponent(wiki.url)}&bridgePorts=${first}-${last}`;
 
-// A fresh page, its start-up resolve of the default part finished. With clock, timers are
-// virtual and only run when the test moves time on.
+// A fresh page in a context of its own (a page clock belongs to the whole context), its start-up
+// resolve of the default part finished. With clock, timers are virtual and only run when the
+// test moves time on.
 async function openPage({ clock = false, url = urlFor(), ready = true } = {}) {
+  const context = await browser.newContext({ locale: 'en-US', timezoneId: 'UTC', viewport: { width: 1280, height: 1000 } });
   const page = await context.newPage();
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
   page.errors = errors;
-  if (clock) await page.clock.install();
+  if (clock) await installStoppedClock(page);
   await page.goto(url);
   if (ready) await until(page, () => document.getElementById('partStatus').textContent === 'ready');
   return page;

@@ -77,9 +77,28 @@ export function sandboxServers(sandbox) {
   return pids;
 }
 
+// A process that has not yet exited (a zombie has closed its sockets already).
+function running(pid) {
+  try {
+    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+    return stat[stat.lastIndexOf(')') + 2] !== 'Z';
+  } catch {
+    return false;
+  }
+}
+
+// Kills them and returns once they have exited: a port one of them held is free again, and the
+// next test does not take it for a foreign server.
 export function killSandboxServers(sandbox) {
-  for (const pid of sandboxServers(sandbox)) {
+  const pids = sandboxServers(sandbox);
+  for (const pid of pids) {
     try { process.kill(pid, 'SIGKILL'); } catch { /* already gone */ }
+  }
+  const pause = new Int32Array(new SharedArrayBuffer(4));
+  const deadline = Date.now() + 30000;
+  while (pids.some(running)) {
+    if (Date.now() > deadline) throw new Error(`loomdeck servers ${pids.filter(running).join(', ')} outlived SIGKILL`);
+    Atomics.wait(pause, 0, 0, 10);
   }
 }
 

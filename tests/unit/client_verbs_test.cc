@@ -7,14 +7,6 @@
 namespace loomdeck {
 namespace {
 
-ProcessResult exited(int code, std::string out = "") {
-  ProcessResult r;
-  r.started = true;
-  r.exit_code = code;
-  r.out = std::move(out);
-  return r;
-}
-
 struct Output {
   int status;
   std::string out, err;
@@ -59,7 +51,8 @@ TEST(UiVerb, ArgumentFailuresContactNoServer) {
        "ERROR: unknown ui verb\nHint: ui toast \"msg\" [--kind ok|err|info] | ui click <target> | ui state | ui console\n"},
   };
   for (const auto& [args, err] : cases) {
-    const Output o = capture([&] { return run_ui(parse_command_line(args), runner); });
+    const CommandLine cli = parse_command_line(args);
+    const Output o = capture([&] { return run_ui(cli, runner); });
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err, err);

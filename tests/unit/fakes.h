@@ -54,6 +54,15 @@ class FakeClock : public Clock {
   WallTime wall_base_ = std::chrono::system_clock::from_time_t(1800000000);
 };
 
+// A program that ran and exited with `code` after printing `out`.
+inline ProcessResult exited(int code, std::string out = "") {
+  ProcessResult r;
+  r.started = true;
+  r.exit_code = code;
+  r.out = std::move(out);
+  return r;
+}
+
 // Records every command and answers from a script keyed by the program name.
 class FakeRunner : public ProcessRunner {
  public:

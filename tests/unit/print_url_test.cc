@@ -13,14 +13,6 @@ namespace {
 
 std::string own_ping() { return R"({"app":"loomdeck","dashboardVersion":"1.10.20"})"; }
 
-ProcessResult exited(int code, std::string out = "") {
-  ProcessResult r;
-  r.started = true;
-  r.exit_code = code;
-  r.out = std::move(out);
-  return r;
-}
-
 TEST(BackgroundServerCommand, SetsidFrontAndTargetOnlyWhenGiven) {
   EXPECT_EQ(background_server_command(true, "/opt/loomdeck", 8930, "", "loomdeck"),
             (std::vector<std::string>{"setsid", "-f", "/opt/loomdeck", "serve", "--port", "8930", "--ai-thread",

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Runs `node --test` files side by side, each in a network namespace of its own, so every file
+# has the port range 8930-8940 (and every other port) to itself: no file sees the servers of
+# another, nor a dashboard already running on this machine.
+#   scripts/node-tests.sh [-j N] file...      at most N files at once (default: all of them)
+# Prints one line per file as it ends, with its wall time; a failed file's output follows its line.
+# Where namespaces are not available (not root, or a container without CAP_SYS_ADMIN), the files
+# run one at a time instead, since side by side they would share the port range.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=0
+if [ "${1:-}" = -j ]; then jobs=$2; shift 2; fi
+[ $# -gt 0 ] || { echo "usage: scripts/node-tests.sh [-j N] file..." >&2; exit 2; }
+[ "$jobs" -gt 0 ] || jobs=$#
+
+isolate=()
+if command -v ip >/dev/null && unshare --net ip link set lo up 2>/dev/null; then
+  isolate=(unshare --net sh -c 'ip link set lo up && exec "$0" "$@"')
+else
+  echo "node-tests: no network namespaces here; running the files one at a time"
+  jobs=1
+fi
+
+out=$(mktemp -d "${TMPDIR:-/tmp}/node-tests.XXXXXX")
+trap 'rm -rf "$out"' EXIT
+# `timeout` runs each file in a process group of its own and passes a signal on to all of it,
+# the file's servers and browsers included: a stopped run stops them too.
+stop_files() {
+  for f in "$out"/pid.*; do [ -e "$f" ] && kill -TERM "$(cat "$f")" 2>/dev/null; done
+}
+trap 'stop_files; exit 143' TERM
+trap 'stop_files; exit 130' INT
+
+# A file that hangs fails here rather than holding the whole run.
+file_limit=${LOOMDECK_TEST_FILE_LIMIT:-900}
+
+run_one() {  # index file
+  local log="$out/$1.log" start=$EPOCHREALTIME rc
+  "${isolate[@]}" timeout -k 10 "$file_limit" node --test --test-reporter=spec "$2" >"$log" 2>&1 &
+  echo $! >"$out/pid.$1"
+  wait $!
+  rc=$?
+  rm -f "$out/pid.$1"
+  local secs tests
+  secs=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
+  tests=$(sed -n 's/^ℹ tests \([0-9]*\)$/\1/p' "$log" | tail -n 1)
+  {
+    flock 9
+    if [ $rc -eq 0 ]; then
+      printf '  ok    %6s s  %s (%s tests)\n' "$secs" "$2" "${tests:-?}"
+    else
+      [ $rc -eq 124 ] && echo "node-tests: $2 still ran after ${file_limit}s and was stopped" >>"$log"
+      printf '  FAIL  %6s s  %s\n' "$secs" "$2"
+      sed 's/^/      /' "$log"
+      touch "$out/failed.$1"
+    fi
+  } 9>"$out/lock"
+}
+
+i=0
+for f in "$@"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
+  run_one "$i" "$f" &
+  i=$((i + 1))
+done
+wait
+
+failed=$(find "$out" -name 'failed.*' | wc -l)
+echo "node-tests: $(( $# - failed )) of $# files passed"
+[ "$failed" -eq 0 ]
