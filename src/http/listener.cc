@@ -11,10 +11,10 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <thread>
 
-#include "http/answer.h"
 #include "http/byte_source.h"
 #include "http/request.h"
 #include "http/stream.h"
@@ -70,7 +70,7 @@ void finish_connection(int fd, int drain_ms) {
   ::close(fd);
 }
 
-void handle_connection(const std::shared_ptr<ServerState>& state, int fd, const ConnectionLimits& limits) {
+void handle_connection(const RequestHandler& handler, int fd, const ConnectionLimits& limits) {
   timeval send_timeout{limits.send_timeout_seconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
 
@@ -82,7 +82,7 @@ void handle_connection(const std::shared_ptr<ServerState>& state, int fd, const 
     return;
   }
   SocketStream stream(fd);
-  answer_request(*state, *request, stream);
+  handler(*request, stream);
   finish_connection(fd, limits.drain_milliseconds);
 }
 
@@ -146,7 +146,9 @@ BoundListener bind_listener(uint16_t start_port, const std::string& address) {
   }
 }
 
-void accept_loop(int listen_fd, std::shared_ptr<ServerState> state, ConnectionLimits limits) {
+void accept_loop(int listen_fd, RequestHandler handler, ConnectionLimits limits) {
+  // Shared with every connection thread; the loop itself never ends.
+  const auto shared = std::make_shared<const RequestHandler>(std::move(handler));
   for (;;) {
     const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
@@ -162,8 +164,8 @@ void accept_loop(int listen_fd, std::shared_ptr<ServerState> state, ConnectionLi
       continue;
     }
     try {
-      std::thread([state, fd, limits] {
-        handle_connection(state, fd, limits);
+      std::thread([shared, fd, limits] {
+        handle_connection(*shared, fd, limits);
         g_open_connections.fetch_sub(1);
       }).detach();
     } catch (const std::exception&) {

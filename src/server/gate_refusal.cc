@@ -1,4 +1,4 @@
-#include "http/gate_refusal.h"
+#include "server/gate_refusal.h"
 
 #include "http/response.h"
 
