@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: unit tests (CTest), end-to-end tests against the real
-# binary and the simulator, the same under the sanitizers, a short fuzzing run, and browser
-# tests in headless Chromium.
+# Checks that every #include in src/ points the way the layers allow, then builds everything and
+# runs every test: unit tests (CTest), end-to-end tests against the real binary and the
+# simulator, the same under the sanitizers, a short fuzzing run, and browser tests in headless
+# Chromium.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+echo "== include layers"
+scripts/check-layers.sh
+
 scripts/setup.sh
 scripts/build.sh
 export LOOMDECK_BUILD="$PWD/build"
