@@ -14,7 +14,7 @@ using std::chrono::seconds;
 
 // Every step is told on the pages and in the server log.
 void say(const ActionContext& ctx, const std::string& message, const char* kind) {
-  ctx.sink.broadcast("toast", json{{"kind", kind}, {"message", message}});
+  toast(ctx.sink, message, kind);
   ctx.log.append("auto-green: " + message);
 }
 

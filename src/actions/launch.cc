@@ -12,10 +12,6 @@ namespace {
 
 using std::chrono::seconds;
 
-void toast(const ActionContext& ctx, const std::string& message, const char* kind) {
-  ctx.sink.broadcast("toast", json{{"kind", kind}, {"message", message}});
-}
-
 json readiness(const ActionContext& ctx, const std::string& box) {
   return ctx.bridge.call(box, "fusion_readiness").data;
 }
@@ -52,14 +48,14 @@ void launch_when_down(const ActionContext& ctx, const std::string& box, ReadyWai
   if (is_true(readiness(ctx, box), "running") || ctx.clock.now() - wait.last_launch <= seconds(75)) return;
   wait.last_launch = ctx.clock.now();
   ctx.launches_in_flight.set(box, wait.last_launch);
-  toast(ctx, "Opening Fusion on " + box, "");
+  toast(ctx.sink, "Opening Fusion on " + box);
   ctx.log.append("wait_ready_with_heal: launching Fusion on " + box);
   ctx.bridge.send(box, "fusion_start");
 }
 
 // Stop, kill and start again, so a Fusion whose add-in did not come up loads it.
 void restart_fusion(const ActionContext& ctx, const std::string& box) {
-  toast(ctx, "Fusion is up but its bridge add-in did not start - restarting Fusion for you", "");
+  toast(ctx.sink, "Fusion is up but its bridge add-in did not start - restarting Fusion for you");
   ctx.log.append("ensure_ready: add-in not serving, restarting Fusion");
   ctx.bridge.send(box, "fusion_stop", "{\"reason\":\"dashboard: add-in not serving, restarting to load it\"}");
   ctx.clock.sleep_for(seconds(4));
@@ -92,7 +88,7 @@ void forward_progress(const ActionContext& ctx, const std::string& box, ReadyWai
   if (!progress || progress->is_null()) return;
   ctx.sink.broadcast("progress", progress_event(box, *progress));
   if (!wait.progress_toasted) {
-    toast(ctx, progress_message(*progress), "");
+    toast(ctx.sink, progress_message(*progress));
     wait.progress_toasted = true;
   }
 }
@@ -120,7 +116,7 @@ bool ensure_ready(const ActionContext& ctx, const std::string& box, long long bu
     forward_progress(ctx, box, wait);
   }
   ctx.launches_in_flight.erase(box);
-  toast(ctx, "Fusion is ready - continuing", "ok");
+  toast(ctx.sink, "Fusion is ready - continuing", "ok");
   refresh_status(ctx, box);
   return true;
 }
@@ -136,7 +132,7 @@ long long launch_budget(const json& fusion_state, long long min_budget_seconds) 
 
 bool ready_first(const ActionContext& ctx, const std::string& box, long long min_budget_seconds) {
   if (is_true(readiness(ctx, box), "ready")) return true;
-  toast(ctx, "Getting " + box + " ready first - launching Fusion and waiting for the bridge add-in", "");
+  toast(ctx.sink, "Getting " + box + " ready first - launching Fusion and waiting for the bridge add-in");
   // A run already in flight is joined; either way the wait below is what answers.
   start_green_run(ctx, box, false);
   const json s = ctx.bridge.call(box, "fusion_state", kStateArgs).data;

@@ -36,7 +36,7 @@ std::optional<std::string> clone_and_send(const PartsContext& ctx, const std::st
 }  // namespace
 
 void narrate_staging(const PartsContext& ctx, const std::string& message, const std::string& kind) {
-  ctx.sink.broadcast("toast", json{{"kind", kind}, {"message", message}});
+  toast(ctx.sink, message, kind);
   ctx.log.append("surfaces: " + message);
 }
 
@@ -45,7 +45,7 @@ BridgeReply generate_test_project(const PartsContext& ctx, const std::string& bo
   BridgeReply made = ctx.bridge.call(box, "fusion_make_test_project", dump_compact(json{{"libraryPath", library_path}}));
   if (made.ok) return made;
   if (reads_as_still_working(joined_lower({string_member(made.result, "error"), string_member(made.data, "error")}))) {
-    if (waiting_toast) ctx.sink.broadcast("toast", json{{"kind", ""}, {"message", waiting_toast}});
+    if (waiting_toast) toast(ctx.sink, waiting_toast);
     wait_until_settled(ctx.bridge.bridge, ctx.clock, ctx.bridge.attribution, box, 420);
     made.ok = is_bridge_test_document(ctx.bridge.bridge, ctx.bridge.attribution, box);
   }

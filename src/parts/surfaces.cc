@@ -19,10 +19,6 @@ constexpr const char* kCaptureArgs = "{\"imageAs\":\"base64\"}";
 // A capture this short (in characters) is a blank window, not a picture.
 constexpr std::size_t kBlankCaptureChars = 2000;
 
-void toast(const PartsContext& ctx, const std::string& message) {
-  ctx.sink.broadcast("toast", json{{"kind", ""}, {"message", message}});
-}
-
 void settle(const PartsContext& ctx, const std::string& box, long long max_seconds) {
   wait_until_settled(ctx.bridge.bridge, ctx.clock, ctx.bridge.attribution, box, max_seconds);
 }
@@ -57,7 +53,7 @@ std::optional<json> generate_for_surface(const PartsContext& ctx, const std::str
     return not_shown(surface_key, surface, "Fusion did not become ready on " + box + " in time",
                      "Open Settings and read the status cards - a sign-in wall or a stuck launch is reported there.");
   }
-  toast(ctx, "Generating the test project for the design surfaces");
+  toast(ctx.sink, "Generating the test project for the design surfaces");
   const BridgeReply made = generate_test_project(ctx, box, staged.library_path,
                                                  "The test project is still generating - waiting for Fusion to finish");
   ctx.staged_parts.set(staged_part_key(box, part), StagedPart{staged.library_path, staged.deviceset, made.ok});
@@ -86,7 +82,7 @@ Opened open_surface(const PartsContext& ctx, const std::string& box, const Surfa
                                                        string_member(call.data, "status")}))) {
     return opened;
   }
-  toast(ctx, label_of(surface) + " is waiting its turn on Fusion's main thread");
+  toast(ctx.sink, label_of(surface) + " is waiting its turn on Fusion's main thread");
   if (poll_until_free(ctx, box, 24)) {
     opened.call = read_bridge_reply(
         json{{"note", "the verb outran the relay window; the bridge finished it and the view was verified by capture"},
@@ -103,13 +99,13 @@ BridgeReply remediate_and_retry(const PartsContext& ctx, const std::string& box,
                                 const BridgeReply& failed) {
   const std::string label = label_of(surface);
   ctx.log.append("surface " + surface_key + " failed (" + dump_compact(failed.error) + "), remediating");
-  toast(ctx, label + " did not open first try - clearing the way and retrying");
+  toast(ctx.sink, label + " did not open first try - clearing the way and retrying");
   ctx.bridge.send(box, "fusion_dismiss_blocking_dialogs");
 
   const std::string text = joined_lower({string_member(failed.data, "error"), string_member(failed.result, "error")});
   if (contains_any(text, {"main thread busy", "in progress from another"}) ||
       string_member(failed.data, "errorCode") == "main_thread_busy") {
-    toast(ctx, label + " is queued behind other Fusion work - waiting for it to finish");
+    toast(ctx.sink, label + " is queued behind other Fusion work - waiting for it to finish");
     poll_until_free(ctx, box, 30);
   }
   if (contains_any(text, {"not running", "not responding", "add-in"})) ready_first(ctx, box, 180);

@@ -8,7 +8,7 @@ void handle_ui_toast(EventHub& events, ServerLog& log, const Request& request, S
   const std::string message = string_member(request.body, "message");
   const std::string kind = string_member(request.body, "kind", "info");
   log.append("toast [" + kind + "] " + message);
-  events.broadcast("toast", json{{"kind", kind}, {"message", message}});
+  toast(events, message, kind);
   send_json(stream, json{{"_hint", "delivered = live SSE viewers that showed it. 0 means nobody has the page open - open it first."},
                          {"delivered", events.viewer_count()},
                          {"ok", true}});
