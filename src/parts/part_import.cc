@@ -42,9 +42,8 @@ json import_basic_part(const PartsContext& ctx, const std::string& box, const st
                   {"_hint", "Pick an ovra basic part page (it publishes <PART>.lbr + <PART>.step)."}};
     }
     library = *found;
-    sent = ctx.bridge.call(box, "send_files",
-                           dump_compact(json{{"dest", kImportDest}, {"filePaths", json::array({dir + "/" + library})}}))
-               .data;
+    const json files = {{"dest", kImportDest}, {"filePaths", json::array({dir + "/" + library})}};
+    sent = ctx.bridge.call(box, "send_files", dump_compact(files)).data;
   }
 
   const std::string open_args = dump_compact(json{{"filePath", std::string(kImportDest) + "/" + library}});

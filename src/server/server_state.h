@@ -26,8 +26,7 @@ namespace loomdeck {
 
 // Everything the connection threads and background threads share, for the server's life: the
 // seams, the log, the event hub, the gate and each feature's own maps. Each member guards itself;
-// no lock is held across a bridge call, a socket write or a second lock. Each feature sees only
-// its own context, which this state converts to where a feature is called.
+// no lock is held across a bridge call, a socket write or a second lock.
 struct ServerState : std::enable_shared_from_this<ServerState> {
   // `sink` receives what procedures broadcast; by default the event hub, a recorder in tests.
   ServerState(std::string attribution, std::string default_target, Clock& clock, ProcessRunner& runner,
@@ -64,10 +63,13 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   GreenRunRegistry green_runs;
   StagedParts staged_parts;
 
+  // When a request last showed that someone uses this server (see counts_as_activity).
   void touch();
   Clock::Instant last_activity() const;
 
-  // Each feature's context, made of the members above.
+  // Each feature's context, made of the members above: a feature's procedure or handler is called
+  // with the state where it asks for its context (`live_status(state, box)`). A context refers to
+  // the members, so it lives no longer than the state; background work keeps the state alive.
   operator BridgeClient();
   operator StatusContext();
   operator ActionContext();
