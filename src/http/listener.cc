@@ -25,18 +25,25 @@ namespace {
 
 std::atomic<int> g_open_connections{0};
 
+// Waits until the socket has something to read (or has ended); false once the deadline passed.
+bool readable_before(int fd, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0;
+  }
+}
+
 // Reads a socket, giving up once the deadline for the request passes.
 class SocketSource : public ByteSource {
  public:
   SocketSource(int fd, std::chrono::steady_clock::time_point deadline) : fd_(fd), deadline_(deadline) {}
   ssize_t read(char* buf, std::size_t n) override {
     for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return -1;
-      pollfd p{fd_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return -1;
+      if (!readable_before(fd_, deadline_)) return -1;
       const ssize_t got = ::recv(fd_, buf, n, 0);
       if (got < 0 && errno == EINTR) continue;
       return got;
@@ -55,13 +62,7 @@ void finish_connection(int fd, int drain_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drain_ms);
   char buf[16384];
   std::size_t drained = 0;
-  while (drained < (64u << 20)) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
+  while (drained < (64u << 20) && readable_before(fd, deadline)) {
     const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
