@@ -9,16 +9,6 @@
 
 using namespace loomdeck;
 
-namespace {
-
-std::size_t code_point_count(const std::string& text) {
-  std::size_t n = 0;
-  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   ProcessResult process;

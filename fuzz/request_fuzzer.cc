@@ -6,6 +6,7 @@
 
 #include "fuzz_check.h"
 #include "http/request.h"
+#include "server/request_gate.h"
 
 using namespace loomdeck;
 

@@ -2,9 +2,7 @@
 
 #include "actions/auto_green.h"
 #include "actions/launch.h"
-#include "bridge/targets.h"
 #include "http/response.h"
-#include "parts/part_import.h"
 #include "settings/settings.h"
 
 namespace loomdeck {
@@ -35,65 +33,64 @@ const PassThrough kPassThrough[] = {
     {"aps_signin", "fusion_aps_signin", "{}"},
 };
 
-json stop_fusion(ServerState& state, const std::string& box) {
-  const json s = unwrap_bridge_data(
-      state.bridge.call(state.attribution, box, "fusion_stop", "{\"reason\":\"dashboard: user clicked Close Fusion\"}"));
-  if (is_true(s, "success") || !is_true(s, "bridgeDocsOnly")) return s;
-  state.bridge.call(state.attribution, box, "fusion_kill", "{}");
-  state.clock.sleep_for(seconds(4));
-  const json r = unwrap_bridge_data(state.bridge.call(state.attribution, box, "fusion_readiness", "{}"));
+json stop_fusion(const ActionContext& ctx, const std::string& box) {
+  BridgeReply stop = ctx.bridge.call(box, "fusion_stop", "{\"reason\":\"dashboard: user clicked Close Fusion\"}");
+  if (is_true(stop.data, "success") || !is_true(stop.data, "bridgeDocsOnly")) return std::move(stop.data);
+  ctx.bridge.send(box, "fusion_kill");
+  ctx.clock.sleep_for(seconds(4));
+  const json r = ctx.bridge.call(box, "fusion_readiness").data;
   // Only a readiness answer that says Fusion is down confirms the forced close.
   return json{{"success", is_false(r, "running")},
               {"escalated", true},
-              {"gracefulError", member_or_null(s, "error")},
+              {"gracefulError", stop.error},
               {"_hint", "The graceful close was blocked only by the bridge's own generated test documents, so it was force-closed for you - nothing of yours was at risk."}};
 }
 
 }  // namespace
 
-json run_action(ServerState& state, const ActionRequest& req) {
+json run_action(const DispatchContext& ctx, const ActionRequest& req) {
   const std::string& box = req.box;
   if (req.action == "tour" || req.action == "import_basic_part") {
-    if (!ready_first(state, box, 240)) {
+    if (!ready_first(ctx, box, 240)) {
       return json{{"success", false},
                   {"error", "Fusion did not become ready on " + box + " within its measured launch budget"},
                   {"_hint", "Open Settings and read the status cards - a sign-in wall or a stuck launch is reported there."}};
     }
-    if (req.action == "tour") return state.bridge.call(state.attribution, box, "fusion_demo", kTourArgs);
-    return import_basic_part(state, box, req.args);
+    if (req.action == "tour") return ctx.bridge.call(box, "fusion_demo", kTourArgs).result;
+    return ctx.import_part(box, req.args);
   }
-  if (req.action == "stop") return stop_fusion(state, box);
+  if (req.action == "stop") return stop_fusion(ctx, box);
   for (const PassThrough& p : kPassThrough) {
-    if (req.action == p.verb) return state.bridge.call(state.attribution, box, p.tool, p.fixed_args ? p.fixed_args : req.args);
+    if (req.action == p.verb) return ctx.bridge.call(box, p.tool, p.fixed_args ? p.fixed_args : req.args).result;
   }
   return json{{"error", "unknown action " + req.action},
               {"_hint", "Actions: start, stop, signin, tour, tour_progress, set_auto_update, set_seat_takeover, mcp_enable, aps_signin, import_basic_part."}};
 }
 
-void handle_action(Exchange& ex) {
-  const json& body = ex.request.body;
+void handle_action(const DispatchContext& ctx, const Request& request, Stream& stream) {
+  const json& body = request.body;
   ActionRequest req;
   req.action = string_member(body, "action");
   const json* target = member(body, "target");
-  req.box = target && target->is_string() ? target->get<std::string>() : request_box(ex);
-  if (!box_usable(ex, req.box)) return;
+  req.box = target && target->is_string() ? target->get<std::string>() : request_box(ctx.boxes, request);
+  if (!box_usable(stream, req.box)) return;
   req.args = dump_compact(member_or_null(body, "args"));
-  ex.state.log.append("action " + req.action + " target=" + req.box);
-  send_json(ex.stream, run_action(ex.state, req));
+  ctx.log.append("action " + req.action + " target=" + req.box);
+  send_json(stream, run_action(ctx, req));
 }
 
-void handle_auto_green(Exchange& ex) {
-  const std::string box = request_box(ex);
-  if (!box_usable(ex, box)) return;
-  const bool force = is_true(ex.request.body, "force");
+void handle_auto_green(const ActionContext& ctx, const Request& request, Stream& stream) {
+  const std::string box = request_box(ctx.boxes, request);
+  if (!box_usable(stream, box)) return;
+  const bool force = is_true(request.body, "force");
   if (is_false(load_settings(), "autoGreenOnLaunch") && !force) {
-    send_json(ex.stream, json{{"ok", true},
-                              {"started", false},
-                              {"_hint", "autoGreenOnLaunch is off - the Dashboard is showing status only (the user's choice, sticky)."}});
+    send_json(stream, json{{"ok", true},
+                           {"started", false},
+                           {"_hint", "autoGreenOnLaunch is off - the Dashboard is showing status only (the user's choice, sticky)."}});
     return;
   }
-  const bool started = start_green_run(ex.state, box, force);
-  send_json(ex.stream,
+  const bool started = start_green_run(ctx, box, force);
+  send_json(stream,
             json{{"ok", true},
                  {"started", started},
                  {"target", box},

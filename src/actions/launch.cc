@@ -5,7 +5,6 @@
 
 #include "actions/auto_green.h"
 #include "bridge/readiness.h"
-#include "bridge/status_service.h"
 
 namespace loomdeck {
 
@@ -13,12 +12,12 @@ namespace {
 
 using std::chrono::seconds;
 
-void toast(ServerState& state, const std::string& message, const char* kind) {
-  state.sink.broadcast("toast", json{{"kind", kind}, {"message", message}});
+json readiness(const ActionContext& ctx, const std::string& box) {
+  return ctx.bridge.call(box, "fusion_readiness").data;
 }
 
-json readiness(ServerState& state, const std::string& box) {
-  return unwrap_bridge_data(state.bridge.call(state.attribution, box, "fusion_readiness", "{}"));
+bool add_in_ready(const ActionContext& ctx, const std::string& box) {
+  return probe_ready(ctx.bridge.bridge, ctx.bridge.attribution, box);
 }
 
 json progress_event(const std::string& box, const json& p) {
@@ -36,69 +35,89 @@ std::string progress_message(const json& p) {
   return label + " - about " + eta->dump() + "s left (" + string_member(p, "confidence", "typical") + ")";
 }
 
+// What one ensure_ready call remembers from pass to pass.
+struct ReadyWait {
+  Clock::Instant start;
+  Clock::Instant last_launch;
+  bool healed = false;
+  bool progress_toasted = false;
+};
+
+// Launches Fusion when it is not running and the last launch of this call is more than 75 s ago.
+void launch_when_down(const ActionContext& ctx, const std::string& box, ReadyWait& wait) {
+  if (is_true(readiness(ctx, box), "running") || ctx.clock.now() - wait.last_launch <= seconds(75)) return;
+  wait.last_launch = ctx.clock.now();
+  ctx.launches_in_flight.set(box, wait.last_launch);
+  toast(ctx.sink, "Opening Fusion on " + box);
+  ctx.log.append("wait_ready_with_heal: launching Fusion on " + box);
+  ctx.bridge.send(box, "fusion_start");
+}
+
+// Stop, kill and start again, so a Fusion whose add-in did not come up loads it.
+void restart_fusion(const ActionContext& ctx, const std::string& box) {
+  toast(ctx.sink, "Fusion is up but its bridge add-in did not start - restarting Fusion for you");
+  ctx.log.append("ensure_ready: add-in not serving, restarting Fusion");
+  ctx.bridge.send(box, "fusion_stop", "{\"reason\":\"dashboard: add-in not serving, restarting to load it\"}");
+  ctx.clock.sleep_for(seconds(4));
+  ctx.bridge.send(box, "fusion_kill");
+  ctx.clock.sleep_for(seconds(3));
+  ctx.launches_in_flight.set(box, ctx.clock.now());
+  ctx.bridge.send(box, "fusion_start");
+}
+
+// Past 40 s without the add-in: clears blocking dialogs on every pass, and once past 90 s
+// restarts (at most once per call) a Fusion that runs with a silent add-in.
+void clear_the_way(const ActionContext& ctx, const std::string& box, ReadyWait& wait) {
+  const json s = ctx.bridge.call(box, "fusion_state", kStateArgs).data;
+  const json* dialogs = member(s, "blockingDialogs");
+  if (dialogs && dialogs->is_array() && !dialogs->empty()) {
+    ctx.log.append("ensure_ready: clearing blocking dialogs");
+    ctx.bridge.send(box, "fusion_dismiss_blocking_dialogs");
+  }
+  if (!wait.healed && ctx.clock.now() - wait.start > seconds(90) && is_true(s, "running") &&
+      !is_true(s, "addinResponding")) {
+    restart_fusion(ctx, box);
+    wait.healed = true;
+  }
+}
+
+// Passes the bridge's launch progress on as a `progress` event, and its first as a toast too.
+void forward_progress(const ActionContext& ctx, const std::string& box, ReadyWait& wait) {
+  const json r = readiness(ctx, box);
+  const json* progress = member(r, "progress");
+  if (!progress || progress->is_null()) return;
+  ctx.sink.broadcast("progress", progress_event(box, *progress));
+  if (!wait.progress_toasted) {
+    toast(ctx.sink, progress_message(*progress));
+    wait.progress_toasted = true;
+  }
+}
+
 }  // namespace
 
-json refresh_status(ServerState& state, const std::string& box) {
+json refresh_status(const StatusContext& status, const std::string& box) {
   // Only a build begun now tells what the run's last step changed.
-  json payload = server_status(state, box, false, /*fresh=*/true);
-  state.sink.broadcast("state", payload);
+  json payload = server_status(status, box, false, /*fresh=*/true);
+  status.sink.broadcast("state", payload);
   return payload;
 }
 
-bool ensure_ready(ServerState& state, const std::string& box, long long budget_seconds) {
-  Clock& clock = state.clock;
+bool ensure_ready(const ActionContext& ctx, const std::string& box, long long budget_seconds) {
+  Clock& clock = ctx.clock;
   const Clock::Instant start = clock.now();
-  Clock::Instant last_launch = start - seconds(120);
-  bool healed = false;
-  bool progress_toasted = false;
+  // A first launch may go out at once.
+  ReadyWait wait{start, start - seconds(120)};
   for (;;) {
     if (whole_seconds(start, clock.now()) >= budget_seconds) return false;
     clock.sleep_for(seconds(5));
-
-    if (!is_true(readiness(state, box), "running") && clock.now() - last_launch > seconds(75)) {
-      last_launch = clock.now();
-      state.launches_in_flight.set(box, last_launch);
-      toast(state, "Opening Fusion on " + box, "");
-      state.log.append("wait_ready_with_heal: launching Fusion on " + box);
-      state.bridge.call(state.attribution, box, "fusion_start", "{}");
-    }
-
-    if (clock.now() - start > seconds(40) && !probe_ready(state.bridge, state.attribution, box)) {
-      const json s = unwrap_bridge_data(state.bridge.call(state.attribution, box, "fusion_state", kStateArgs));
-      const json* dialogs = member(s, "blockingDialogs");
-      if (dialogs && dialogs->is_array() && !dialogs->empty()) {
-        state.log.append("ensure_ready: clearing blocking dialogs");
-        state.bridge.call(state.attribution, box, "fusion_dismiss_blocking_dialogs", "{}");
-      }
-      if (!healed && clock.now() - start > seconds(90) && is_true(s, "running") && !is_true(s, "addinResponding")) {
-        toast(state, "Fusion is up but its bridge add-in did not start - restarting Fusion for you", "");
-        state.log.append("ensure_ready: add-in not serving, restarting Fusion");
-        state.bridge.call(state.attribution, box, "fusion_stop",
-                          "{\"reason\":\"dashboard: add-in not serving, restarting to load it\"}");
-        clock.sleep_for(seconds(4));
-        state.bridge.call(state.attribution, box, "fusion_kill", "{}");
-        clock.sleep_for(seconds(3));
-        state.launches_in_flight.set(box, clock.now());
-        state.bridge.call(state.attribution, box, "fusion_start", "{}");
-        healed = true;
-      }
-    }
-
-    if (probe_ready(state.bridge, state.attribution, box)) break;
-
-    const json r = readiness(state, box);
-    const json* progress = member(r, "progress");
-    if (progress && !progress->is_null()) {
-      state.sink.broadcast("progress", progress_event(box, *progress));
-      if (!progress_toasted) {
-        toast(state, progress_message(*progress), "");
-        progress_toasted = true;
-      }
-    }
+    launch_when_down(ctx, box, wait);
+    if (clock.now() - start > seconds(40) && !add_in_ready(ctx, box)) clear_the_way(ctx, box, wait);
+    if (add_in_ready(ctx, box)) break;
+    forward_progress(ctx, box, wait);
   }
-  state.launches_in_flight.erase(box);
-  toast(state, "Fusion is ready - continuing", "ok");
-  refresh_status(state, box);
+  ctx.launches_in_flight.erase(box);
+  toast(ctx.sink, "Fusion is ready - continuing", "ok");
+  refresh_status(ctx, box);
   return true;
 }
 
@@ -111,12 +130,13 @@ long long launch_budget(const json& fusion_state, long long min_budget_seconds) 
   return std::max(min_budget_seconds, static_cast<long long>(budget));
 }
 
-bool ready_first(ServerState& state, const std::string& box, long long min_budget_seconds) {
-  if (is_true(readiness(state, box), "ready")) return true;
-  toast(state, "Getting " + box + " ready first - launching Fusion and waiting for the bridge add-in", "");
-  start_green_run(state, box, false);
-  const json s = unwrap_bridge_data(state.bridge.call(state.attribution, box, "fusion_state", kStateArgs));
-  return ensure_ready(state, box, launch_budget(s, min_budget_seconds));
+bool ready_first(const ActionContext& ctx, const std::string& box, long long min_budget_seconds) {
+  if (is_true(readiness(ctx, box), "ready")) return true;
+  toast(ctx.sink, "Getting " + box + " ready first - launching Fusion and waiting for the bridge add-in");
+  // A run already in flight is joined; either way the wait below is what answers.
+  start_green_run(ctx, box, false);
+  const json s = ctx.bridge.call(box, "fusion_state", kStateArgs).data;
+  return ensure_ready(ctx, box, launch_budget(s, min_budget_seconds));
 }
 
 }  // namespace loomdeck

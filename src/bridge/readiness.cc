@@ -1,38 +1,33 @@
 #include "bridge/readiness.h"
 
-#include <algorithm>
-#include <cctype>
+#include "bridge/bridge_client.h"
+#include "core/text.h"
 
 namespace loomdeck {
 
-namespace {
-
-std::string lowered(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
+bool probe_ready(Bridge& bridge, const std::string& attribution, const std::string& box) {
+  return is_true(BridgeClient{bridge, attribution}.call(box, "fusion_readiness").data, "ready");
 }
 
-}  // namespace
-
-bool probe_ready(Bridge& bridge, const std::string& attribution, const std::string& box) {
-  return is_true(unwrap_bridge_data(bridge.call(attribution, box, "fusion_readiness", "{}")), "ready");
+bool main_thread_free(const json& state) {
+  const json* busy = member(state, "mainThreadBusy");
+  return is_true(state, "addinResponding") && (!busy || busy->is_null());
 }
 
 void wait_until_settled(Bridge& bridge, Clock& clock, const std::string& attribution, const std::string& box,
                         long long max_seconds) {
+  const BridgeClient client{bridge, attribution};
   const Clock::Instant start = clock.now();
   while (whole_seconds(start, clock.now()) < max_seconds) {
     clock.sleep_for(std::chrono::seconds(10));
-    const json state = unwrap_bridge_data(bridge.call(attribution, box, "fusion_state", kStateArgs));
-    const json* busy = member(state, "mainThreadBusy");
-    if (is_true(state, "addinResponding") && (!busy || busy->is_null())) return;
+    if (main_thread_free(client.call(box, "fusion_state", kStateArgs).data)) return;
   }
 }
 
 bool is_bridge_test_document(Bridge& bridge, const std::string& attribution, const std::string& box) {
-  const json state = unwrap_bridge_data(bridge.call(attribution, box, "fusion_state", kStateArgs));
+  const json state = BridgeClient{bridge, attribution}.call(box, "fusion_state", kStateArgs).data;
   for (const char* key : {"activeDocument", "title"}) {
-    if (lowered(string_member(state, key)).find("ovra-test") != std::string::npos) return true;
+    if (ascii_lower(string_member(state, key)).find("ovra-test") != std::string::npos) return true;
   }
   return false;
 }

@@ -13,6 +13,10 @@ inline constexpr const char* kStateArgs = "{\"screenshot\":false}";
 // Whether the box's bridge add-in reports ready; any failure reads as not ready.
 bool probe_ready(Bridge& bridge, const std::string& attribution, const std::string& box);
 
+// Whether a `fusion_state` answer (unwrapped) shows the add-in answering with its main thread
+// free: `mainThreadBusy` absent or null (false counts as busy).
+bool main_thread_free(const json& state);
+
 // Returns once the add-in answers with its main thread free, or after `max_seconds`.
 // The first look comes after the first 10 s sleep.
 void wait_until_settled(Bridge& bridge, Clock& clock, const std::string& attribution, const std::string& box,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/clock.h"
 #include "core/json_text.h"
@@ -22,5 +23,12 @@ bool ready_too_old(const std::string& last_ready_at, Clock::WallTime now);
 
 // Whether a readiness result is an answer from the bridge rather than a failure.
 bool bridge_answered(const json& readiness);
+
+// Reading one LED of a status payload: the LED object (nullptr when the payload has none of that
+// name), whether it is on, and its `state` ("" when absent). A missing member reads as absent,
+// never as an error.
+const json* led(const json& payload, std::string_view name);
+bool led_on(const json& payload, std::string_view name);
+std::string led_state(const json& payload, std::string_view name);
 
 }  // namespace loomdeck

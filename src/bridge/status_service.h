@@ -1,11 +1,18 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
-#include "bridge/bridge.h"
+#include "bridge/bridge_client.h"
 #include "bridge/status_payload.h"
+#include "bridge/targets.h"
+#include "core/background.h"
 #include "core/clock.h"
-#include "http/exchange.h"
+#include "core/event_sink.h"
+#include "core/guarded_map.h"
+#include "core/server_log.h"
+#include "core/single_flight.h"
 
 namespace loomdeck {
 
@@ -13,9 +20,39 @@ namespace loomdeck {
 inline constexpr long long kStaleAfterSeconds = 181;
 // A launch entry this old no longer counts as in flight.
 inline constexpr long long kLaunchWindowSeconds = 240;
+// Status builds running at once, over all boxes; each holds seven bridge processes.
+inline constexpr std::size_t kMaxStatusBuilds = 8;
+
+struct CachedStatus {
+  Clock::Instant verified_at;
+  json payload;
+};
+
+// The maps the status keeps per box, each behind its own mutex.
+using StatusCache = GuardedMap<CachedStatus>;               // the last payload the bridge answered
+using WarmupsInFlight = GuardedMap<bool>;                   // boxes with a warm-up running
+using LaunchesInFlight = GuardedMap<Clock::Instant>;        // when a launch was issued on the box
+using LaunchFailureHints = GuardedMap<std::string>;         // why the last launch did not take
+// The seven probes of a box run once for everyone who asks while they run.
+using StatusBuilds = SingleFlight<StatusProbes>;
+
+// What the status service works with: the seams, how a box is chosen, and its maps.
+struct StatusContext {
+  BridgeClient bridge;
+  Clock& clock;
+  EventSink& sink;
+  ServerLog& log;
+  RunInBackground in_background;
+  BoxChoice boxes;
+  StatusBuilds& builds;
+  StatusCache& cache;
+  WarmupsInFlight& warmups;
+  LaunchesInFlight& launches_in_flight;
+  LaunchFailureHints& launch_failure_hints;
+};
 
 // Runs the seven status probes of a box at once and waits for all of them.
-StatusProbes run_status_probes(Bridge& bridge, const std::string& attribution, const std::string& box);
+StatusProbes run_status_probes(const BridgeClient& bridge, const std::string& box);
 
 // One fresh status payload for the box, with the dashboard settings read from disk.
 json build_status(Bridge& bridge, Clock& clock, const std::string& attribution, const std::string& box,
@@ -25,20 +62,16 @@ json build_status(Bridge& bridge, Clock& clock, const std::string& attribution, 
 // from the box's shared status build: a build already running for the box is joined (with
 // `fresh`, only one begun after this call), and one that finds all builds busy and no slot
 // within the probe time limit gets the "bridge did not answer" payload.
-json server_status(ServerState& state, const std::string& box, bool launch_in_flight, bool fresh = false);
+json server_status(const StatusContext& status, const std::string& box, bool launch_in_flight, bool fresh = false);
 
 // Whether a launch was issued on the box less than 240 s ago (older entries are dropped).
-bool launch_in_flight(ServerState& state, const std::string& box);
+bool launch_in_flight(const StatusContext& status, const std::string& box);
 
 // The live status of a box as /api/status serves it: launch window, failure hint, cache and
 // stale patches applied, and pushed to every open page as a `state` event.
-json live_status(ServerState& state, const std::string& box);
+json live_status(const StatusContext& status, const std::string& box);
 
 // Applies what the cache knows to a fresh payload (pure apart from reading the cache entry).
 json apply_status_cache(json payload, const std::optional<CachedStatus>& cached, Clock::Instant now);
-
-// GET /api/status and GET /state; GET /api/health.
-void handle_status(Exchange& ex);
-void handle_health(Exchange& ex);
 
 }  // namespace loomdeck

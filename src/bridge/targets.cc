@@ -27,11 +27,12 @@ std::string pick_best_box(Bridge& bridge) {
   const std::vector<std::string> names = box_names(bridge.targets());
   if (names.empty()) return "";
   if (names.size() == 1) return names[0];
+  const BridgeClient client{bridge, "loomdeck"};
   std::string best;
   int best_score = 0;
   for (const std::string& name : names) {
-    const json r = unwrap_bridge_data(bridge.call("loomdeck", name, "fusion_readiness", "{}"));
-    const json a = unwrap_bridge_data(bridge.call("loomdeck", name, "fusion_aps_status", "{}"));
+    const json r = client.call(name, "fusion_readiness").data;
+    const json a = client.call(name, "fusion_aps_status").data;
     const int score = is_true(r, "ready") ? 4 : is_true(r, "running") ? 3 : is_true(a, "signedIn") ? 2 : 1;
     if (score > best_score) {
       best_score = score;
@@ -41,38 +42,38 @@ std::string pick_best_box(Bridge& bridge) {
   return best;
 }
 
-std::string default_box(ServerState& state) {
-  if (!state.default_target.empty()) return state.default_target;
-  return state.default_box_picks.run("", [&state] { return pick_best_box(state.bridge); }).value_or("");
+std::string default_box(const BoxChoice& boxes) {
+  if (!boxes.default_target.empty()) return boxes.default_target;
+  return boxes.picks.run("", [&boxes] { return pick_best_box(boxes.bridge); }).value_or("");
 }
 
-std::string request_box(Exchange& ex) {
-  if (ex.request.target_param) return *ex.request.target_param;
-  return default_box(ex.state);
+std::string request_box(const BoxChoice& boxes, const Request& request) {
+  if (request.target_param) return *request.target_param;
+  return default_box(boxes);
 }
 
-bool box_usable(Exchange& ex, const std::string& box) {
+bool box_usable(Stream& stream, const std::string& box) {
   const std::optional<std::string> problem = box_name_problem(box);
-  if (problem) send_json(ex.stream, box_name_refusal(*problem));
+  if (problem) send_json(stream, box_name_refusal(*problem));
   return !problem;
 }
 
-void handle_targets(Exchange& ex) {
+void handle_targets(const BridgeClient& bridge, const Request&, Stream& stream) {
   json targets = json::array();
-  const std::optional<json> listing = ex.state.bridge.targets();
+  const std::optional<json> listing = bridge.targets();
   const json* list = listing ? member(*listing, "targets") : nullptr;
   if (list && list->is_array()) {
     for (const json& t : *list) {
       const std::string name = string_member(t, "name");
-      const json r = unwrap_bridge_data(ex.state.bridge.call(ex.state.attribution, name, "fusion_readiness", "{}"));
+      const json r = bridge.call(name, "fusion_readiness").data;
       targets.push_back({{"name", name},
                          {"running", member_or_null(r, "running")},
                          {"ready", member_or_null(r, "ready")},
                          {"lastReadyAt", member_or_null(r, "lastReadyAt")}});
     }
   }
-  send_json(ex.stream, json{{"targets", targets},
-                            {"_hint", "One Autodesk seat: start Fusion on whichever box suits the moment - the seat follows automatically (the other box's Fusion suspends resumably). Pass ?target=<name> on /api/status and target in /api/action bodies."}});
+  send_json(stream, json{{"targets", targets},
+                         {"_hint", "One Autodesk seat: start Fusion on whichever box suits the moment - the seat follows automatically (the other box's Fusion suspends resumably). Pass ?target=<name> on /api/status and target in /api/action bodies."}});
 }
 
 }  // namespace loomdeck

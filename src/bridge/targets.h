@@ -2,24 +2,37 @@
 
 #include <string>
 
-#include "bridge/bridge.h"
-#include "http/exchange.h"
+#include "bridge/bridge_client.h"
+#include "core/single_flight.h"
+#include "http/request.h"
+#include "http/stream.h"
 
 namespace loomdeck {
 
 // The box to use when none is named: the one whose Fusion is most ready (first wins a tie).
 std::string pick_best_box(Bridge& bridge);
 
-// The `serve --target` box, else the best box (a choice under way is shared, not repeated).
-std::string default_box(ServerState& state);
+// Choices of the default box; one under way is shared rather than repeated, since it probes
+// every box in turn.
+using DefaultBoxPicks = SingleFlight<std::string>;
+
+// How the server finds the box of a request that names none.
+struct BoxChoice {
+  Bridge& bridge;
+  const std::string& default_target;  // `serve --target`, empty when not given
+  DefaultBoxPicks& picks;
+};
+
+// The `serve --target` box, else the best box.
+std::string default_box(const BoxChoice& boxes);
 
 // The request's box: its target param, else the default box.
-std::string request_box(Exchange& ex);
+std::string request_box(const BoxChoice& boxes, const Request& request);
 
 // False, after answering with the refusal, when `box` may not be handed to the bridge.
-bool box_usable(Exchange& ex, const std::string& box);
+bool box_usable(Stream& stream, const std::string& box);
 
 // GET /api/targets
-void handle_targets(Exchange& ex);
+void handle_targets(const BridgeClient& bridge, const Request& request, Stream& stream);
 
 }  // namespace loomdeck

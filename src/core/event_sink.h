@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "core/json_text.h"
@@ -13,5 +14,10 @@ class EventSink {
   virtual ~EventSink() = default;
   virtual void broadcast(std::string_view name, const json& value) = 0;
 };
+
+// A toast on every open page: `kind` "ok", "err", "info", or "" for a step under way.
+inline void toast(EventSink& sink, const std::string& message, const std::string& kind = "") {
+  sink.broadcast("toast", json{{"kind", kind}, {"message", message}});
+}
 
 }  // namespace loomdeck

@@ -31,10 +31,14 @@ struct Pipe {
     write_end = fds[1];
     return true;
   }
+  void close_write() {
+    if (write_end >= 0) ::close(write_end);
+    write_end = -1;
+  }
   void close_all() {
     if (read_end >= 0) ::close(read_end);
-    if (write_end >= 0) ::close(write_end);
-    read_end = write_end = -1;
+    read_end = -1;
+    close_write();
   }
 };
 
@@ -92,6 +96,20 @@ bool has_exited(pid_t pid) {
   return ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
+// Reads what a readable pipe holds into its sink, keeping at most `limit` bytes there (the rest
+// is read and dropped, marked in `truncated` when given); false once the pipe has ended.
+bool read_into(int fd, std::string& sink, std::size_t limit, bool* truncated) {
+  char buf[65536];
+  const ssize_t n = ::read(fd, buf, sizeof buf);
+  if (n < 0 && errno == EINTR) return true;
+  if (n <= 0) return false;
+  const std::size_t room = sink.size() < limit ? limit - sink.size() : 0;
+  const std::size_t take = static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room;
+  sink.append(buf, take);
+  if (take < static_cast<std::size_t>(n) && truncated) *truncated = true;
+  return true;
+}
+
 // Reads both pipes together, so neither can fill up and stall the child, until both reach end
 // of input and the child has exited. False when the deadline came first.
 bool watch(pid_t pid, int out_fd, int err_fd, Clock& clock, Clock::Instant deadline, const ProcessOptions& options,
@@ -100,10 +118,10 @@ bool watch(pid_t pid, int out_fd, int err_fd, Clock& clock, Clock::Instant deadl
   const int exit_fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {exit_fd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
+  bool* truncated[2] = {&result.out_truncated, nullptr};
   int open_pipes = (out_fd >= 0) + (err_fd >= 0);
   bool exited = false;
   bool in_time = true;
-  char buf[65536];
   for (;;) {
     if (!exited && exit_fd < 0 && open_pipes == 0) exited = has_exited(pid);
     if (exited && open_pipes == 0) break;
@@ -125,33 +143,20 @@ bool watch(pid_t pid, int out_fd, int err_fd, Clock& clock, Clock::Instant deadl
     }
     for (int k = 0; k < 2; ++k) {
       if (fds[k].fd < 0 || fds[k].revents == 0) continue;
-      const ssize_t n = ::read(fds[k].fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
+      if (!read_into(fds[k].fd, *sinks[k], options.capture_limit, truncated[k])) {
         fds[k].fd = -1;
         --open_pipes;
-        continue;
       }
-      std::string& sink = *sinks[k];
-      const std::size_t room = sink.size() < options.capture_limit ? options.capture_limit - sink.size() : 0;
-      const std::size_t take = static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room;
-      sink.append(buf, take);
-      if (take < static_cast<std::size_t>(n) && k == 0) result.out_truncated = true;
     }
   }
   if (exit_fd >= 0) ::close(exit_fd);
   return in_time;
 }
 
-}  // namespace
-
-ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, const ProcessOptions& options) {
-  ProcessResult result;
-  if (argv.empty()) {
-    result.error_text = "empty command";
-    return result;
-  }
-  Pipe out_pipe, err_pipe;
+// Spawns the child with each captured stream on a pipe of its own, whose write end only the
+// child keeps; 0, or the error number.
+int spawn_child(const std::vector<std::string>& argv, const ProcessOptions& options, Pipe& out_pipe, Pipe& err_pipe,
+                pid_t& pid) {
   SpawnSetup setup;
   const auto wire = [&](OutputMode mode, int fd, Pipe& p) {
     if (mode != OutputMode::kCapture) {
@@ -164,17 +169,33 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
   };
   const bool ok = wire(options.stdout_mode, 1, out_pipe) && wire(options.stderr_mode, 2, err_pipe);
   const int pipe_error = errno != 0 ? errno : EMFILE;
-
-  pid_t pid = -1;
   const int rc = ok ? setup.spawn(argv, &pid) : pipe_error;
-  if (out_pipe.write_end >= 0) { ::close(out_pipe.write_end); out_pipe.write_end = -1; }
-  if (err_pipe.write_end >= 0) { ::close(err_pipe.write_end); err_pipe.write_end = -1; }
-  if (rc != 0) {
-    result.error_text = std::strerror(rc);
+  out_pipe.close_write();
+  err_pipe.close_write();
+  return rc;
+}
+
+// Reaps the child: its exit status, or -1 when a signal ended it or it cannot be waited for.
+int reap(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, const ProcessOptions& options) {
+  if (argv.empty()) return not_started("empty command");
+  Pipe out_pipe, err_pipe;
+  pid_t pid = -1;
+  if (const int rc = spawn_child(argv, options, out_pipe, err_pipe, pid); rc != 0) {
     out_pipe.close_all();
     err_pipe.close_all();
-    return result;
+    return not_started(std::strerror(rc));
   }
+  ProcessResult result;
   result.started = true;
   ChildSlot slot(pid);
   const auto limit = options.time_limit < kLongestTimeLimit ? options.time_limit : kLongestTimeLimit;
@@ -188,13 +209,8 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
     ::kill(pid, SIGKILL);
     result.timed_out = true;
   }
-
-  int status = 0;
   slot.release();
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return result;
-  }
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.exit_code = reap(pid);
   return result;
 }
 

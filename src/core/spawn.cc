@@ -7,6 +7,12 @@ extern char** environ;
 
 namespace loomdeck {
 
+ProcessResult not_started(std::string why) {
+  ProcessResult result;
+  result.error_text = std::move(why);
+  return result;
+}
+
 SpawnSetup::SpawnSetup(bool new_session) {
   posix_spawn_file_actions_init(&actions_);
   posix_spawnattr_init(&attr_);

@@ -14,6 +14,9 @@ namespace loomdeck {
 // ourselves), an empty signal mask, standard input from the null device, and a process group
 // (or, for a detached server, a session) of its own. Runners add their own redirections, then
 // spawn by argument vector with PATH lookup.
+// The result for a command that could not be started, saying why.
+ProcessResult not_started(std::string why);
+
 class SpawnSetup {
  public:
   explicit SpawnSetup(bool new_session = false);

@@ -6,6 +6,12 @@ namespace {
 
 constexpr const char kReplacement[] = "\xEF\xBF\xBD";
 
+// The byte length of the sequence a lead byte of valid UTF-8 starts.
+std::size_t sequence_length(char lead) {
+  const unsigned char c = static_cast<unsigned char>(lead);
+  return c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+}
+
 // Length of the valid sequence starting at s[i], or 0 when it is invalid. Follows the
 // Unicode "maximal subpart" rules: overlongs, surrogates and values past U+10FFFF are invalid.
 std::size_t valid_sequence_length(std::string_view s, std::size_t i, std::size_t* maximal_subpart) {
@@ -59,18 +65,30 @@ std::string lenient_utf8(std::string_view bytes) {
   return out;
 }
 
+std::vector<char32_t> code_points(std::string_view text) {
+  std::vector<char32_t> out;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = sequence_length(text[i]);
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    char32_t cp = len == 1 ? lead : len == 2 ? (lead & 0x1F) : len == 3 ? (lead & 0x0F) : (lead & 0x07);
+    for (std::size_t k = 1; k < len && i + k < text.size(); ++k) {
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    out.push_back(cp);
+    i += len;
+  }
+  return out;
+}
+
+std::size_t code_point_count(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); i += sequence_length(text[i])) ++count;
+  return count;
+}
+
 std::string utf8_prefix(std::string_view text, std::size_t n) {
   std::size_t i = 0;
-  std::size_t count = 0;
-  while (i < text.size() && count < n) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    std::size_t len = 1;
-    if (c >= 0xF0) len = 4;
-    else if (c >= 0xE0) len = 3;
-    else if (c >= 0xC0) len = 2;
-    i += len;
-    ++count;
-  }
+  for (std::size_t count = 0; i < text.size() && count < n; ++count) i += sequence_length(text[i]);
   return std::string(text.substr(0, i < text.size() ? i : text.size()));
 }
 

@@ -2,7 +2,8 @@
 
 #include <chrono>
 
-#include "http/server_state.h"
+#include "core/server_log.h"
+#include "http/event_hub.h"
 #include "http/stream.h"
 
 namespace loomdeck {
@@ -12,8 +13,8 @@ inline constexpr std::string_view kEventStreamHead =
     "no\r\nAccess-Control-Allow-Origin: *\r\nConnection: keep-alive\r\n\r\n";
 
 // GET /events: holds the connection open and writes every broadcast frame until the client goes
-// away, with a keep-alive comment after each `ping_every` of silence.
-void serve_event_stream(ServerState& state, Stream& stream,
+// away, with a keep-alive comment after each `ping_every` of silence; the log notes who comes and goes.
+void serve_event_stream(EventHub& hub, ServerLog& log, Stream& stream,
                         std::chrono::milliseconds ping_every = std::chrono::seconds(15));
 
 }  // namespace loomdeck

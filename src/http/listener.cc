@@ -11,10 +11,10 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <thread>
 
-#include "http/answer.h"
 #include "http/byte_source.h"
 #include "http/request.h"
 #include "http/stream.h"
@@ -25,18 +25,25 @@ namespace {
 
 std::atomic<int> g_open_connections{0};
 
+// Waits until the socket has something to read (or has ended); false once the deadline passed.
+bool readable_before(int fd, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0;
+  }
+}
+
 // Reads a socket, giving up once the deadline for the request passes.
 class SocketSource : public ByteSource {
  public:
   SocketSource(int fd, std::chrono::steady_clock::time_point deadline) : fd_(fd), deadline_(deadline) {}
   ssize_t read(char* buf, std::size_t n) override {
     for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return -1;
-      pollfd p{fd_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return -1;
+      if (!readable_before(fd_, deadline_)) return -1;
       const ssize_t got = ::recv(fd_, buf, n, 0);
       if (got < 0 && errno == EINTR) continue;
       return got;
@@ -55,13 +62,7 @@ void finish_connection(int fd, int drain_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drain_ms);
   char buf[16384];
   std::size_t drained = 0;
-  while (drained < (64u << 20)) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
+  while (drained < (64u << 20) && readable_before(fd, deadline)) {
     const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
@@ -70,7 +71,7 @@ void finish_connection(int fd, int drain_ms) {
   ::close(fd);
 }
 
-void handle_connection(const std::shared_ptr<ServerState>& state, int fd, const ConnectionLimits& limits) {
+void handle_connection(const RequestHandler& handler, int fd, const ConnectionLimits& limits) {
   timeval send_timeout{limits.send_timeout_seconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
 
@@ -82,7 +83,7 @@ void handle_connection(const std::shared_ptr<ServerState>& state, int fd, const 
     return;
   }
   SocketStream stream(fd);
-  answer_request(*state, *request, stream);
+  handler(*request, stream);
   finish_connection(fd, limits.drain_milliseconds);
 }
 
@@ -141,12 +142,14 @@ BoundListener bind_listener(uint16_t start_port, const std::string& address) {
     } else {
       result.error = std::strerror(errno);
     }
-    if (port >= static_cast<unsigned>(kLastListenPort)) return result;
+    if (port >= static_cast<unsigned>(kLastPort)) return result;
     ++port;
   }
 }
 
-void accept_loop(int listen_fd, std::shared_ptr<ServerState> state, ConnectionLimits limits) {
+void accept_loop(int listen_fd, RequestHandler handler, ConnectionLimits limits) {
+  // Shared with every connection thread; the loop itself never ends.
+  const auto shared = std::make_shared<const RequestHandler>(std::move(handler));
   for (;;) {
     const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
@@ -162,8 +165,8 @@ void accept_loop(int listen_fd, std::shared_ptr<ServerState> state, ConnectionLi
       continue;
     }
     try {
-      std::thread([state, fd, limits] {
-        handle_connection(state, fd, limits);
+      std::thread([shared, fd, limits] {
+        handle_connection(*shared, fd, limits);
         g_open_connections.fetch_sub(1);
       }).detach();
     } catch (const std::exception&) {

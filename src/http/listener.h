@@ -1,14 +1,17 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <string>
 
-#include "http/server_state.h"
+#include "http/request.h"
+#include "http/stream.h"
 
 namespace loomdeck {
 
-inline constexpr int kLastListenPort = 8940;
+// Every loomdeck server binds the first free port of this range, and the clients look for one there.
+inline constexpr uint16_t kFirstPort = 8930;
+inline constexpr uint16_t kLastPort = 8940;
 
 struct BoundListener {
   int fd = -1;
@@ -34,7 +37,11 @@ struct ConnectionLimits {
   int drain_milliseconds = 1000;    // reading what a client still sends after our reply
 };
 
-// Accepts for ever; each connection gets its own detached thread.
-[[noreturn]] void accept_loop(int listen_fd, std::shared_ptr<ServerState> state, ConnectionLimits limits = {});
+// Answers one parsed request on the connection's own thread.
+using RequestHandler = std::function<void(const Request& request, Stream& stream)>;
+
+// Accepts for ever; each connection gets its own detached thread, which reads one request and
+// hands it to `handler`.
+[[noreturn]] void accept_loop(int listen_fd, RequestHandler handler, ConnectionLimits limits = {});
 
 }  // namespace loomdeck

@@ -4,19 +4,14 @@
 #include <limits>
 #include <vector>
 
+#include "core/text.h"
 #include "core/utf8.h"
 
 namespace loomdeck {
 
 namespace {
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
-std::string ascii_lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+bool is_space(char c) { return kWhiteSpace.find(c) != std::string_view::npos; }
 
 std::string ascii_upper(std::string_view s) {
   std::string out(s);
@@ -36,38 +31,18 @@ std::vector<std::string_view> split_whitespace(std::string_view s) {
   return out;
 }
 
-std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {
-  std::string out;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t hit = text.find(from, pos);
-    out.append(text.substr(pos, hit == std::string_view::npos ? std::string_view::npos : hit - pos));
-    if (hit == std::string_view::npos) return out;
-    out.append(to);
-    pos = hit + from.size();
-  }
-}
-
 }  // namespace
 
-std::string_view trim(std::string_view text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && is_space(text[b])) ++b;
-  while (e > b && is_space(text[e - 1])) --e;
-  return text.substr(b, e - b);
-}
-
-std::optional<unsigned long long> parse_unsigned(std::string_view text) {
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  unsigned long long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const unsigned digit = static_cast<unsigned>(c - '0');
-    if (value > (std::numeric_limits<unsigned long long>::max() - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
+std::optional<std::string_view> raw_query_param(std::string_view query, std::string_view name) {
+  const std::string prefix = std::string(name) + "=";
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t amp = query.find('&', start);
+    const std::string_view piece = query.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
+    if (piece.starts_with(prefix)) return piece.substr(prefix.size());
+    if (amp == std::string_view::npos) return std::nullopt;
+    start = amp + 1;
   }
-  return value;
 }
 
 void split_target(std::string_view target, Request& request) {
@@ -79,16 +54,8 @@ void split_target(std::string_view target, Request& request) {
   std::string_view query = target.substr(q + 1);
   query = query.substr(0, query.find('?'));
   request.query = std::string(query);
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t amp = query.find('&', start);
-    const std::string_view piece = query.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
-    if (piece.substr(0, 7) == "target=") {
-      request.target_param = lenient_utf8(replace_all(piece.substr(7), "%20", " "));
-      return;
-    }
-    if (amp == std::string_view::npos) return;
-    start = amp + 1;
+  if (const std::optional<std::string_view> box = raw_query_param(query, "target")) {
+    request.target_param = lenient_utf8(replace_all(*box, "%20", " "));
   }
 }
 

@@ -7,9 +7,15 @@
 
 #include "core/json_text.h"
 #include "http/byte_source.h"
-#include "http/request_gate.h"
 
 namespace loomdeck {
+
+// The three request headers the server's gate reads; browsers never let a page set any of them.
+struct GateHeaders {
+  std::optional<std::string> host;
+  std::optional<std::string> origin;
+  std::optional<std::string> sec_fetch_site;
+};
 
 struct Request {
   std::string method;   // upper-cased
@@ -26,10 +32,8 @@ struct Request {
 inline constexpr std::size_t kMaxLineBytes = 8192;
 inline constexpr std::size_t kMaxBodyBytes = 1048576;
 
-// An unsigned decimal with an optional leading "+"; anything else (or overflow) is nothing.
-std::optional<unsigned long long> parse_unsigned(std::string_view text);
-
-std::string_view trim(std::string_view text);
+// The raw value of the first query parameter whose text starts with "<name>=".
+std::optional<std::string_view> raw_query_param(std::string_view query, std::string_view name);
 
 // Splits a request target into path, query and the `target` parameter.
 void split_target(std::string_view target, Request& request);

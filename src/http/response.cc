@@ -6,28 +6,36 @@ namespace loomdeck {
 
 namespace {
 
+constexpr std::string_view kCors = "Access-Control-Allow-Origin: *\r\n";
+// Pages are never cached, so a rebuilt server's pages show at once.
+constexpr std::string_view kPageHeaders =
+    "Cache-Control: no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\nAccess-Control-Allow-Origin: *\r\n";
+
+// The status line, Content-Type, Content-Length, the given header lines, Connection: close, body.
 void write_reply(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body,
-                 bool cors) {
+                 std::string_view headers) {
   std::string head;
-  head.reserve(160 + content_type.size());
+  head.reserve(160 + content_type.size() + headers.size());
   head += "HTTP/1.1 ";
   head += status_text;
   head += "\r\nContent-Type: ";
   head += content_type;
   head += "\r\nContent-Length: ";
   head += std::to_string(body.size());
-  head += cors ? "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" : "\r\nConnection: close\r\n\r\n";
+  head += "\r\n";
+  head += headers;
+  head += "Connection: close\r\n\r\n";
   if (stream.write(head)) stream.write(body);
 }
 
 }  // namespace
 
 void respond(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body) {
-  write_reply(stream, status_text, content_type, body, true);
+  write_reply(stream, status_text, content_type, body, kCors);
 }
 
 void send_json_uncorsed(Stream& stream, std::string_view status_text, const json& value) {
-  write_reply(stream, status_text, "application/json", dump_compact(value), false);
+  write_reply(stream, status_text, "application/json", dump_compact(value), "");
 }
 
 void send_json(Stream& stream, const json& value) {
@@ -35,15 +43,7 @@ void send_json(Stream& stream, const json& value) {
 }
 
 void serve_page(Stream& stream, std::string_view content_type, std::string_view bytes) {
-  std::string head;
-  head += "HTTP/1.1 200 OK\r\nContent-Type: ";
-  head += content_type;
-  head += "\r\nContent-Length: ";
-  head += std::to_string(bytes.size());
-  head +=
-      "\r\nCache-Control: no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\nAccess-Control-Allow-Origin: "
-      "*\r\nConnection: close\r\n\r\n";
-  if (stream.write(head)) stream.write(bytes);
+  write_reply(stream, "200 OK", content_type, bytes, kPageHeaders);
 }
 
 void send_preflight(Stream& stream) { stream.write(kPreflightReply); }

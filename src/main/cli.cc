@@ -8,7 +8,7 @@
 #include "main/open_verb.h"
 #include "main/ui_verb.h"
 #include "main/verbs.h"
-#include "http/request.h"
+#include "core/text.h"
 
 namespace loomdeck {
 

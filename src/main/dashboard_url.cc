@@ -1,9 +1,10 @@
 #include "main/dashboard_url.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "core/text.h"
 
 namespace loomdeck {
 
@@ -24,25 +25,13 @@ std::optional<std::string> read_osrelease() {
 }  // namespace
 
 bool is_wsl_release(std::string_view osrelease) {
-  std::string lower(osrelease);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = ascii_lower(osrelease);
   return lower.find("microsoft") != std::string::npos || lower.find("wsl") != std::string::npos;
 }
 
 std::string proxied_or_local_url(uint16_t port, const std::optional<std::string>& proxy_template) {
   if (!proxy_template || proxy_template->find(kPortPlaceholder) == std::string::npos) return local_url(port);
-  const std::string digits = std::to_string(port);
-  std::string out;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t hit = proxy_template->find(kPortPlaceholder, pos);
-    if (hit == std::string::npos) break;
-    out.append(*proxy_template, pos, hit - pos);
-    out += digits;
-    pos = hit + kPortPlaceholder.size();
-  }
-  out.append(*proxy_template, pos);
-  return out;
+  return replace_all(*proxy_template, kPortPlaceholder, std::to_string(port));
 }
 
 std::string dashboard_url_for(uint16_t port, bool wsl, const std::optional<std::string>& proxy_template) {

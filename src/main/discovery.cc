@@ -8,6 +8,31 @@ std::vector<std::string> quick_probe_command(uint16_t port, std::string_view pat
   return {"curl", "-s", "-m", "1", "http://127.0.0.1:" + std::to_string(port) + std::string(path)};
 }
 
+std::vector<uint16_t> candidate_ports(std::optional<uint16_t> port) {
+  if (port) return {*port};
+  std::vector<uint16_t> ports;
+  for (uint16_t p = kFirstPort; p <= kLastPort; ++p) ports.push_back(p);
+  return ports;
+}
+
+std::optional<uint16_t> scan_ports(ProcessRunner& runner, const std::vector<uint16_t>& ports,
+                                   const std::function<std::vector<std::string>(uint16_t)>& command,
+                                   const std::function<PortAnswer(const ProcessResult&)>& judge) {
+  ProcessOptions options;
+  options.stderr_mode = OutputMode::kDiscard;
+  for (const uint16_t port : ports) {
+    switch (judge(runner.run(command(port), options))) {
+      case PortAnswer::kFound:
+        return port;
+      case PortAnswer::kGiveUp:
+        return std::nullopt;
+      case PortAnswer::kNext:
+        break;
+    }
+  }
+  return std::nullopt;
+}
+
 bool is_own_version_ping(std::string_view reply) {
   const std::string version_text = std::string("\"dashboardVersion\":\"") + LOOMDECK_VERSION + "\"";
   return reply.find("\"app\":\"loomdeck\"") != std::string_view::npos &&
@@ -15,13 +40,11 @@ bool is_own_version_ping(std::string_view reply) {
 }
 
 std::optional<uint16_t> find_running_instance(ProcessRunner& runner) {
-  ProcessOptions options;
-  options.stderr_mode = OutputMode::kDiscard;
-  for (uint16_t port = kFirstPort; port <= kLastPort; ++port) {
-    const ProcessResult probe = runner.run(quick_probe_command(port, "/api/ping"), options);
-    if (probe.started && is_own_version_ping(probe.out)) return port;
-  }
-  return std::nullopt;
+  return scan_ports(
+      runner, candidate_ports(), [](uint16_t port) { return quick_probe_command(port, "/api/ping"); },
+      [](const ProcessResult& probe) {
+        return probe.started && is_own_version_ping(probe.out) ? PortAnswer::kFound : PortAnswer::kNext;
+      });
 }
 
 }  // namespace loomdeck

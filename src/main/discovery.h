@@ -1,21 +1,31 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/process.h"
+#include "http/listener.h"
 
 namespace loomdeck {
 
-// Every loomdeck server binds the first free port of this range.
-inline constexpr uint16_t kFirstPort = 8930;
-inline constexpr uint16_t kLastPort = 8940;
-
 // `curl -s -m 1 http://127.0.0.1:{port}{path}`: a one-second look at a port of the range.
 std::vector<std::string> quick_probe_command(uint16_t port, std::string_view path);
+
+// The ports a client asks: the one given, else every port of the range in order.
+std::vector<uint16_t> candidate_ports(std::optional<uint16_t> port = std::nullopt);
+
+// What a port's answer means to a scan.
+enum class PortAnswer { kNext, kFound, kGiveUp };
+
+// Runs `command(port)` (standard error discarded) for each port in order until `judge` finds the
+// answer looked for (that port is the result) or gives up (nothing); nothing after the last port.
+std::optional<uint16_t> scan_ports(ProcessRunner& runner, const std::vector<uint16_t>& ports,
+                                   const std::function<std::vector<std::string>(uint16_t)>& command,
+                                   const std::function<PortAnswer(const ProcessResult&)>& judge);
 
 // Whether a /api/ping reply comes from a server of exactly this program's version.
 bool is_own_version_ping(std::string_view reply);

@@ -1,6 +1,6 @@
 #include "main/dock_webview.h"
 
-#include "http/request.h"
+#include "core/text.h"
 
 namespace loomdeck {
 

@@ -32,19 +32,31 @@ std::string retire_line(std::string_view other, std::string_view own, long long 
          std::to_string(idle_seconds / 60) + "m - retiring";
 }
 
+namespace {
+
+// The version of the first server in the range this one may hand over to; a curl that cannot
+// start ends the look.
+std::optional<std::string> find_successor(ProcessRunner& runner, std::string_view own_version) {
+  std::optional<std::string> other;
+  scan_ports(
+      runner, candidate_ports(), [](uint16_t port) { return quick_probe_command(port, "/api/ping"); },
+      [&](const ProcessResult& probe) {
+        if (!probe.started) return PortAnswer::kGiveUp;
+        other = successor_version(probe.out, own_version);
+        return other ? PortAnswer::kFound : PortAnswer::kNext;
+      });
+  return other;
+}
+
+}  // namespace
+
 std::optional<std::string> idle_supervisor_tick(ServerState& state, std::string_view own_version) {
   state.clock.sleep_for(kSupervisorPeriod);
   const long long idle = whole_seconds(state.last_activity(), state.clock.now());
   const int viewers = state.events.viewer_count();
   if (may_retire(idle, viewers)) {
-    ProcessOptions options;
-    options.stderr_mode = OutputMode::kDiscard;
-    for (uint16_t port = kFirstPort; port <= kLastPort; ++port) {
-      const ProcessResult probe = state.runner.run(quick_probe_command(port, "/api/ping"), options);
-      if (!probe.started) break;
-      if (const auto other = successor_version(probe.out, own_version)) {
-        return retire_line(*other, own_version, idle);
-      }
+    if (const std::optional<std::string> other = find_successor(state.runner, own_version)) {
+      return retire_line(*other, own_version, idle);
     }
   }
   if (may_reap(idle, viewers)) return std::string(kReapLine);

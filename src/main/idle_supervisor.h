@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "core/version.h"
-#include "http/server_state.h"
+#include "server/server_state.h"
 
 namespace loomdeck {
 

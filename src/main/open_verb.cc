@@ -10,13 +10,12 @@
 namespace loomdeck {
 
 std::optional<uint16_t> find_serving_port(ProcessRunner& runner) {
-  ProcessOptions options;
-  options.stderr_mode = OutputMode::kDiscard;
-  for (uint16_t port = kFirstPort; port <= kLastPort; ++port) {
-    const ProcessResult probe = runner.run(quick_probe_command(port, "/health"), options);
-    if (probe.started && probe.exit_code == 0 && probe.out.find("\"ok\":true") != std::string::npos) return port;
-  }
-  return std::nullopt;
+  return scan_ports(
+      runner, candidate_ports(), [](uint16_t port) { return quick_probe_command(port, "/health"); },
+      [](const ProcessResult& probe) {
+        const bool ok = probe.started && probe.exit_code == 0 && probe.out.find("\"ok\":true") != std::string::npos;
+        return ok ? PortAnswer::kFound : PortAnswer::kNext;
+      });
 }
 
 std::vector<std::string> pup_open_window_command(const std::optional<std::string>& target,

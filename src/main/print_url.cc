@@ -65,16 +65,12 @@ std::vector<std::string> background_server_command(bool with_setsid, const std::
   return argv;
 }
 
-int run_print_url(const CommandLine& cli, LauncherSeams& seams) {
-  if (const auto port = find_running_instance(seams.runner)) {
-    print_url_line(*port);
-    say_ok("loomdeck already serving on port " + std::to_string(*port) + " - reusing it");
-    return 0;
-  }
+namespace {
 
-  const std::string log_file = seams.log_directory + "/dashboard.log";
+// The background server writes to the log file when that can be opened, else nowhere.
+ProcessOptions background_output(const std::string& log_directory, const std::string& log_file) {
   std::error_code ignored;
-  std::filesystem::create_directories(seams.log_directory, ignored);
+  std::filesystem::create_directories(log_directory, ignored);
   ProcessOptions options;
   if (log_file_usable(log_file)) {
     options.stdout_mode = OutputMode::kFile;
@@ -84,25 +80,46 @@ int run_print_url(const CommandLine& cli, LauncherSeams& seams) {
     options.stdout_mode = OutputMode::kDiscard;
     options.stderr_mode = OutputMode::kDiscard;
   }
+  return options;
+}
 
+// Starts `loomdeck serve` in the background: behind `setsid -f` when that works, else in a
+// session of its own started here. False when it could not be spawned.
+bool start_background_server(const CommandLine& cli, LauncherSeams& seams, const ProcessOptions& options) {
   const bool with_setsid = setsid_usable(seams.runner);
   const std::vector<std::string> command =
       background_server_command(with_setsid, seams.exe, cli.port.value_or(kFirstPort),
                                 option_value(cli.args, "--target").value_or(""), cli.attribution,
                                 option_value(cli.args, "--bind"));
-  const ProcessResult started = (with_setsid ? seams.runner : seams.detached).run(command, options);
-  if (!started.started) {
+  return (with_setsid ? seams.runner : seams.detached).run(command, options).started;
+}
+
+// The port of a same-version server once one answers, looking every 250 ms for 10 s.
+std::optional<uint16_t> wait_for_server(LauncherSeams& seams) {
+  for (int poll = 0; poll < kAnswerPolls; ++poll) {
+    seams.clock.sleep_for(kPollPause);
+    if (const auto port = find_running_instance(seams.runner)) return port;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int run_print_url(const CommandLine& cli, LauncherSeams& seams) {
+  if (const auto port = find_running_instance(seams.runner)) {
+    print_url_line(*port);
+    say_ok("loomdeck already serving on port " + std::to_string(*port) + " - reusing it");
+    return 0;
+  }
+  const std::string log_file = seams.log_directory + "/dashboard.log";
+  if (!start_background_server(cli, seams, background_output(seams.log_directory, log_file))) {
     fail("could not spawn the background server", "Run `loomdeck serve` by hand and read its output.");
     return 1;
   }
-
-  for (int poll = 0; poll < kAnswerPolls; ++poll) {
-    seams.clock.sleep_for(kPollPause);
-    if (const auto port = find_running_instance(seams.runner)) {
-      print_url_line(*port);
-      say_ok("loomdeck serving on port " + std::to_string(*port) + " (backgrounded; log: " + log_file + ")");
-      return 0;
-    }
+  if (const auto port = wait_for_server(seams)) {
+    print_url_line(*port);
+    say_ok("loomdeck serving on port " + std::to_string(*port) + " (backgrounded; log: " + log_file + ")");
+    return 0;
   }
   fail("background server did not answer within 10s", "Read " + log_file + " for its output.");
   return 1;

@@ -25,20 +25,15 @@ std::vector<std::string> ui_curl_command(uint16_t port, std::string_view path, c
 
 std::optional<json> ui_request(ProcessRunner& runner, std::optional<uint16_t> port, std::string_view path,
                                const std::optional<json>& body) {
-  std::vector<uint16_t> candidates;
-  if (port) {
-    candidates.push_back(*port);
-  } else {
-    for (uint16_t p = kFirstPort; p <= kLastPort; ++p) candidates.push_back(p);
-  }
-  ProcessOptions options;
-  options.stderr_mode = OutputMode::kDiscard;
-  for (const uint16_t candidate : candidates) {
-    const ProcessResult r = runner.run(ui_curl_command(candidate, path, body), options);
-    if (!r.started || r.exit_code != 0 || r.out.empty()) continue;
-    if (auto reply = parse_json(lenient_utf8(r.out))) return reply;
-  }
-  return std::nullopt;
+  std::optional<json> reply;
+  scan_ports(
+      runner, candidate_ports(port), [&](uint16_t candidate) { return ui_curl_command(candidate, path, body); },
+      [&](const ProcessResult& r) {
+        if (!r.started || r.exit_code != 0 || r.out.empty()) return PortAnswer::kNext;
+        reply = parse_json(lenient_utf8(r.out));
+        return reply ? PortAnswer::kFound : PortAnswer::kNext;
+      });
+  return reply;
 }
 
 int run_ui(const CommandLine& cli, ProcessRunner& runner) {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "http/request.h"
+#include "core/text.h"
 
 namespace loomdeck {
 

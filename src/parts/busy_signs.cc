@@ -1,13 +1,8 @@
 #include "parts/busy_signs.h"
 
-namespace loomdeck {
+#include "core/text.h"
 
-std::string lower_ascii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
+namespace loomdeck {
 
 std::string joined_lower(std::initializer_list<std::string> texts) {
   std::string out;
@@ -17,7 +12,7 @@ std::string joined_lower(std::initializer_list<std::string> texts) {
     out += t;
     first = false;
   }
-  return lower_ascii(std::move(out));
+  return ascii_lower(out);
 }
 
 bool contains_any(const std::string& text, std::initializer_list<std::string_view> needles) {
@@ -29,11 +24,6 @@ bool contains_any(const std::string& text, std::initializer_list<std::string_vie
 
 bool reads_as_still_working(const std::string& lowered) {
   return contains_any(lowered, {"timed out", "timeout", "main thread busy"});
-}
-
-bool main_thread_free(const json& state) {
-  const json* busy = member(state, "mainThreadBusy");
-  return is_true(state, "addinResponding") && (!busy || busy->is_null());
 }
 
 }  // namespace loomdeck

@@ -8,9 +8,6 @@
 
 namespace loomdeck {
 
-// ASCII letters lower-cased; other bytes kept.
-std::string lower_ascii(std::string text);
-
 // The texts lower-cased and joined by single spaces.
 std::string joined_lower(std::initializer_list<std::string> texts);
 
@@ -18,8 +15,5 @@ bool contains_any(const std::string& text, std::initializer_list<std::string_vie
 
 // A verb that timed out or met a busy main thread is still being worked on by the add-in.
 bool reads_as_still_working(const std::string& lowered);
-
-// `fusion_state` (unwrapped) shows the add-in answering with its main thread free.
-bool main_thread_free(const json& state);
 
 }  // namespace loomdeck

@@ -1,5 +1,6 @@
 #include "parts/part_import.h"
 
+#include "core/text.h"
 #include "parts/busy_signs.h"
 #include "parts/wiki_files.h"
 
@@ -18,10 +19,10 @@ std::string import_page(const std::string& args_text) {
 
 bool open_lbr_met_busy_thread(const json& data) {
   if (string_member(data, "errorCode") == "main_thread_busy") return true;
-  return contains_any(lower_ascii(string_member(data, "error")), {"main thread busy", "in progress from another"});
+  return contains_any(ascii_lower(string_member(data, "error")), {"main thread busy", "in progress from another"});
 }
 
-json import_basic_part(ServerState& state, const std::string& box, const std::string& args_text) {
+json import_basic_part(const PartsContext& ctx, const std::string& box, const std::string& args_text) {
   const std::string page = import_page(args_text);
   std::string library;
   json sent;
@@ -32,7 +33,7 @@ json import_basic_part(ServerState& state, const std::string& box, const std::st
       return json{{"error", folder.error()}, {"_hint", "Check that TMPDIR (or /tmp) is a writable folder."}};
     }
     const std::string& dir = folder.path();
-    if (!clone_page(state.runner, page, dir)) {
+    if (!clone_page(ctx.runner, page, dir)) {
       return json{{"error", "ovra-wiki CLI missing"}, {"_hint", "The container ships ovra-wiki; check PATH."}};
     }
     const std::optional<std::string> found = first_library_file(list_clone_files(dir));
@@ -41,16 +42,15 @@ json import_basic_part(ServerState& state, const std::string& box, const std::st
                   {"_hint", "Pick an ovra basic part page (it publishes <PART>.lbr + <PART>.step)."}};
     }
     library = *found;
-    sent = unwrap_bridge_data(state.bridge.call(
-        state.attribution, box, "send_files",
-        dump_compact(json{{"dest", kImportDest}, {"filePaths", json::array({dir + "/" + library})}})));
+    const json files = {{"dest", kImportDest}, {"filePaths", json::array({dir + "/" + library})}};
+    sent = ctx.bridge.call(box, "send_files", dump_compact(files)).data;
   }
 
   const std::string open_args = dump_compact(json{{"filePath", std::string(kImportDest) + "/" + library}});
-  json opened = unwrap_bridge_data(state.bridge.call(state.attribution, box, "fusion_open_lbr", open_args));
+  json opened = ctx.bridge.call(box, "fusion_open_lbr", open_args).data;
   for (int retry = 0; retry < kBusyRetries && open_lbr_met_busy_thread(opened); ++retry) {
-    state.clock.sleep_for(std::chrono::seconds(15));
-    opened = unwrap_bridge_data(state.bridge.call(state.attribution, box, "fusion_open_lbr", open_args));
+    ctx.clock.sleep_for(std::chrono::seconds(15));
+    opened = ctx.bridge.call(box, "fusion_open_lbr", open_args).data;
   }
 
   return json{{"_hint", "Wiki part -> Fusion Library Manager, all background. Next steps an AI can run: fusion_show_symbol / fusion_show_footprint {name}, fusion_bind_library_3d for the 3D, fusion_make_test_project for a solo demo board. Render any of them with fusion_state."},

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/guarded_map.h"
+
 namespace loomdeck {
 
 // A wiki part that the design surfaces have put on a box.
@@ -13,5 +15,8 @@ struct StagedPart {
 
 // The staged-part cache key: box, "|", part reference.
 inline std::string staged_part_key(const std::string& box, const std::string& part) { return box + "|" + part; }
+
+// Wiki parts staged for the design surfaces, keyed "box|part"; kept for the server's life.
+using StagedParts = GuardedMap<StagedPart>;
 
 }  // namespace loomdeck

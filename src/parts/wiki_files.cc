@@ -8,20 +8,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/text.h"
 #include "core/utf8.h"
-#include "parts/busy_signs.h"
 
 namespace loomdeck {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-bool ends_with(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
-}  // namespace
 
 CloneFolder::CloneFolder(const std::string& prefix) {
   const char* tmpdir = std::getenv("TMPDIR");
@@ -95,10 +87,10 @@ StagingFiles pick_staging_files(const std::vector<std::string>& names) {
   StagingFiles files;
   for (const std::string& name : names) {
     if (!plain_file_name(name)) continue;
-    const std::string lower = lower_ascii(name);
-    if (ends_with(lower, ".lbr")) {
+    const std::string lower = ascii_lower(name);
+    if (lower.ends_with(".lbr")) {
       files.library = name;
-    } else if (ends_with(lower, ".step") || ends_with(lower, ".stp")) {
+    } else if (lower.ends_with(".step") || lower.ends_with(".stp")) {
       files.model = name;
     }
   }

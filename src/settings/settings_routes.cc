@@ -5,23 +5,23 @@
 
 namespace loomdeck {
 
-void handle_get_settings(Exchange& ex) {
-  send_json(ex.stream, json{{"_hint", "Dashboard-own settings (container-side). autoGreenOnLaunch: opening the Dashboard actively drives every facet to green; off = passive status only. demoPart: the wiki part the Surfaces demo uses."},
+void handle_get_settings(const Request&, Stream& stream) {
+  send_json(stream, json{{"_hint", "Dashboard-own settings (container-side). autoGreenOnLaunch: opening the Dashboard actively drives every facet to green; off = passive status only. demoPart: the wiki part the Surfaces demo uses."},
                             {"settings", load_settings()}});
 }
 
-void handle_post_settings(Exchange& ex) {
-  const SettingsSave saved = save_settings(ex.request.body);
+void handle_post_settings(ServerLog& log, const Request& request, Stream& stream) {
+  const SettingsSave saved = save_settings(request.body);
   if (saved.refused) {
-    ex.state.log.append("settings not saved: " + *saved.refused);
-    send_json(ex.stream, json{{"ok", false},
+    log.append("settings not saved: " + *saved.refused);
+    send_json(stream, json{{"ok", false},
                               {"why", *saved.refused},
                               {"_hint", "Store less in the dashboard settings: a member is kept until it is "
                                         "overwritten, so send a large one as null to free its room."}});
     return;
   }
-  ex.state.log.append("settings " + dump_compact(saved.settings));
-  send_json(ex.stream, json{{"ok", true}, {"settings", saved.settings}});
+  log.append("settings " + dump_compact(saved.settings));
+  send_json(stream, json{{"ok", true}, {"settings", saved.settings}});
 }
 
 }  // namespace loomdeck

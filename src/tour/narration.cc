@@ -31,6 +31,6 @@ void serve_narration(Stream& stream, std::string_view path) {
   send_json(stream, json{{"ok", false}, {"why", "no pre-built narration for step " + key}});
 }
 
-void handle_narration(Exchange& ex) { serve_narration(ex.stream, ex.request.path); }
+void handle_narration(const Request& request, Stream& stream) { serve_narration(stream, request.path); }
 
 }  // namespace loomdeck

@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "http/exchange.h"
+#include "http/request.h"
+#include "http/stream.h"
 
 namespace loomdeck {
 
@@ -29,6 +30,6 @@ std::optional<std::string_view> narration_clip(std::string_view step_key);
 void serve_narration(Stream& stream, std::string_view path);
 
 // GET /demo/audio/<step key>.mp3
-void handle_narration(Exchange& ex);
+void handle_narration(const Request& request, Stream& stream);
 
 }  // namespace loomdeck

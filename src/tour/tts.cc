@@ -50,18 +50,6 @@ void refuse(Stream& stream, std::string_view why) { send_json(stream, json{{"ok"
 
 }  // namespace
 
-std::optional<std::string_view> raw_query_param(std::string_view query, std::string_view name) {
-  const std::string prefix = std::string(name) + "=";
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t amp = query.find('&', start);
-    const std::string_view piece = query.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
-    if (piece.starts_with(prefix)) return piece.substr(prefix.size());
-    if (amp == std::string_view::npos) return std::nullopt;
-    start = amp + 1;
-  }
-}
-
 std::string decode_query_value(std::string_view raw) {
   std::string bytes;
   bytes.reserve(raw.size());
@@ -130,9 +118,9 @@ void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, co
   respond(stream, "200 OK", "audio/mpeg", *audio);
 }
 
-void handle_tts(Exchange& ex) {
+void handle_tts(ProcessRunner& runner, const Request& request, Stream& stream) {
   const uid_t uid = ::geteuid();
-  serve_tts(ex.stream, ex.state.runner, ex.request.query, tts_cache_dir(std::getenv("TMPDIR"), uid), uid);
+  serve_tts(stream, runner, request.query, tts_cache_dir(std::getenv("TMPDIR"), uid), uid);
 }
 
 }  // namespace loomdeck

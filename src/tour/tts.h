@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "core/process.h"
-#include "http/exchange.h"
+#include "http/request.h"
+#include "http/stream.h"
 
 namespace loomdeck {
 
@@ -23,9 +24,6 @@ inline constexpr std::chrono::milliseconds kTtsTimeLimit = std::chrono::minutes(
 inline constexpr std::string_view kTtsTextRequired = "text required (<=1200 chars)";
 inline constexpr std::string_view kTtsFailed =
     "ovra-tts synthesis failed (is ovra-tts installed and the tts service reachable?)";
-
-// The raw value of the first query parameter whose text starts with "<name>=".
-std::optional<std::string_view> raw_query_param(std::string_view query, std::string_view name);
 
 // "+" is a space, "%" and two hex digits (either case) the byte they spell, any other "%"
 // stays; the bytes become text with invalid UTF-8 replaced by U+FFFD.
@@ -52,6 +50,6 @@ void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, co
                uid_t owner);
 
 // GET /api/tts?text=<text>
-void handle_tts(Exchange& ex);
+void handle_tts(ProcessRunner& runner, const Request& request, Stream& stream);
 
 }  // namespace loomdeck

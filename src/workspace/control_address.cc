@@ -4,8 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/text.h"
 #include "core/utf8.h"
-#include "http/request.h"
 
 namespace loomdeck {
 

@@ -27,9 +27,7 @@ ProxyReply pass_through(ProcessRunner& runner, const std::vector<std::string>& c
   return {"200 OK", r.out};
 }
 
-void send(Exchange& ex, const ProxyReply& reply) {
-  respond(ex.stream, reply.status, "application/json", reply.body);
-}
+void send(Stream& stream, const ProxyReply& reply) { respond(stream, reply.status, "application/json", reply.body); }
 
 }  // namespace
 
@@ -92,16 +90,16 @@ ProxyReply proxy_updater_status(ProcessRunner& runner, const std::optional<std::
   return pass_through(runner, updater_status_command(*base), "control API did not answer /updater/status");
 }
 
-void handle_run_prompt(Exchange& ex) {
-  send(ex, proxy_run_prompt(ex.state.runner, read_control_base_url(), ex.request.body));
+void handle_run_prompt(ProcessRunner& runner, const Request& request, Stream& stream) {
+  send(stream, proxy_run_prompt(runner, read_control_base_url(), request.body));
 }
 
-void handle_run_prompt_status(Exchange& ex) {
-  send(ex, proxy_prompt_status(ex.state.runner, read_control_base_url(), ex.request.query));
+void handle_run_prompt_status(ProcessRunner& runner, const Request& request, Stream& stream) {
+  send(stream, proxy_prompt_status(runner, read_control_base_url(), request.query));
 }
 
-void handle_updater_status(Exchange& ex) {
-  send(ex, proxy_updater_status(ex.state.runner, read_control_base_url()));
+void handle_updater_status(ProcessRunner& runner, const Request&, Stream& stream) {
+  send(stream, proxy_updater_status(runner, read_control_base_url()));
 }
 
 }  // namespace loomdeck

@@ -7,7 +7,8 @@
 
 #include "core/json_text.h"
 #include "core/process.h"
-#include "http/exchange.h"
+#include "http/request.h"
+#include "http/stream.h"
 
 namespace loomdeck {
 
@@ -33,8 +34,8 @@ ProxyReply proxy_prompt_status(ProcessRunner& runner, const std::optional<std::s
 ProxyReply proxy_updater_status(ProcessRunner& runner, const std::optional<std::string>& base);
 
 // POST /ai-threads/run-prompt, GET /ai-threads/run-prompt/status and GET /updater/status.
-void handle_run_prompt(Exchange& ex);
-void handle_run_prompt_status(Exchange& ex);
-void handle_updater_status(Exchange& ex);
+void handle_run_prompt(ProcessRunner& runner, const Request& request, Stream& stream);
+void handle_run_prompt_status(ProcessRunner& runner, const Request& request, Stream& stream);
+void handle_updater_status(ProcessRunner& runner, const Request& request, Stream& stream);
 
 }  // namespace loomdeck

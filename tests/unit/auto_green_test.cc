@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "fakes.h"
+#include "server/server_state.h"
 
 namespace loomdeck {
 namespace {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes.h"
+#include "server/server_state.h"
 
 namespace loomdeck {
 namespace {

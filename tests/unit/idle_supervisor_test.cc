@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "fakes.h"
-#include "http/answer.h"
 #include "main/dock_webview.h"
+#include "server/answer.h"
 
 namespace loomdeck {
 namespace {

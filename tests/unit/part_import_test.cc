@@ -12,6 +12,7 @@
 
 #include "actions/dispatcher.h"
 #include "parts/wiki_files.h"
+#include "server/server_state.h"
 #include "wiki_fake.h"
 
 namespace loomdeck {

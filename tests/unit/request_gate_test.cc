@@ -1,13 +1,12 @@
-#include "http/request_gate.h"
+#include "server/request_gate.h"
 
 #include <gtest/gtest.h>
 
 #include "fakes.h"
-#include "http/answer.h"
 #include "http/request.h"
-#include "http/routes.h"
-#include "http/server_state.h"
 #include "http/stream.h"
+#include "server/answer.h"
+#include "server/server_state.h"
 
 namespace loomdeck {
 namespace {

@@ -1,4 +1,4 @@
-#include "http/server_log.h"
+#include "core/server_log.h"
 
 #include <gtest/gtest.h>
 

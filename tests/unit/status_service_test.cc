@@ -10,6 +10,7 @@
 
 #include "bridge/targets.h"
 #include "fakes.h"
+#include "server/server_state.h"
 
 namespace loomdeck {
 namespace {

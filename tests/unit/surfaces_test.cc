@@ -11,6 +11,7 @@
 #include "parts/staging.h"
 #include "parts/surface_table.h"
 #include "parts/wiki_files.h"
+#include "server/server_state.h"
 #include "wiki_fake.h"
 
 namespace loomdeck {

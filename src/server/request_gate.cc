@@ -1,4 +1,4 @@
-#include "http/request_gate.h"
+#include "server/request_gate.h"
 
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "core/text.h"
 #include "core/utf8.h"
 
 namespace loomdeck {
@@ -18,25 +19,14 @@ constexpr std::size_t kShownChars = 200;
 
 std::string shown(std::string_view text) { return utf8_prefix(lenient_utf8(text), kShownChars); }
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
+// HTTP's optional white space: what is trimmed around list items and header values.
+constexpr std::string_view kBlanks = " \t";
 
 std::vector<std::string_view> comma_list(std::string_view text) {
   std::vector<std::string_view> items;
   for (;;) {
     const std::size_t comma = text.find(',');
-    const std::string_view item = trimmed(text.substr(0, comma));
+    const std::string_view item = trim(text.substr(0, comma), kBlanks);
     if (!item.empty()) items.push_back(item);
     if (comma == std::string_view::npos) return items;
     text.remove_prefix(comma + 1);
@@ -82,7 +72,7 @@ std::optional<HostPort> parse_host_port(std::string_view text) {
     if (value > 65535) return std::nullopt;
     hp.port = value;
   }
-  hp.host = lower(host);
+  hp.host = ascii_lower(host);
   if (hp.host.size() > 1 && hp.host.back() == '.') hp.host.pop_back();
   return hp;
 }
@@ -110,7 +100,7 @@ std::optional<Origin> parse_origin(std::string_view text, bool allow_path) {
   const std::size_t sep = text.find("://");
   if (sep == std::string_view::npos || sep == 0) return std::nullopt;
   Origin o;
-  o.scheme = lower(text.substr(0, sep));
+  o.scheme = ascii_lower(text.substr(0, sep));
   for (const char c : o.scheme) {
     if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')) return std::nullopt;
   }
@@ -157,13 +147,12 @@ GateConfig gate_config(const std::string& allowed_origins, const std::string& al
   for (const std::string_view item : comma_list(allowed_hosts)) {
     if (const auto hp = parse_host_port(item)) config.own_names.push_back(hp->host);
   }
-  std::string proxy = proxy_uri;
-  for (std::size_t at; (at = proxy.find("{{port}}")) != std::string::npos;) proxy.replace(at, 8, std::to_string(port));
-  if (const auto o = parse_origin(trimmed(proxy), true); o && (o->scheme == "http" || o->scheme == "https")) {
+  const std::string proxy = replace_all(proxy_uri, "{{port}}", std::to_string(port));
+  if (const auto o = parse_origin(trim(proxy, kBlanks), true); o && (o->scheme == "http" || o->scheme == "https")) {
     config.allowed_origins.push_back(o->text());
     config.own_names.push_back(o->host);
   }
-  if (const auto hp = parse_host_port(trimmed(machine_host))) config.own_names.push_back(hp->host);
+  if (const auto hp = parse_host_port(trim(machine_host, kBlanks))) config.own_names.push_back(hp->host);
   return config;
 }
 
@@ -189,7 +178,7 @@ GateVerdict decide_gate(const GateHeaders& headers, const GateConfig& config) {
   }
 
   if (headers.sec_fetch_site) {
-    const std::string site = lower(*headers.sec_fetch_site);
+    const std::string site = ascii_lower(*headers.sec_fetch_site);
     if (site == "same-origin" || site == "none") return {};
     const std::string who = headers.origin ? shown(*headers.origin) : "another web page";
     if (site == "cross-site" || site == "same-site") return refuse(site + " request from " + who, who);

@@ -1,4 +1,4 @@
-#include "http/blocked_notices.h"
+#include "server/blocked_notices.h"
 
 #include "core/utf8.h"
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <thread>
 
+#include "bridge/bridge.h"
 #include "core/clock.h"
 #include "core/process.h"
-#include "bridge/bridge.h"
 #include "core/version.h"
 #include "http/listener.h"
 #include "main/dashboard_url.h"
@@ -14,6 +14,8 @@
 #include "main/idle_supervisor.h"
 #include "main/print_url.h"
 #include "main/verbs.h"
+#include "server/serve.h"
+#include "server/server_state.h"
 
 namespace loomdeck {
 
@@ -34,7 +36,7 @@ int run_serve(const CommandLine& cli) {
     return 1;
   }
   if (has_flag(cli.args, "--print-url")) return run_print_url(cli);
-  const BoundListener listener = bind_listener(cli.port.value_or(8930), address);
+  const BoundListener listener = bind_listener(cli.port.value_or(kFirstPort), address);
   if (listener.fd < 0) {
     fail("cannot bind any port 8930-8940: " + listener.error,
          "Another instance may be serving - `loomdeck ui state` to check it.");
@@ -52,7 +54,7 @@ int run_serve(const CommandLine& cli) {
         .detach();
   }
   std::thread(run_idle_supervisor, state).detach();
-  accept_loop(listener.fd, state);
+  serve(listener.fd, state);
 }
 
 }  // namespace loomdeck

@@ -3,8 +3,8 @@
 #include <string_view>
 
 #include "http/request.h"
-#include "http/server_state.h"
 #include "http/stream.h"
+#include "server/server_state.h"
 
 namespace loomdeck {
 

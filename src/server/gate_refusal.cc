@@ -1,4 +1,4 @@
-#include "http/gate_refusal.h"
+#include "server/gate_refusal.h"
 
 #include "http/response.h"
 
@@ -7,8 +7,7 @@ namespace loomdeck {
 void answer_refused(ServerState& state, const Request& request, Stream& stream, const GateVerdict& verdict) {
   state.log.append("refused " + request.method + " " + request.path + ": " + verdict.why);
   if (state.blocked_notices.should_announce(verdict.culprit, state.clock.now())) {
-    state.sink.broadcast("toast",
-                         json{{"kind", "err"}, {"message", blocked_notice_text(verdict.culprit, request.path)}});
+    toast(state.sink, blocked_notice_text(verdict.culprit, request.path), "err");
   }
   send_json_uncorsed(stream, "403 Forbidden",
                      json{{"_hint", kRefusalHint},

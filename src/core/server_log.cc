@@ -1,4 +1,4 @@
-#include "http/server_log.h"
+#include "core/server_log.h"
 
 #include "core/utf8.h"
 

@@ -1,7 +1,7 @@
-#include "http/answer.h"
+#include "server/answer.h"
 
 #include "http/response.h"
-#include "http/routes.h"
+#include "server/routes.h"
 
 namespace loomdeck {
 

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "http/exchange.h"
+#include "http/request.h"
+#include "http/stream.h"
+#include "server/server_state.h"
 
 namespace loomdeck {
 

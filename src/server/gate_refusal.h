@@ -1,9 +1,9 @@
 #pragma once
 
 #include "http/request.h"
-#include "http/request_gate.h"
-#include "http/server_state.h"
 #include "http/stream.h"
+#include "server/request_gate.h"
+#include "server/server_state.h"
 
 namespace loomdeck {
 

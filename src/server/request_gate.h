@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "http/request.h"
+
 namespace loomdeck {
 
 // Who may drive the server besides its own pages and local tools, fixed when it starts.
@@ -20,13 +22,6 @@ GateConfig gate_config(const std::string& allowed_origins, const std::string& al
 
 // The same, read from this process's environment and host name.
 GateConfig gate_config_from_environment(uint16_t port);
-
-// The three request headers the gate reads; browsers never let a page set any of them.
-struct GateHeaders {
-  std::optional<std::string> host;
-  std::optional<std::string> origin;
-  std::optional<std::string> sec_fetch_site;
-};
 
 struct GateVerdict {
   bool allowed = true;

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Fails when an #include in src/ points the wrong way. Each folder may include only the folders
+# its row names (itself among them): core <- http <- features <- server <- main, and a feature
+# only the features below it, so no two features depend on each other.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+declare -A may_include=(
+  [core]="core"
+  [http]="core http"
+  [settings]="core http settings"
+  [workspace]="core http workspace"
+  [tour]="core http tour"
+  [bridge]="core http settings bridge"
+  [actions]="core http settings bridge actions"
+  [parts]="core http settings bridge actions parts"
+  [server]="core http settings workspace tour bridge actions parts server"
+  [main]="core http settings workspace tour bridge actions parts server main"
+)
+
+failed=0
+while IFS= read -r file; do
+  folder=${file#src/}
+  folder=${folder%%/*}
+  allowed=${may_include[$folder]:-}
+  if [ -z "$allowed" ]; then
+    echo "$file: src/$folder/ has no row in the layer table of $0"
+    failed=1
+    continue
+  fi
+  while IFS=: read -r line target; do
+    case " $allowed " in
+      *" ${target%%/*} "*) ;;
+      *)
+        echo "$file:$line: includes \"$target\", but $folder/ may include only: $allowed"
+        failed=1
+        ;;
+    esac
+  done < <(grep -n -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
+           sed -E 's/^([0-9]+):[^"]*"([^"]*)".*/\1:\2/')
+done < <(find src -name '*.h' -o -name '*.cc' | sort)
+
+if [ "$failed" -ne 0 ]; then
+  echo "check-layers: includes point the wrong way (see the Layout table in README.md)"
+  exit 1
+fi
+echo "check-layers: every include in src/ points down"

@@ -1,0 +1,46 @@
+#include "core/text.h"
+
+#include <limits>
+
+namespace loomdeck {
+
+std::string_view trim(std::string_view text, std::string_view strip) {
+  const std::size_t begin = text.find_first_not_of(strip);
+  if (begin == std::string_view::npos) return text.substr(text.size());
+  return text.substr(begin, text.find_last_not_of(strip) - begin + 1);
+}
+
+std::optional<unsigned long long> parse_unsigned(std::string_view text) {
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  unsigned long long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const unsigned digit = static_cast<unsigned>(c - '0');
+    if (value > (std::numeric_limits<unsigned long long>::max() - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {
+  std::string out;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t hit = text.find(from, pos);
+    out.append(text.substr(pos, hit == std::string_view::npos ? std::string_view::npos : hit - pos));
+    if (hit == std::string_view::npos) return out;
+    out.append(to);
+    pos = hit + from.size();
+  }
+}
+
+}  // namespace loomdeck

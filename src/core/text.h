@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace loomdeck {
+
+// ASCII white space: space, tab, carriage return, line feed, form feed, vertical tab.
+inline constexpr std::string_view kWhiteSpace = " \t\r\n\f\v";
+
+// `text` without the leading and trailing characters found in `strip`.
+std::string_view trim(std::string_view text, std::string_view strip = kWhiteSpace);
+
+// An unsigned decimal with an optional leading "+"; anything else (or overflow) is nothing.
+std::optional<unsigned long long> parse_unsigned(std::string_view text);
+
+// ASCII letters lower-cased, every other byte kept as it is (so UTF-8 text stays valid).
+std::string ascii_lower(std::string_view text);
+
+// Every occurrence of `from` (not empty) replaced by `to`, scanning left to right.
+std::string replace_all(std::string_view text, std::string_view from, std::string_view to);
+
+}  // namespace loomdeck

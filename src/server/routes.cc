@@ -1,0 +1,166 @@
+#include "server/routes.h"
+
+#include <exception>
+#include <string>
+
+#include "actions/dispatcher.h"
+#include "bridge/status_routes.h"
+#include "bridge/targets.h"
+#include "core/version.h"
+#include "http/assets.h"
+#include "http/event_stream.h"
+#include "http/response.h"
+#include "http/route_table.h"
+#include "parts/surfaces.h"
+#include "server/answer.h"
+#include "server/gate_refusal.h"
+#include "server/remote_control.h"
+#include "settings/settings_routes.h"
+#include "tour/narration.h"
+#include "tour/tts.h"
+#include "workspace/control_proxy.h"
+
+namespace loomdeck {
+
+namespace {
+
+// One request on its way through a route: the shared state, what was asked, where the reply goes.
+struct Exchange {
+  ServerState& state;
+  const Request& request;
+  Stream& stream;
+};
+
+using ServerRoute = Route<void (*)(Exchange&)>;
+
+constexpr std::string_view kHtml = "text/html; charset=utf-8";
+
+void send_asset(Exchange& ex, std::string_view name, std::string_view content_type, bool page) {
+  const std::optional<std::string_view> bytes = embedded_asset(name);
+  if (!bytes) {
+    send_not_found(ex.stream);
+    return;
+  }
+  if (page) {
+    serve_page(ex.stream, content_type, *bytes);
+  } else {
+    respond(ex.stream, "200 OK", content_type, *bytes);
+  }
+}
+
+// The server's own routes: pages, icons, identity, liveness, the log and the live channel.
+void dashboard_page(Exchange& ex) { send_asset(ex, "index.html", kHtml, true); }
+void quick_actions_page(Exchange& ex) { send_asset(ex, "quick-actions.html", kHtml, true); }
+void newbie_panel_script(Exchange& ex) {
+  send_asset(ex, "newbie-panel.js", "application/javascript; charset=utf-8", false);
+}
+void favicon_svg(Exchange& ex) { send_asset(ex, "favicon.svg", "image/svg+xml", false); }
+void favicon_png(Exchange& ex) { send_asset(ex, "favicon.png", "image/png", false); }
+void ping(Exchange& ex) { send_json(ex.stream, json{{"app", "loomdeck"}, {"dashboardVersion", LOOMDECK_VERSION}}); }
+void console(Exchange& ex) { send_json(ex.stream, json{{"lines", ex.state.log.lines()}}); }
+void health(Exchange& ex) {
+  send_json(ex.stream, json{{"ok", true}, {"sseClients", ex.state.events.viewer_count()}, {"version", LOOMDECK_VERSION}});
+}
+void events(Exchange& ex) { serve_event_stream(ex.state.events, ex.state.log, ex.stream); }
+void ui_toast(Exchange& ex) { handle_ui_toast(ex.state.events, ex.state.log, ex.request, ex.stream); }
+void ui_click(Exchange& ex) { handle_ui_click(ex.state.events, ex.state.log, ex.request, ex.stream); }
+
+// The features' routes, each handed what its feature works with (the state converts to each
+// feature's context).
+void targets(Exchange& ex) { handle_targets(ex.state, ex.request, ex.stream); }
+void status(Exchange& ex) { handle_status(ex.state, ex.request, ex.stream); }
+void status_health(Exchange& ex) { handle_health(ex.state, ex.request, ex.stream); }
+void action(Exchange& ex) { handle_action(ex.state, ex.request, ex.stream); }
+void auto_green(Exchange& ex) { handle_auto_green(ex.state, ex.request, ex.stream); }
+void surface(Exchange& ex) { handle_surface(ex.state, ex.request, ex.stream); }
+void narration(Exchange& ex) { handle_narration(ex.request, ex.stream); }
+void tts(Exchange& ex) { handle_tts(ex.state.runner, ex.request, ex.stream); }
+void get_settings(Exchange& ex) { handle_get_settings(ex.request, ex.stream); }
+void post_settings(Exchange& ex) { handle_post_settings(ex.state.log, ex.request, ex.stream); }
+void run_prompt(Exchange& ex) { handle_run_prompt(ex.state.runner, ex.request, ex.stream); }
+void run_prompt_status(Exchange& ex) { handle_run_prompt_status(ex.state.runner, ex.request, ex.stream); }
+void updater_status(Exchange& ex) { handle_updater_status(ex.state.runner, ex.request, ex.stream); }
+
+// Every route that spends (a bridge call, a child process, a broadcast, a write) or reveals
+// something is gated; pages, scripts, icons, narration clips and the identity and liveness
+// replies are public. In the order they are tested; the first match wins.
+const ServerRoute kGetRoutes[] = {
+    {"/", dashboard_page, Access::kPublic},
+    {"/index.html", dashboard_page, Access::kPublic},
+    {"/quick-actions", quick_actions_page, Access::kPublic},
+    {"/quick-actions.html", quick_actions_page, Access::kPublic},
+    {"/newbie-panel.js", newbie_panel_script, Access::kPublic},
+    {"/updater/status", updater_status, Access::kGated},
+    {"/ai-threads/run-prompt/status", run_prompt_status, Access::kGated},
+    {"/favicon.svg", favicon_svg, Access::kPublic},
+    {"/favicon.png", favicon_png, Access::kPublic},
+    {"/favicon.ico", favicon_png, Access::kPublic},
+    {"/events", events, Access::kGated},
+    {"/api/targets", targets, Access::kGated},
+    {"/api/health", status_health, Access::kGated},
+    {"/api/ping", ping, Access::kPublic},
+    {"/api/status", status, Access::kGated},
+    {"/state", status, Access::kGated},
+    {"/console", console, Access::kGated},
+    {"/health", health, Access::kPublic},
+    {"/settings", get_settings, Access::kGated},
+    {kNarrationPrefix, narration, Access::kPublic, true},
+    {"/api/tts", tts, Access::kGated},
+};
+
+const ServerRoute kPostRoutes[] = {
+    {"/api/action", action, Access::kGated},
+    {"/api/surface", surface, Access::kGated},
+    {"/ai-threads/run-prompt", run_prompt, Access::kGated},
+    {"/settings", post_settings, Access::kGated},
+    {"/api/auto-green", auto_green, Access::kGated},
+    {"/ui/toast", ui_toast, Access::kGated},
+    {"/ui/click", ui_click, Access::kGated},
+};
+
+const ServerRoute* find_server_route(const Request& request) {
+  if (request.method == "GET") return find_route(kGetRoutes, request.path);
+  if (request.method == "POST") return find_route(kPostRoutes, request.path);
+  return nullptr;
+}
+
+// Runs the route; a route that throws still answers (when it has not begun to) and is logged.
+void run_route(const ServerRoute& route, Exchange& ex) {
+  std::string failure;
+  try {
+    route.handler(ex);
+    return;
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure = "unknown exception";
+  }
+  ex.state.log.append(ex.request.method + " " + ex.request.path + " failed: " + failure);
+  if (!ex.stream.started()) {
+    send_json(ex.stream, json{{"ok", false},
+                              {"why", "The server hit an internal error on " + ex.request.path + ": " + failure},
+                              {"_hint", "Read GET /console for the server's log, then retry."}});
+  }
+}
+
+}  // namespace
+
+void dispatch(ServerState& state, const Request& request, Stream& stream) {
+  const ServerRoute* route = find_server_route(request);
+  if (route && route->access == Access::kGated) {
+    const GateVerdict verdict = decide_gate(request.headers, state.gate);
+    if (!verdict.allowed) {
+      answer_refused(state, request, stream, verdict);
+      return;
+    }
+  }
+  if (counts_as_activity(request.path)) state.touch();
+  if (!route) {
+    send_not_found(stream);
+    return;
+  }
+  Exchange ex{state, request, stream};
+  run_route(*route, ex);
+}
+
+}  // namespace loomdeck

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "actions/action_context.h"
+#include "actions/dispatcher.h"
+#include "actions/green_run_registry.h"
+#include "bridge/bridge.h"
+#include "bridge/bridge_client.h"
+#include "bridge/status_service.h"
+#include "bridge/targets.h"
+#include "core/background.h"
+#include "core/clock.h"
+#include "core/process.h"
+#include "core/server_log.h"
+#include "http/event_hub.h"
+#include "parts/parts_context.h"
+#include "parts/staged_part.h"
+#include "server/blocked_notices.h"
+#include "server/request_gate.h"
+
+namespace loomdeck {
+
+// Everything the connection threads and background threads share, for the server's life: the
+// seams, the log, the event hub, the gate and each feature's own maps. Each member guards itself;
+// no lock is held across a bridge call, a socket write or a second lock.
+struct ServerState : std::enable_shared_from_this<ServerState> {
+  // `sink` receives what procedures broadcast; by default the event hub, a recorder in tests.
+  ServerState(std::string attribution, std::string default_target, Clock& clock, ProcessRunner& runner,
+              Bridge& bridge, EventSink* sink = nullptr);
+
+  const std::string attribution;
+  const std::string default_target;
+  Clock& clock;
+  ProcessRunner& runner;
+  Bridge& bridge;
+  ServerLog log;
+  EventHub events;
+  EventSink& sink;
+  // Puts background work (auto-green runs, status warm-ups) on a thread of its own; tests
+  // replace it to run the work in place or to hold it back.
+  RunInBackground run_in_background;
+
+  // Who besides the server's own pages and local tools may use the gated routes; set once before
+  // the first connection is accepted.
+  GateConfig gate;
+  // When to tell the open pages that a request from another web site was refused.
+  BlockedNotices blocked_notices;
+
+  StatusCache status_cache;
+  LaunchesInFlight launches_in_flight;
+  LaunchFailureHints launch_failure_hints;
+  // So a polling client cannot stack warm-ups of a box.
+  WarmupsInFlight warmups_in_flight;
+  // A hung box costs seven processes however many pages poll it; a caller finding all builds
+  // busy waits for a slot no longer than a probe may take.
+  StatusBuilds status_builds{clock, kMaxStatusBuilds, kProbeTimeLimit};
+  DefaultBoxPicks default_box_picks{clock, 1, kProbeTimeLimit};
+  // At most one auto-green run per box, and none again within 180 s of the last.
+  GreenRunRegistry green_runs;
+  StagedParts staged_parts;
+
+  // When a request last showed that someone uses this server (see counts_as_activity).
+  void touch();
+  Clock::Instant last_activity() const;
+
+  // Each feature's context, made of the members above: a feature's procedure or handler is called
+  // with the state where it asks for its context (`live_status(state, box)`). A context refers to
+  // the members, so it lives no longer than the state; background work keeps the state alive.
+  operator BridgeClient();
+  operator StatusContext();
+  operator ActionContext();
+  operator DispatchContext();
+  operator PartsContext();
+
+ private:
+  // run_in_background, keeping this state alive until the work is done.
+  RunInBackground background();
+
+  mutable std::mutex activity_mutex_;
+  Clock::Instant last_activity_;
+};
+
+}  // namespace loomdeck
