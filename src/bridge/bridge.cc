@@ -70,7 +70,7 @@ json bridge_timeout_error(const std::string& tool, const std::string& box, std::
 
 json bridge_arguments_too_long(const std::string& tool, std::size_t bytes) {
   return json{{"error", "the arguments of " + tool + " are " + std::to_string(bytes) + " bytes; the bridge takes at most " +
-                            std::to_string(kBridgeArgumentLimit) + " on its command line"},
+                            std::to_string(kArgumentLimit) + " on its command line"},
               {"_hint", "Send less: put large content in a file on the box (send_files copies container files there) "
                         "and pass its path instead."}};
 }
@@ -78,7 +78,7 @@ json bridge_arguments_too_long(const std::string& tool, std::size_t bytes) {
 json run_bridge_tool(ProcessRunner& runner, const std::string& attribution, const std::string& box,
                      const std::string& tool, const std::string& args) {
   // The text goes to the bridge as one argument; one the kernel would refuse is refused here.
-  if (args.size() >= kBridgeArgumentLimit) return bridge_arguments_too_long(tool, args.size());
+  if (args.size() >= kArgumentLimit) return bridge_arguments_too_long(tool, args.size());
   const ProcessOptions options = bridge_options(bridge_time_limit(tool, args));
   const ProcessResult r = runner.run({"ovra-bridge", "--target", box, "--ai-thread", attribution, tool, args}, options);
   if (r.timed_out) return bridge_timeout_error(tool, box, options.time_limit);

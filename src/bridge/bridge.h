@@ -31,8 +31,6 @@ inline constexpr std::size_t kBridgeOutputLimit = 64u << 20;
 inline constexpr std::chrono::milliseconds kProbeTimeLimit = std::chrono::seconds(30);
 // Every other call: the longest verbs return within the bridge's own relay window, far inside this.
 inline constexpr std::chrono::milliseconds kBridgeCallTimeLimit = std::chrono::minutes(15);
-// Linux takes one command-line argument of at most 128 KiB, its terminating zero byte included.
-inline constexpr std::size_t kBridgeArgumentLimit = 131072;
 
 // The time limit of one tool call: the short one for the status probes' reads (their tools
 // called with `{}`), the long one for everything else.

@@ -9,6 +9,9 @@
 
 namespace loomdeck {
 
+// Linux takes one command-line argument of at most 128 KiB, its terminating zero byte included.
+inline constexpr std::size_t kArgumentLimit = 131072;
+
 // How a child's standard output and standard error are handled.
 enum class OutputMode {
   kCapture,  // read into the result

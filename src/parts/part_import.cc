@@ -28,7 +28,7 @@ json import_basic_part(const PartsContext& ctx, const std::string& box, const st
   json sent;
   {
     // Each import clones into a folder of its own, kept until the bridge has read the library.
-    const CloneFolder folder("loomdeck-part-");
+    const PrivateFolder folder("loomdeck-part-");
     if (folder.path().empty()) {
       return json{{"error", folder.error()}, {"_hint", "Check that TMPDIR (or /tmp) is a writable folder."}};
     }

@@ -19,7 +19,7 @@ struct SentFiles {
 std::optional<std::string> clone_and_send(const PartsContext& ctx, const std::string& box, const std::string& part,
                                           SentFiles& sent) {
   // Each staging clones into a folder of its own, kept until the bridge has read the files.
-  const CloneFolder folder("loomdeck-surfaces-");
+  const PrivateFolder folder("loomdeck-surfaces-");
   if (folder.path().empty()) return folder.error();
   const std::string& dir = folder.path();
   if (!clone_page(ctx.runner, part, dir)) return "ovra-wiki CLI not runnable";

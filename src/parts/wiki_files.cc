@@ -1,10 +1,5 @@
 #include "parts/wiki_files.h"
 
-#include <stdlib.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -14,23 +9,6 @@
 namespace loomdeck {
 
 namespace fs = std::filesystem;
-
-CloneFolder::CloneFolder(const std::string& prefix) {
-  const char* tmpdir = std::getenv("TMPDIR");
-  const std::string base = tmpdir && *tmpdir ? tmpdir : "/tmp";
-  std::string pattern = base + "/" + prefix + "XXXXXX";
-  if (::mkdtemp(pattern.data())) {
-    path_ = pattern;
-  } else {
-    error_ = "could not make a private clone folder under " + lenient_utf8(base) + ": " + std::strerror(errno);
-  }
-}
-
-CloneFolder::~CloneFolder() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
 
 bool plain_file_name(std::string_view name) {
   if (name.empty() || name.front() == '.') return false;

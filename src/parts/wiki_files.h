@@ -6,28 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/private_folder.h"
 #include "core/process.h"
 
 namespace loomdeck {
-
-// Where one operation's clone of a wiki page lands: a private folder (mode 0700, from mkdtemp)
-// named "<prefix>XXXXXX" under $TMPDIR (or /tmp), removed with its content when the operation
-// ends. No other process can guess the name or plant files in it, and operations never share one.
-class CloneFolder {
- public:
-  explicit CloneFolder(const std::string& prefix);
-  ~CloneFolder();
-  CloneFolder(const CloneFolder&) = delete;
-  CloneFolder& operator=(const CloneFolder&) = delete;
-
-  // Empty when no folder could be made; error() then says why.
-  const std::string& path() const { return path_; }
-  const std::string& error() const { return error_; }
-
- private:
-  std::string path_;
-  std::string error_;
-};
 
 // Whether a cloned file's name may be named to the box: ASCII letters, digits, space and
 // "._()+-" only, not starting with "." (so no path separators, drive colons or hidden files).

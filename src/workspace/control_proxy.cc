@@ -1,5 +1,8 @@
 #include "workspace/control_proxy.h"
 
+#include <fstream>
+
+#include "core/private_folder.h"
 #include "http/response.h"
 #include "workspace/control_address.h"
 
@@ -27,6 +30,8 @@ ProxyReply pass_through(ProcessRunner& runner, const std::vector<std::string>& c
   return {"200 OK", r.out};
 }
 
+constexpr std::string_view kPromptSilent = "control API did not answer run-prompt within 120s";
+
 void send(Stream& stream, const ProxyReply& reply) { respond(stream, reply.status, "application/json", reply.body); }
 
 }  // namespace
@@ -47,6 +52,11 @@ json tag_prompt_body(json body) {
 std::vector<std::string> run_prompt_command(const std::string& base, const std::string& body_text) {
   return {"curl", "-s", "-m", "120", "-X", "POST", "-H", "Content-Type: application/json",
           "-d", body_text, base + "/ai-threads/run-prompt"};
+}
+
+std::vector<std::string> run_prompt_file_command(const std::string& base, const std::string& body_file) {
+  return {"curl", "-s", "-m", "120", "-X", "POST", "-H", "Content-Type: application/json",
+          "--data-binary", "@" + body_file, base + "/ai-threads/run-prompt"};
 }
 
 std::vector<std::string> prompt_status_command(const std::string& base, std::string_view query) {
@@ -76,8 +86,20 @@ std::vector<std::string> updater_status_command(const std::string& base) {
 
 ProxyReply proxy_run_prompt(ProcessRunner& runner, const std::optional<std::string>& base, const json& body) {
   if (!base) return unreachable(kThreadsUnreachable);
-  return pass_through(runner, run_prompt_command(*base, dump_compact(tag_prompt_body(body))),
-                      "control API did not answer run-prompt within 120s");
+  const std::string body_text = dump_compact(tag_prompt_body(body));
+  if (body_text.size() < kArgumentLimit) return pass_through(runner, run_prompt_command(*base, body_text), kPromptSilent);
+  // Too long for the command line (curl would never start): it goes through a private file.
+  const PrivateFolder folder("loomdeck-prompt-");
+  std::string why = folder.error();
+  if (!folder.path().empty()) {
+    const std::string file = folder.path() + "/body.json";
+    std::ofstream out(file, std::ios::binary);
+    out << body_text;
+    out.close();
+    if (out) return pass_through(runner, run_prompt_file_command(*base, file), kPromptSilent);
+    why = "could not write the prompt to " + file;
+  }
+  return {"200 OK", dump_compact(json{{"ok", false}, {"why", "could not hand the prompt to curl: " + why}})};
 }
 
 ProxyReply proxy_prompt_status(ProcessRunner& runner, const std::optional<std::string>& base, std::string_view query) {

@@ -20,6 +20,8 @@ inline constexpr std::string_view kPromptTag = "app:ovra/gantry";
 json tag_prompt_body(json body);
 
 std::vector<std::string> run_prompt_command(const std::string& base, const std::string& body_text);
+// The same for a body too long for one command-line argument, which curl reads from `body_file`.
+std::vector<std::string> run_prompt_file_command(const std::string& base, const std::string& body_file);
 std::vector<std::string> prompt_status_command(const std::string& base, std::string_view query);
 std::vector<std::string> updater_status_command(const std::string& base);
 

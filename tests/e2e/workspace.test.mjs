@@ -91,6 +91,8 @@ test('prompts are forwarded with type removed and the gantry tag added once', as
     ['{"prompt":"p","tags":"newbie"}', '{"prompt":"p","tags":["app:ovra/gantry"]}'],
     ['["type",1]', '["type",1]'],
     ['not json at all', '{"tags":["app:ovra/gantry"]}'],
+    // Longer than one command-line argument may be.
+    [`{"prompt":"${'\u00e9'.repeat(100000)}"}`, `{"prompt":"${'\u00e9'.repeat(100000)}","tags":["app:ovra/gantry"]}`],
   ];
   for (const [sent, forwarded] of cases) {
     const before = api.seen.length;

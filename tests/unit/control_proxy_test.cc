@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "fakes.h"
 #include "workspace/control_address.h"
 
@@ -97,6 +101,29 @@ TEST(ProxyReplies, SilenceOrNoCurlMeansDidNotAnswer) {
   EXPECT_EQ(proxy_prompt_status(runner, base, "job=1").body,
             R"({"ok":false,"why":"control API did not answer run-prompt/status"})");
   EXPECT_EQ(proxy_updater_status(runner, base).body, R"({"ok":false,"why":"control API did not answer /updater/status"})");
+}
+
+TEST(ProxyReplies, BodyTooLongForTheCommandLineGoesThroughAPrivateFileRemovedAfterwards) {
+  FakeRunner runner;
+  const json body = {{"prompt", std::string(300000, 'x')}};
+  std::string sent, file;
+  runner.on("curl", [&](const std::vector<std::string>& argv, const ProcessOptions&) {
+    file = argv.at(argv.size() - 2).substr(1);
+    std::ifstream in(file, std::ios::binary);
+    sent.assign(std::istreambuf_iterator<char>(in), {});
+    ProcessResult r;
+    r.started = true;
+    r.exit_code = 0;
+    r.out = R"({"ok":true})";
+    return r;
+  });
+  const ProxyReply r = proxy_run_prompt(runner, std::string("http://vo"), body);
+  EXPECT_EQ(r.body, R"({"ok":true})");
+  ASSERT_EQ(runner.calls.size(), 1u);
+  for (const std::string& arg : runner.calls[0]) EXPECT_LT(arg.size(), kArgumentLimit);
+  EXPECT_EQ(runner.calls[0], run_prompt_file_command("http://vo", file));
+  EXPECT_EQ(sent, dump_compact(tag_prompt_body(body)));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file).parent_path()));
 }
 
 }  // namespace

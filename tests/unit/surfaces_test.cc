@@ -246,7 +246,7 @@ TEST_F(SurfacesTest, PickingTheStagedFiles) {
 
   // Only regular files of the clone itself are listed: a link or a folder named like a library
   // never sends anything from outside the clone.
-  const CloneFolder folder("loomdeck-test-");
+  const PrivateFolder folder("loomdeck-test-");
   EXPECT_EQ(fs::status(folder.path()).permissions(), fs::perms::owner_all);
   const fs::path dir = folder.path();
   fs::create_directories(dir / "sub.lbr");
