@@ -33,8 +33,13 @@ json import_basic_part(const PartsContext& ctx, const std::string& box, const st
       return json{{"error", folder.error()}, {"_hint", "Check that TMPDIR (or /tmp) is a writable folder."}};
     }
     const std::string& dir = folder.path();
-    if (!clone_page(ctx.runner, page, dir)) {
-      return json{{"error", "ovra-wiki CLI missing"}, {"_hint", "The container ships ovra-wiki; check PATH."}};
+    switch (clone_page(ctx.runner, page, dir)) {
+      case CloneOutcome::kDone: break;
+      case CloneOutcome::kNotRunnable:
+        return json{{"error", "ovra-wiki CLI missing"}, {"_hint", "The container ships ovra-wiki; check PATH."}};
+      case CloneOutcome::kTimedOut:
+        return json{{"error", clone_timed_out(page)},
+                    {"_hint", "The wiki did not answer in time; try again, or check the container's network."}};
     }
     const std::optional<std::string> found = first_library_file(list_clone_files(dir));
     if (!found) {

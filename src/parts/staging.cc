@@ -22,7 +22,11 @@ std::optional<std::string> clone_and_send(const PartsContext& ctx, const std::st
   const PrivateFolder folder("loomdeck-surfaces-");
   if (folder.path().empty()) return folder.error();
   const std::string& dir = folder.path();
-  if (!clone_page(ctx.runner, part, dir)) return "ovra-wiki CLI not runnable";
+  switch (clone_page(ctx.runner, part, dir)) {
+    case CloneOutcome::kDone: break;
+    case CloneOutcome::kNotRunnable: return "ovra-wiki CLI not runnable";
+    case CloneOutcome::kTimedOut: return clone_timed_out(part);
+  }
   const StagingFiles files = pick_staging_files(list_clone_files(dir));
   if (!files.library) return part + " publishes no .lbr";
   json paths = json::array({dir + "/" + *files.library});

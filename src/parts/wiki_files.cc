@@ -35,8 +35,8 @@ bool passable_page_reference(std::string_view page) {
   }
 }
 
-bool clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir) {
-  if (!passable_page_reference(page)) return true;
+CloneOutcome clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir) {
+  if (!passable_page_reference(page)) return CloneOutcome::kDone;
   ProcessOptions options;
   options.capture_limit = 1u << 20;
   options.time_limit = kWikiCloneTimeLimit;
@@ -45,8 +45,14 @@ bool clone_page(ProcessRunner& runner, const std::string& page, const std::strin
   if (r.timed_out) {
     std::error_code ignored;
     fs::remove_all(dir, ignored);
+    return CloneOutcome::kTimedOut;
   }
-  return r.started;
+  return r.started ? CloneOutcome::kDone : CloneOutcome::kNotRunnable;
+}
+
+std::string clone_timed_out(const std::string& page) {
+  const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(kWikiCloneTimeLimit).count();
+  return "ovra-wiki did not finish cloning " + page + " within " + std::to_string(minutes) + " minutes";
 }
 
 std::vector<std::string> list_clone_files(const std::string& dir) {

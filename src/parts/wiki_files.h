@@ -22,9 +22,14 @@ inline constexpr std::chrono::milliseconds kWikiCloneTimeLimit = std::chrono::mi
 // control characters, or name "." / ".." segments that would step outside the wiki's tree.
 bool passable_page_reference(std::string_view page);
 
-// Runs `ovra-wiki clone <page> --dir <dir>`, whose output and exit status say nothing we use. A reference that is not passable clones nothing, like an unknown page.
-// False only when ovra-wiki could not be started.
-bool clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir);
+// Runs `ovra-wiki clone <page> --dir <dir>`, whose output and exit status say nothing we use: an
+// unknown page, or a reference that is not passable, leaves no files. A clone stopped at its time
+// limit leaves none either, and says so.
+enum class CloneOutcome { kDone, kNotRunnable, kTimedOut };
+CloneOutcome clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir);
+
+// The sentence for a clone stopped at its time limit.
+std::string clone_timed_out(const std::string& page);
 
 // The names of the regular files directly in `dir`, in listing order. Symbolic links and
 // directories are left out, so nothing outside the clone is ever sent to a box; an unreadable
