@@ -17,7 +17,7 @@ namespace loomdeck {
 
 namespace {
 
-constexpr int kAnswerPolls = 40;
+constexpr std::chrono::seconds kAnswerWait{10};
 constexpr std::chrono::milliseconds kPollPause{250};
 
 bool setsid_usable(ProcessRunner& runner) {
@@ -94,9 +94,12 @@ bool start_background_server(const CommandLine& cli, LauncherSeams& seams, const
   return (with_setsid ? seams.runner : seams.detached).run(command, options).started;
 }
 
-// The port of a same-version server once one answers, looking every 250 ms for 10 s.
+// The port of a same-version server once one answers, looking every 250 ms for 10 s. The time
+// is read from the clock, not counted in looks: on a busy machine one look over the whole port
+// range can itself take seconds.
 std::optional<uint16_t> wait_for_server(LauncherSeams& seams) {
-  for (int poll = 0; poll < kAnswerPolls; ++poll) {
+  const Clock::Instant deadline = seams.clock.now() + kAnswerWait;
+  while (seams.clock.now() < deadline) {
     seams.clock.sleep_for(kPollPause);
     if (const auto port = find_running_instance(seams.runner)) return port;
   }

@@ -176,5 +176,18 @@ TEST_F(PrintUrl, GivesUpAfterFortyPollsOfAQuarterSecond) {
   EXPECT_EQ(scans, 41);
 }
 
+TEST_F(PrintUrl, TenSecondsMeanTenSecondsWhenEachLookIsSlow) {
+  server_appears_on(8930, 1000);
+  runner.prints("setsid", "setsid from util-linux\n");
+  runner.on("curl", [this](const std::vector<std::string>&, const ProcessOptions&) {
+    clock.advance(std::chrono::milliseconds(200));
+    return exited(7);
+  });
+  EXPECT_EQ(run({"loomdeck", "serve", "--print-url"}).status, 1);
+  // A look before the spawn, ten seconds of looks, and the one under way when they ran out
+  // (counting forty looks instead took 98 s here).
+  EXPECT_LT(clock.elapsed(), 15);
+}
+
 }  // namespace
 }  // namespace loomdeck
