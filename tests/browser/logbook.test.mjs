@@ -59,6 +59,8 @@ test('hidden while the box has no entries; entry text never becomes markup', asy
     at: new Date(Date.now() - 3 * 60 * 1000).toISOString(), box: 'Studio', led: 'fusionRunning',
     label: '<img src=x onerror="window.owned=1">', from: 'off', to: '<b>on</b>', hint: '<script>window.owned=2</script>',
   };
+  // Bench seen once already: the page's own polls of it repeat its states and push nothing.
+  await getJson(`${server.url}/api/status?target=Bench`);
   let entries = [];
   const beforeGoto = (page) => page.route('**/api/logbook*', (route) =>
     route.fulfill({ contentType: 'application/json', body: JSON.stringify({ entries, _hint: '' }) }));
