@@ -7,7 +7,8 @@ namespace loomdeck {
 namespace {
 
 constexpr const char* kBridgeLabel = "Bridge";
-constexpr const char* kAnsweringHint = "The bridge answers status probes for this box again.";
+constexpr const char* kAnsweringHint = "The bridge answers status probes for this box.";
+constexpr const char* kAnsweringAgainHint = "The bridge answers status probes for this box again.";
 constexpr const char* kSilentFallbackHint = "The bridge did not answer the status probes for this box.";
 
 json state_or_null(const BoxStates& states, const std::string& key) {
@@ -39,8 +40,11 @@ Transitions compare_states(const BoxStates& last, const json& payload, const std
   const std::string bridge = answered ? "answering" : "silent";
   if (last.find(kBridgeLed) == last.end() || last.at(kBridgeLed) != bridge) {
     const std::string reason = string_member(payload, "busyReason");
-    const std::string hint = answered ? kAnsweringHint : reason.empty() ? kSilentFallbackHint : reason;
-    out.entries.push_back(transition_entry(at, box, kBridgeLed, kBridgeLabel, state_or_null(last, kBridgeLed), bridge, hint));
+    json from = state_or_null(last, kBridgeLed);
+    const std::string hint = !answered       ? (reason.empty() ? kSilentFallbackHint : reason)
+                             : from.is_null() ? kAnsweringHint
+                                              : kAnsweringAgainHint;
+    out.entries.push_back(transition_entry(at, box, kBridgeLed, kBridgeLabel, std::move(from), bridge, hint));
     out.states[kBridgeLed] = bridge;
   }
   if (!answered) return out;

@@ -84,6 +84,8 @@ TEST(LogbookTransitions, EntryCarriesLabelHintAndDerivedStates) {
 
   const Transitions quiet = compare_states({{"bridge", "answering"}}, silent_payload(), "t");
   EXPECT_EQ(quiet.entries.at(0).at("hint"), "the bridge did not answer (busy running a long verb?)");
+  EXPECT_EQ(compare_states(quiet.states, answered_payload({}), "t").entries.at(0).at("hint"),
+            "The bridge answers status probes for this box again.");
 }
 
 class LogbookFileTest : public ::testing::Test {
