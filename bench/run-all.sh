@@ -13,3 +13,5 @@ echo
 ./hung-bridge.sh
 echo
 ./cli-start.sh
+echo
+./logbook.sh

@@ -24,5 +24,7 @@ function(embed_assets DIR OUT)
   # Written through a copy so an unchanged table does not rebuild anything.
   file(WRITE ${OUT}.new "${content}")
   configure_file(${OUT}.new ${OUT} COPYONLY)
-  set_source_files_properties(${OUT} PROPERTIES OBJECT_DEPENDS "${deps}")
+  # The library that compiles OUT sets this on it in its own directory (source properties are
+  # per directory), so an edited page rebuilds the object that embeds it.
+  set(EMBEDDED_ASSET_FILES "${deps}" PARENT_SCOPE)
 endfunction()

@@ -11,11 +11,12 @@ declare -A may_include=(
   [settings]="core http settings"
   [workspace]="core http workspace"
   [tour]="core http tour"
+  [logbook]="core http logbook"
   [bridge]="core http settings bridge"
   [actions]="core http settings bridge actions"
   [parts]="core http settings bridge actions parts"
-  [server]="core http settings workspace tour bridge actions parts server"
-  [main]="core http settings workspace tour bridge actions parts server main"
+  [server]="core http settings workspace tour logbook bridge actions parts server"
+  [main]="core http settings workspace tour logbook bridge actions parts server main"
 )
 
 failed=0

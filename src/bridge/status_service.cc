@@ -44,8 +44,10 @@ json server_status(const StatusContext& status, const std::string& box, bool lau
   const std::optional<StatusProbes> probes =
       status.builds.run(box, [&status, &box] { return run_status_probes(status.bridge, box); },
                         fresh ? StatusBuilds::Join::kFresh : StatusBuilds::Join::kAny);
-  return status_payload(box, probes.value_or(StatusProbes{}), load_settings(), launch_in_flight,
-                        status.clock.wall_now());
+  const Clock::WallTime now = status.clock.wall_now();
+  json payload = status_payload(box, probes.value_or(StatusProbes{}), load_settings(), launch_in_flight, now);
+  if (status.observe) status.observe(payload, now);
+  return payload;
 }
 
 bool launch_in_flight(const StatusContext& status, const std::string& box) {

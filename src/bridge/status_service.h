@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -36,7 +37,12 @@ using LaunchFailureHints = GuardedMap<std::string>;         // why the last laun
 // The seven probes of a box run once for everyone who asks while they run.
 using StatusBuilds = SingleFlight<StatusProbes>;
 
-// What the status service works with: the seams, how a box is chosen, and its maps.
+// Told of every status payload the server builds for itself (live status, warm-up, launch and
+// auto-green polls), before the cache or a launch hint patches it.
+using StatusObserver = std::function<void(const json& payload, Clock::WallTime built_at)>;
+
+// What the status service works with: the seams, how a box is chosen, its maps, and who is told
+// of each payload built.
 struct StatusContext {
   BridgeClient bridge;
   Clock& clock;
@@ -49,6 +55,7 @@ struct StatusContext {
   WarmupsInFlight& warmups;
   LaunchesInFlight& launches_in_flight;
   LaunchFailureHints& launch_failure_hints;
+  StatusObserver observe;
 };
 
 // Runs the seven status probes of a box at once and waits for all of them.

@@ -9,6 +9,7 @@
 #include "core/process.h"
 #include "core/version.h"
 #include "http/listener.h"
+#include "logbook/logbook_file.h"
 #include "main/dashboard_url.h"
 #include "main/dock_webview.h"
 #include "main/idle_supervisor.h"
@@ -46,6 +47,7 @@ int run_serve(const CommandLine& cli) {
   static ProcessBridge bridge(system_runner());
   auto state = std::make_shared<ServerState>(cli.attribution, target, system_clock(), system_runner(), bridge);
   state->gate = gate_config_from_environment(listener.port);
+  state->logbook.attach(std::make_shared<LogbookFile>(logbook_path()));
   say_ok(std::string("loomdeck v") + LOOMDECK_VERSION + " serving on port " + std::to_string(listener.port) +
          " (target " + (target.empty() ? "auto" : target) + ")");
   if (const auto dock = dock_webview_name(std::getenv("OVRA_DOCK_WEBVIEW"))) {

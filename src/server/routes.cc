@@ -11,6 +11,7 @@
 #include "http/event_stream.h"
 #include "http/response.h"
 #include "http/route_table.h"
+#include "logbook/logbook_routes.h"
 #include "parts/surfaces.h"
 #include "server/answer.h"
 #include "server/gate_refusal.h"
@@ -57,6 +58,7 @@ void newbie_panel_script(Exchange& ex) {
 void favicon_svg(Exchange& ex) { send_asset(ex, "favicon.svg", "image/svg+xml", false); }
 void favicon_png(Exchange& ex) { send_asset(ex, "favicon.png", "image/png", false); }
 void ping(Exchange& ex) { send_json(ex.stream, json{{"app", "loomdeck"}, {"dashboardVersion", LOOMDECK_VERSION}}); }
+void logbook(Exchange& ex) { handle_logbook(ex.state.logbook, ex.request, ex.stream); }
 void console(Exchange& ex) { send_json(ex.stream, json{{"lines", ex.state.log.lines()}}); }
 void health(Exchange& ex) {
   send_json(ex.stream, json{{"ok", true}, {"sseClients", ex.state.events.viewer_count()}, {"version", LOOMDECK_VERSION}});
@@ -102,6 +104,7 @@ const ServerRoute kGetRoutes[] = {
     {"/api/status", status, Access::kGated},
     {"/state", status, Access::kGated},
     {"/console", console, Access::kGated},
+    {"/api/logbook", logbook, Access::kGated},
     {"/health", health, Access::kPublic},
     {"/settings", get_settings, Access::kGated},
     {kNarrationPrefix, narration, Access::kPublic, true},

@@ -47,7 +47,8 @@ ServerState::operator StatusContext() {
                        status_cache,
                        warmups_in_flight,
                        launches_in_flight,
-                       launch_failure_hints};
+                       launch_failure_hints,
+                       [this](const json& payload, Clock::WallTime built_at) { logbook.record(payload, built_at); }};
 }
 
 ServerState::operator ActionContext() { return ActionContext{*this, green_runs}; }

@@ -17,6 +17,7 @@
 #include "core/process.h"
 #include "core/server_log.h"
 #include "http/event_hub.h"
+#include "logbook/logbook.h"
 #include "parts/parts_context.h"
 #include "parts/staged_part.h"
 #include "server/blocked_notices.h"
@@ -62,6 +63,8 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   // At most one auto-green run per box, and none again within 180 s of the last.
   GreenRunRegistry green_runs;
   StagedParts staged_parts;
+  // What changed on each box, recorded from every status payload the server builds.
+  Logbook logbook{sink};
 
   // When a request last showed that someone uses this server (see counts_as_activity).
   void touch();
