@@ -65,12 +65,14 @@ test('five clients polling a hung box for two minutes: every poll answered, coun
   // The server and at most one build's seven probes, whatever the number of polls waiting.
   assert.ok(samples.every((s) => s.processes <= 8), samples.map((s) => s.processes).join(' '));
   // Once the first builds have ended, each 30 s brings as many polls as it answers: what the
-  // server holds peaks at the same height in every later stretch.
+  // server holds peaks at the same height in every later stretch. A thread or descriptor kept
+  // per poll would add about 230 between the two peaks; the margin is for this client, whose
+  // timer can fire late on a busy machine and send ten seconds of polls at once.
   const peak = (from, to, key) => Math.max(...samples.filter((s) => s.t >= from && s.t < to).map((s) => s[key]));
   for (const key of ['threads', 'fds']) {
     const first = peak(30, 75, key);
     const later = peak(75, 121, key);
-    assert.ok(later <= first + 20, `${key}: peak ${first} in 30-75 s, ${later} in 75-120 s`);
+    assert.ok(later <= first + 60, `${key}: peak ${first} in 30-75 s, ${later} in 75-120 s`);
   }
   // And all of it is let go once the polls stop.
   const start = samples[0];
