@@ -56,7 +56,10 @@ void newbie_panel_script(Exchange& ex) {
 }
 void favicon_svg(Exchange& ex) { send_asset(ex, "favicon.svg", "image/svg+xml", false); }
 void favicon_png(Exchange& ex) { send_asset(ex, "favicon.png", "image/png", false); }
-void ping(Exchange& ex) { send_json(ex.stream, json{{"app", "loomdeck"}, {"dashboardVersion", LOOMDECK_VERSION}}); }
+void ping(Exchange& ex) {
+  static const std::string kIdentity = dump_compact(json{{"app", "loomdeck"}, {"dashboardVersion", LOOMDECK_VERSION}});
+  respond(ex.stream, "200 OK", "application/json", kIdentity);
+}
 void console(Exchange& ex) { send_json(ex.stream, json{{"lines", ex.state.log.lines()}}); }
 void health(Exchange& ex) {
   send_json(ex.stream, json{{"ok", true}, {"sseClients", ex.state.events.viewer_count()}, {"version", LOOMDECK_VERSION}});
