@@ -90,8 +90,10 @@ TEST_F(StatusServiceTest, StalePatchesAt100And181Seconds) {
 TEST_F(StatusServiceTest, EveryLiveStatusIsBroadcast) {
   auto viewer = state_->events.subscribe();
   live_status(*state_, "Studio");
-  std::string frame;
-  ASSERT_EQ(viewer->take(frame, std::chrono::milliseconds(0)), ViewerQueue::Take::kFrame);
+  std::vector<Frame> frames;
+  ASSERT_EQ(viewer->take(frames, std::chrono::milliseconds(0)), ViewerQueue::Take::kFrames);
+  ASSERT_EQ(frames.size(), 1u);
+  const std::string& frame = *frames[0];
   EXPECT_EQ(frame.rfind("event: state\ndata: {", 0), 0u);
   EXPECT_NE(frame.find("\"target\":\"Studio\""), std::string::npos);
 }
