@@ -76,18 +76,15 @@ void finish_connection(int fd, int drain_ms) {
   ::close(fd);
 }
 
-// Reads the request in a frame of its own, so the reader's buffer is off the stack before the
-// route runs (an open event stream keeps only the pages its route touches).
-[[gnu::noinline]] std::optional<Request> read_connection_request(int fd, int head_deadline_seconds) {
-  SocketSource source(fd, std::chrono::steady_clock::now() + std::chrono::seconds(head_deadline_seconds));
-  LineReader reader(source);
-  return read_request(reader);
-}
-
 void handle_connection(const RequestHandler& handler, int fd, const ConnectionLimits& limits) {
   timeval send_timeout{limits.send_timeout_seconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
-  std::optional<Request> request = read_connection_request(fd, limits.head_deadline_seconds);
+  std::optional<Request> request;
+  {
+    SocketSource source(fd, std::chrono::steady_clock::now() + std::chrono::seconds(limits.head_deadline_seconds));
+    LineReader reader(source);
+    request = read_request(reader);
+  }
   if (request) {
     SocketStream stream(fd);
     handler(*request, stream);
