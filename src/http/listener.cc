@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,11 +11,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <thread>
 
 #include "http/byte_source.h"
 #include "http/connection_pool.h"
+#include "http/lingering_close.h"
 #include "http/request.h"
 #include "http/stream.h"
 
@@ -54,15 +57,19 @@ class SocketSource : public ByteSource {
   std::chrono::steady_clock::time_point deadline_;
 };
 
+// What a client may still send after its reply before its connection is closed regardless.
+constexpr std::size_t kMaxDrainBytes = 64u << 20;
+
 // After the reply, stop sending and read what the client is still sending, briefly, so closing
 // does not reset the connection and destroy the reply before the client has read it. A client
-// that has already closed costs no wait.
-void finish_connection(int fd, int drain_ms) {
+// that has already closed costs no wait; one that has not is left to the lingering closer (this
+// thread then waits itself only when there is none).
+void finish_connection(int fd, int drain_ms, LingeringCloser* closer) {
   ::shutdown(fd, SHUT_WR);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drain_ms);
   char buf[16384];
   std::size_t drained = 0;
-  while (drained < (64u << 20)) {
+  while (drained < kMaxDrainBytes) {
     const ssize_t got = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
     if (got > 0) {
       drained += static_cast<std::size_t>(got);
@@ -71,12 +78,16 @@ void finish_connection(int fd, int drain_ms) {
     if (got == 0) break;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) break;
+    if (closer) {
+      closer->add(fd, drained);
+      return;
+    }
     if (!readable_before(fd, deadline)) break;
   }
   ::close(fd);
 }
 
-void handle_connection(const RequestHandler& handler, int fd, const ConnectionLimits& limits) {
+void handle_connection(const RequestHandler& handler, int fd, const ConnectionLimits& limits, LingeringCloser* closer) {
   timeval send_timeout{limits.send_timeout_seconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   std::optional<Request> request;
@@ -89,7 +100,7 @@ void handle_connection(const RequestHandler& handler, int fd, const ConnectionLi
     SocketStream stream(fd);
     handler(*request, stream);
   }
-  finish_connection(fd, limits.drain_milliseconds);
+  finish_connection(fd, limits.drain_milliseconds, closer);
 }
 
 // Waits in accept; the listener's receive timeout ends the wait after the idle period.
@@ -166,8 +177,16 @@ void accept_loop(int listen_fd, RequestHandler handler, ConnectionLimits limits)
   // A thread waiting in accept gives up after the listener's receive timeout.
   timeval idle{limits.idle_thread_seconds, 0};
   ::setsockopt(listen_fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
+  // A connection is handed over once its request has begun to arrive (or after a second
+  // without), so its thread wakes once instead of twice.
+  const int defer_seconds = 1;
+  ::setsockopt(listen_fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_seconds, sizeof defer_seconds);
+  const std::shared_ptr<LingeringCloser> closer =
+      LingeringCloser::start(std::chrono::milliseconds(limits.drain_milliseconds), kMaxDrainBytes);
   ConnectionPool pool([listen_fd] { return accept_connection(listen_fd); },
-                      [handler = std::move(handler), limits](int fd) { handle_connection(handler, fd, limits); },
+                      [handler = std::move(handler), limits, closer](int fd) {
+                        handle_connection(handler, fd, limits, closer.get());
+                      },
                       {limits.max_connections, limits.max_idle_threads, kConnectionStackBytes});
   pool.run();
   // A listening socket never reports that it closed, so run() does not return.

@@ -45,7 +45,7 @@ test('slow senders are cut off at the deadline while others are served, and half
   const halfBody = trickler('POST /ui/toast HTTP/1.1\r\nContent-Length: 200\r\n\r\n{"message":"', '');
   // Each is held open (a descriptor each) by a thread of its own; threads already waiting for
   // connections take some of them, so the thread count need not grow by 41.
-  await waitFor(() => processStats(srv.proc.pid).fds >= baseline.fds + 41, { what: 'every slow client held open' });
+  await waitFor(() => processStats(srv.proc.pid).fds >= baseline.fds + 41, { what: `every slow client held open ${JSON.stringify([baseline, processStats(srv.proc.pid)])}` });
 
   for (let i = 0; i < 5; i++) {
     assert.equal((await getJson(`${srv.url}/api/ping`)).json.app, 'loomdeck');
