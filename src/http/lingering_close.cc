@@ -97,6 +97,11 @@ void LingeringCloser::run() {
 }
 
 void LingeringCloser::drain(int fd, std::uint32_t generation) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = open_.find(fd);
+    if (it == open_.end() || it->second.generation != generation) return;
+  }
   char buf[16384];
   for (;;) {
     const ssize_t got = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
@@ -135,7 +140,10 @@ void LingeringCloser::finish(int fd, std::uint32_t generation) {
     if (it == open_.end() || it->second.generation != generation) return;
     open_.erase(it);
   }
-  // Only after it is forgotten: from the close on, the number may come back as a new connection.
+  // Removed from the epoll set first: a child process being spawned may hold a copy of the
+  // descriptor for a moment, which would keep it registered after the close. Only after it is
+  // forgotten: from the close on, the number may come back as a new connection or a pipe.
+  ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
   ::close(fd);
 }
 
