@@ -19,7 +19,10 @@ class FakeDoor {
   Accepted accept() {
     std::unique_lock<std::mutex> lock(mutex_);
     const long long expiry = expiries_;
+    ++inside_;
+    entered_.notify_all();
     ready_.wait(lock, [&] { return !fds_.empty() || closed_ || expiries_ != expiry; });
+    --inside_;
     if (!fds_.empty()) {
       const int fd = fds_.front();
       fds_.pop_front();
@@ -38,6 +41,11 @@ class FakeDoor {
     ready_.notify_one();
     return pair[1];
   }
+  // Waits until `count` threads wait in accept().
+  void wait_inside(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    entered_.wait(lock, [&] { return inside_ >= count; });
+  }
   void expire() { change([&] { ++expiries_; }); }
   void close() { change([&] { closed_ = true; }); }
 
@@ -52,6 +60,8 @@ class FakeDoor {
   }
   std::mutex mutex_;
   std::condition_variable ready_;
+  std::condition_variable entered_;
+  int inside_ = 0;
   std::deque<int> fds_;
   long long expiries_ = 0;
   bool closed_ = false;
@@ -77,6 +87,10 @@ class HeldServing {
   int served() {
     std::lock_guard<std::mutex> lock(mutex_);
     return served_;
+  }
+  void wait_served(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return served_ >= count; });
   }
 
  private:
@@ -121,6 +135,7 @@ TEST(ConnectionPool, ReusesWaitingThreadsKeepsTheCapAndEndsIdleOnes) {
   serving.hold(true);
   int held[3];
   for (int& peer : held) peer = door.push();
+  serving.wait_served(13);
   wait_until(pool, [](const ConnectionPool::Counts& c) { return c.open_connections == 3 && c.waiting == 1; });
   EXPECT_EQ(pool.counts().threads, 4);
   EXPECT_EQ(pool.counts().threads_started, 3);
@@ -135,6 +150,7 @@ TEST(ConnectionPool, ReusesWaitingThreadsKeepsTheCapAndEndsIdleOnes) {
   wait_until(pool, [](const ConnectionPool::Counts& c) { return c.open_connections == 0 && c.waiting == 4; });
 
   // An idle period ends every thread but the caller's.
+  door.wait_inside(4);
   door.expire();
   wait_until(pool, [](const ConnectionPool::Counts& c) { return c.threads == 1 && c.waiting == 1; });
   EXPECT_TRUE(closed_by_pool(door.push()));
