@@ -1,6 +1,8 @@
 # Shared by the bench scripts: an optimised build in build-bench/, a sandboxed HOME/TMPDIR with
 # the simulator first on PATH, and a loomdeck server on a free port above the scan range.
 # Every process started here is remembered by id and ended by id on exit.
+# LOOMDECK_BENCH_BUILD=<folder> measures another build (e.g. a copy of an older one kept for a
+# before/after comparison); LOOMDECK_BENCH_REBUILD=0 uses it as it is, without building.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BENCH_BUILD=${LOOMDECK_BENCH_BUILD:-$ROOT/build-bench}
@@ -9,6 +11,7 @@ STARTED_PIDS=()
 
 bench_build() {
   bench_need bc bc
+  [ "${LOOMDECK_BENCH_REBUILD:-1}" = 0 ] && return
   if [ ! -f "$BENCH_BUILD/build.ninja" ]; then
     # -O2: gcc 12 at -O3 reports a false -Wrestrict in std::string concatenation.
     cmake -S "$ROOT" -B "$BENCH_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \

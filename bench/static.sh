@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Requests per second for /api/ping and the dashboard page with wrk on loopback, one request per
-# connection (keep-alive off), against nginx serving the same bytes from a private config.
+# connection (keep-alive off), against nginx serving the same bytes from a private config, and
+# the latency distribution (p50, p99) of /api/ping for both.
 # Usage: bench/static.sh [seconds per run, default 10] [connections, default 50]
 source "$(dirname "$0")/common.sh"
 seconds=${1:-10}
@@ -47,13 +48,20 @@ STARTED_PIDS+=($!)
 for _ in $(seq 50); do curl -sf "http://127.0.0.1:$nginx_port/api/ping" >/dev/null && break; sleep 0.1; done
 cmp -s <(curl -s "http://127.0.0.1:$nginx_port/") "$www/index.html" || { echo "bench: nginx serves other bytes" >&2; cat "$BENCH_DIR/nginx-error.log" >&2; exit 1; }
 
-rate() {  # url
-  wrk -t2 -c"$conns" -d"${seconds}s" -H 'Connection: close' "$1" | awk '/^Requests\/sec:/ { print $2 }'
+# One wrk run: "<req/s> <p50 ms> <p99 ms>" (wrk prints latencies in us, ms or s).
+measure() {  # url
+  wrk -t2 -c"$conns" -d"${seconds}s" --latency -H 'Connection: close' "$1" | awk '
+    function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v }
+    /^Requests\/sec:/ { rate = $2 }
+    $1 == "50%" { p50 = ms($2) }
+    $1 == "99%" { p99 = ms($2) }
+    END { print rate, p50, p99 }'
 }
-echo "static serving: wrk -t2 -c$conns -d${seconds}s -H 'Connection: close' (one request per connection)"
-printf '%-16s %14s %14s %10s\n' path loomdeck_req/s nginx_req/s ratio
+echo "static serving: wrk -t2 -c$conns -d${seconds}s --latency -H 'Connection: close' (one request per connection)"
+printf '%-12s %14s %14s %7s %18s %18s\n' path loomdeck_req/s nginx_req/s ratio 'loomdeck p50/p99' 'nginx p50/p99'
 for path in /api/ping /; do
-  ours=$(rate "$SERVER_URL$path")
-  theirs=$(rate "http://127.0.0.1:$nginx_port$path")
-  printf '%-16s %14.0f %14.0f %10.2f\n' "$path" "$ours" "$theirs" "$(echo "$ours / $theirs" | bc -l)"
+  read -r ours ours50 ours99 < <(measure "$SERVER_URL$path")
+  read -r theirs theirs50 theirs99 < <(measure "http://127.0.0.1:$nginx_port$path")
+  printf '%-12s %14.0f %14.0f %7.2f %8.2f/%6.2f ms %8.2f/%6.2f ms\n' "$path" "$ours" "$theirs" \
+    "$(echo "$ours / $theirs" | bc -l)" "$ours50" "$ours99" "$theirs50" "$theirs99"
 done

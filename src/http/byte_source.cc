@@ -15,7 +15,7 @@ ssize_t StringSource::read(char* buf, std::size_t n) {
 bool LineReader::fill() {
   if (failed_) return false;
   begin_ = 0;
-  const ssize_t n = source_.read(buf_, kBufferSize);
+  const ssize_t n = source_.read(buf_.get(), kBufferSize);
   if (n <= 0) {
     end_ = 0;
     if (n < 0) failed_ = true;
@@ -32,7 +32,7 @@ LineStatus LineReader::read_line(std::string& line, std::size_t max_bytes) {
       if (failed_) return LineStatus::kError;
       return line.empty() ? LineStatus::kEnd : LineStatus::kLine;
     }
-    const char* start = buf_ + begin_;
+    const char* start = buf_.get() + begin_;
     const void* nl = std::memchr(start, '\n', end_ - begin_);
     const std::size_t take = nl ? static_cast<const char*>(nl) - start + 1 : end_ - begin_;
     if (line.size() + take > max_bytes) return LineStatus::kTooLong;
@@ -47,7 +47,7 @@ std::size_t LineReader::read_exact(char* out, std::size_t n) {
   while (got < n) {
     if (begin_ == end_ && !fill()) break;
     const std::size_t take = std::min(n - got, end_ - begin_);
-    std::memcpy(out + got, buf_ + begin_, take);
+    std::memcpy(out + got, buf_.get() + begin_, take);
     begin_ += take;
     got += take;
   }

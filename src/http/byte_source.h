@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,8 @@ class StringSource : public ByteSource {
 
 enum class LineStatus { kLine, kEnd, kError, kTooLong };
 
-// A buffered reader over a ByteSource that never holds more than one bounded line.
+// A buffered reader over a ByteSource that never holds more than one bounded line. The buffer
+// is on the heap: a connection thread's stack then keeps only the pages its route touches.
 class LineReader {
  public:
   static constexpr std::size_t kBufferSize = 8192;
@@ -47,7 +49,7 @@ class LineReader {
   bool fill();
 
   ByteSource& source_;
-  char buf_[kBufferSize];
+  std::unique_ptr<char[]> buf_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool failed_ = false;

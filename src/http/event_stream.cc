@@ -1,28 +1,58 @@
 #include "http/event_stream.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <string>
+#include <vector>
 
 #include "core/version.h"
 
 namespace loomdeck {
 
+namespace {
+
+// While a stream is open its thread is scheduled as a batch thread, which never preempts the
+// running one when it wakes: a broadcast then offers its frame to every queue in one go and
+// its sender replies at once, instead of being interrupted by each stream it wakes. The thread
+// is a normal one again when the stream ends (it goes on to serve other connections).
+class BatchScheduling {
+ public:
+  BatchScheduling() {
+    const sched_param param{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
+  }
+  ~BatchScheduling() {
+    const sched_param param{};
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+  }
+  BatchScheduling(const BatchScheduling&) = delete;
+  BatchScheduling& operator=(const BatchScheduling&) = delete;
+};
+
+}  // namespace
+
 void serve_event_stream(EventHub& hub, ServerLog& log, Stream& stream, std::chrono::milliseconds ping_every) {
   // The filler pushes the first real event past the buffering of proxies and embedded webviews.
   static const std::string kFiller = ": " + std::string(2048, 'p') + "\n\n";
-  if (!stream.write(kEventStreamHead) || !stream.write(kFiller) ||
-      !stream.write(event_frame("hello", json{{"version", LOOMDECK_VERSION}}))) {
-    return;
-  }
+  const std::string hello = event_frame("hello", json{{"version", LOOMDECK_VERSION}});
+  if (!stream.write({kEventStreamHead, std::string_view(kFiller), std::string_view(hello)})) return;
+  const BatchScheduling batch;
   const std::shared_ptr<ViewerQueue> queue = hub.subscribe();
   log.append("sse client connected");
-  std::string frame;
+  // Everything queued since the last wake-up goes out in one write.
+  std::vector<Frame> frames;
+  std::vector<std::string_view> parts;
   for (;;) {
-    const ViewerQueue::Take got = queue->take(frame, ping_every);
+    const ViewerQueue::Take got = queue->take(frames, ping_every);
     if (got == ViewerQueue::Take::kClosed) {
       log.append("sse client disconnected (it stopped reading; its backlog was full)");
       break;
     }
-    if (!stream.write(got == ViewerQueue::Take::kFrame ? std::string_view(frame) : kPingFrame)) {
+    parts.clear();
+    if (got == ViewerQueue::Take::kTimeout) parts.push_back(kPingFrame);
+    for (const Frame& frame : frames) parts.push_back(*frame);
+    if (!stream.write(std::span<const std::string_view>(parts))) {
       log.append("sse client disconnected");
       break;
     }

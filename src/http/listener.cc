@@ -2,28 +2,28 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <thread>
 
 #include "http/byte_source.h"
+#include "http/connection_pool.h"
+#include "http/lingering_close.h"
 #include "http/request.h"
 #include "http/stream.h"
 
 namespace loomdeck {
 
 namespace {
-
-std::atomic<int> g_open_connections{0};
 
 // Waits until the socket has something to read (or has ended); false once the deadline passed.
 bool readable_before(int fd, std::chrono::steady_clock::time_point deadline) {
@@ -37,16 +37,18 @@ bool readable_before(int fd, std::chrono::steady_clock::time_point deadline) {
   }
 }
 
-// Reads a socket, giving up once the deadline for the request passes.
+// Reads a socket, giving up once the deadline for the request passes. The bytes are usually
+// there already, so it waits only when a read finds none.
 class SocketSource : public ByteSource {
  public:
   SocketSource(int fd, std::chrono::steady_clock::time_point deadline) : fd_(fd), deadline_(deadline) {}
   ssize_t read(char* buf, std::size_t n) override {
     for (;;) {
+      const ssize_t got = ::recv(fd_, buf, n, MSG_DONTWAIT);
+      if (got >= 0) return got;
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
       if (!readable_before(fd_, deadline_)) return -1;
-      const ssize_t got = ::recv(fd_, buf, n, 0);
-      if (got < 0 && errno == EINTR) continue;
-      return got;
     }
   }
 
@@ -55,36 +57,60 @@ class SocketSource : public ByteSource {
   std::chrono::steady_clock::time_point deadline_;
 };
 
+// What a client may still send after its reply before its connection is closed regardless.
+constexpr std::size_t kMaxDrainBytes = 64u << 20;
+
 // After the reply, stop sending and read what the client is still sending, briefly, so closing
-// does not reset the connection and destroy the reply before the client has read it.
-void finish_connection(int fd, int drain_ms) {
+// does not reset the connection and destroy the reply before the client has read it. A client
+// that has already closed costs no wait; one that has not is left to the lingering closer (this
+// thread then waits itself only when there is none).
+void finish_connection(int fd, int drain_ms, LingeringCloser* closer) {
   ::shutdown(fd, SHUT_WR);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drain_ms);
   char buf[16384];
   std::size_t drained = 0;
-  while (drained < (64u << 20) && readable_before(fd, deadline)) {
-    const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    drained += static_cast<std::size_t>(got);
+  while (drained < kMaxDrainBytes) {
+    const ssize_t got = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (got > 0) {
+      drained += static_cast<std::size_t>(got);
+      continue;
+    }
+    if (got == 0) break;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) break;
+    if (closer) {
+      closer->add(fd, drained);
+      return;
+    }
+    if (!readable_before(fd, deadline)) break;
   }
   ::close(fd);
 }
 
-void handle_connection(const RequestHandler& handler, int fd, const ConnectionLimits& limits) {
+void handle_connection(const RequestHandler& handler, int fd, const ConnectionLimits& limits, LingeringCloser* closer) {
   timeval send_timeout{limits.send_timeout_seconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
-
-  SocketSource source(fd, std::chrono::steady_clock::now() + std::chrono::seconds(limits.head_deadline_seconds));
-  LineReader reader(source);
-  std::optional<Request> request = read_request(reader);
-  if (!request) {
-    finish_connection(fd, limits.drain_milliseconds);
-    return;
+  std::optional<Request> request;
+  {
+    SocketSource source(fd, std::chrono::steady_clock::now() + std::chrono::seconds(limits.head_deadline_seconds));
+    LineReader reader(source);
+    request = read_request(reader);
   }
-  SocketStream stream(fd);
-  handler(*request, stream);
-  finish_connection(fd, limits.drain_milliseconds);
+  if (request) {
+    SocketStream stream(fd);
+    handler(*request, stream);
+  }
+  finish_connection(fd, limits.drain_milliseconds, closer);
+}
+
+// Waits in accept; the listener's receive timeout ends the wait after the idle period.
+Accepted accept_connection(int listen_fd) {
+  const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd >= 0) return {Accepted::Kind::kConnection, fd};
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return {Accepted::Kind::kIdle, -1};
+  // Out of descriptors or a network error: pause briefly rather than spin.
+  if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return {Accepted::Kind::kRetry, -1};
 }
 
 }  // namespace
@@ -148,32 +174,23 @@ BoundListener bind_listener(uint16_t start_port, const std::string& address) {
 }
 
 void accept_loop(int listen_fd, RequestHandler handler, ConnectionLimits limits) {
-  // Shared with every connection thread; the loop itself never ends.
-  const auto shared = std::make_shared<const RequestHandler>(std::move(handler));
-  for (;;) {
-    const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
-      // Out of descriptors or a transient network error: pause briefly rather than spin.
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-      continue;
-    }
-    if (g_open_connections.fetch_add(1) >= limits.max_connections) {
-      g_open_connections.fetch_sub(1);
-      ::close(fd);
-      continue;
-    }
-    try {
-      std::thread([shared, fd, limits] {
-        handle_connection(*shared, fd, limits);
-        g_open_connections.fetch_sub(1);
-      }).detach();
-    } catch (const std::exception&) {
-      g_open_connections.fetch_sub(1);
-      ::close(fd);
-    }
-  }
+  // A thread waiting in accept gives up after the listener's receive timeout.
+  timeval idle{limits.idle_thread_seconds, 0};
+  ::setsockopt(listen_fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
+  // A connection is handed over once its request has begun to arrive (or after a second
+  // without), so its thread wakes once instead of twice.
+  const int defer_seconds = 1;
+  ::setsockopt(listen_fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_seconds, sizeof defer_seconds);
+  const std::shared_ptr<LingeringCloser> closer =
+      LingeringCloser::start(std::chrono::milliseconds(limits.drain_milliseconds), kMaxDrainBytes);
+  ConnectionPool pool([listen_fd] { return accept_connection(listen_fd); },
+                      [handler = std::move(handler), limits, closer](int fd) {
+                        handle_connection(handler, fd, limits, closer.get());
+                      },
+                      {limits.max_connections, limits.max_idle_threads, kConnectionStackBytes});
+  pool.run();
+  // A listening socket never reports that it closed, so run() does not return.
+  std::abort();
 }
 
 }  // namespace loomdeck

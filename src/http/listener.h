@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,13 +36,20 @@ struct ConnectionLimits {
   int head_deadline_seconds = 30;   // to send the request line, headers and body
   int send_timeout_seconds = 30;    // a single blocked write
   int drain_milliseconds = 1000;    // reading what a client still sends after our reply
+  int idle_thread_seconds = 10;     // a connection thread waiting this long ends (one always stays)
+  std::size_t max_idle_threads = 256;  // waiting threads kept after a burst
 };
+
+// Stack of each connection thread: room for the deepest route (a JSON value nested 512 levels
+// is copied and written recursively) with a wide margin; the pages a thread never touches cost
+// nothing either way.
+inline constexpr std::size_t kConnectionStackBytes = 1u << 20;
 
 // Answers one parsed request on the connection's own thread.
 using RequestHandler = std::function<void(const Request& request, Stream& stream)>;
 
-// Accepts for ever; each connection gets its own detached thread, which reads one request and
-// hands it to `handler`.
+// Accepts for ever; each connection is served by one connection thread for its whole life (a
+// thread reads one request and hands it to `handler`), and threads are reused between connections.
 [[noreturn]] void accept_loop(int listen_fd, RequestHandler handler, ConnectionLimits limits = {});
 
 }  // namespace loomdeck

@@ -11,7 +11,8 @@ constexpr std::string_view kCors = "Access-Control-Allow-Origin: *\r\n";
 constexpr std::string_view kPageHeaders =
     "Cache-Control: no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\nAccess-Control-Allow-Origin: *\r\n";
 
-// The status line, Content-Type, Content-Length, the given header lines, Connection: close, body.
+// The status line, Content-Type, Content-Length, the given header lines, Connection: close, body;
+// handed to the system in one call.
 void write_reply(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body,
                  std::string_view headers) {
   std::string head;
@@ -25,7 +26,7 @@ void write_reply(Stream& stream, std::string_view status_text, std::string_view 
   head += "\r\n";
   head += headers;
   head += "Connection: close\r\n\r\n";
-  if (stream.write(head)) stream.write(body);
+  stream.write({head, body});
 }
 
 }  // namespace

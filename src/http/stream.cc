@@ -1,24 +1,59 @@
 #include "http/stream.h"
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace loomdeck {
 
-bool SocketStream::write_all(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+namespace {
+
+// Parts handed to one sendmsg; a longer burst takes one call per this many.
+constexpr std::size_t kPartsPerCall = 64;
+
+}  // namespace
+
+bool SocketStream::write_all(std::span<const std::string_view> parts) {
+  std::size_t index = 0;   // the first part not wholly sent
+  std::size_t offset = 0;  // bytes of it already sent
+  for (;;) {
+    while (index < parts.size() && offset == parts[index].size()) {
+      ++index;
+      offset = 0;
+    }
+    if (index == parts.size()) return true;
+    iovec vec[kPartsPerCall];
+    std::size_t count = 0;
+    for (std::size_t i = index; i < parts.size() && count < kPartsPerCall; ++i) {
+      const std::size_t skip = i == index ? offset : 0;
+      if (parts[i].size() == skip) continue;
+      vec[count++] = {const_cast<char*>(parts[i].data() + skip), parts[i].size() - skip};
+    }
+    msghdr message{};
+    message.msg_iov = vec;
+    message.msg_iovlen = count;
+    const ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+    for (std::size_t sent = static_cast<std::size_t>(n); sent > 0;) {
+      const std::size_t step = std::min(sent, parts[index].size() - offset);
+      offset += step;
+      sent -= step;
+      if (offset == parts[index].size()) {
+        ++index;
+        offset = 0;
+      }
+    }
   }
-  return true;
 }
 
-bool StringStream::write_all(std::string_view bytes) {
-  if (data.size() + bytes.size() > fail_after) return false;
-  data.append(bytes);
+bool StringStream::write_all(std::span<const std::string_view> parts) {
+  for (const std::string_view part : parts) {
+    if (data.size() + part.size() > fail_after) return false;
+    data.append(part);
+  }
   return true;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,15 +13,21 @@ namespace loomdeck {
 class Stream {
  public:
   virtual ~Stream() = default;
-  bool write(std::string_view bytes) {
-    written_ += bytes.size();
-    return write_all(bytes);
+  bool write(std::string_view bytes) { return write(std::span<const std::string_view>(&bytes, 1)); }
+  // The parts one after another, handed to the system in as few calls as it takes (one, for a
+  // reply's head and body or a burst of event frames).
+  bool write(std::span<const std::string_view> parts) {
+    for (const std::string_view part : parts) written_ += part.size();
+    return write_all(parts);
+  }
+  bool write(std::initializer_list<std::string_view> parts) {
+    return write(std::span<const std::string_view>(parts.begin(), parts.size()));
   }
   // Whether a reply has begun (a route that fails after this cannot send another one).
   bool started() const { return written_ > 0; }
 
  protected:
-  virtual bool write_all(std::string_view bytes) = 0;
+  virtual bool write_all(std::span<const std::string_view> parts) = 0;
 
  private:
   std::size_t written_ = 0;
@@ -30,7 +38,7 @@ class SocketStream : public Stream {
   explicit SocketStream(int fd) : fd_(fd) {}
 
  protected:
-  bool write_all(std::string_view bytes) override;
+  bool write_all(std::span<const std::string_view> parts) override;
 
  private:
   int fd_;
@@ -43,7 +51,7 @@ class StringStream : public Stream {
   std::size_t fail_after = static_cast<std::size_t>(-1);
 
  protected:
-  bool write_all(std::string_view bytes) override;
+  bool write_all(std::span<const std::string_view> parts) override;
 };
 
 }  // namespace loomdeck

@@ -57,7 +57,10 @@ void newbie_panel_script(Exchange& ex) {
 }
 void favicon_svg(Exchange& ex) { send_asset(ex, "favicon.svg", "image/svg+xml", false); }
 void favicon_png(Exchange& ex) { send_asset(ex, "favicon.png", "image/png", false); }
-void ping(Exchange& ex) { send_json(ex.stream, json{{"app", "loomdeck"}, {"dashboardVersion", LOOMDECK_VERSION}}); }
+void ping(Exchange& ex) {
+  static const std::string kIdentity = dump_compact(json{{"app", "loomdeck"}, {"dashboardVersion", LOOMDECK_VERSION}});
+  respond(ex.stream, "200 OK", "application/json", kIdentity);
+}
 void logbook(Exchange& ex) { handle_logbook(ex.state.logbook, ex.request, ex.stream); }
 void console(Exchange& ex) { send_json(ex.stream, json{{"lines", ex.state.log.lines()}}); }
 void health(Exchange& ex) {

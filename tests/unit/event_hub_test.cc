@@ -10,14 +10,21 @@ namespace {
 
 using std::chrono::milliseconds;
 
+// What one take hands over, as text.
+std::vector<std::string> texts(const std::vector<Frame>& frames) {
+  std::vector<std::string> out;
+  for (const Frame& frame : frames) out.push_back(*frame);
+  return out;
+}
+
 TEST(EventHub, AStalledStreamIsDroppedOnceItsBacklogIsFullInFrames) {
   EventHub hub(3, 1 << 20);
   auto stalled = hub.subscribe();
   for (int i = 0; i < 3; ++i) hub.broadcast("toast", json{{"i", i}});
   EXPECT_EQ(hub.viewer_count(), 0);  // the ping was the fourth frame
   EXPECT_TRUE(stalled->overflowed());
-  std::string frame;
-  EXPECT_EQ(stalled->take(frame, milliseconds(0)), ViewerQueue::Take::kClosed);
+  std::vector<Frame> frames;
+  EXPECT_EQ(stalled->take(frames, milliseconds(0)), ViewerQueue::Take::kClosed);
 }
 
 TEST(EventHub, AStalledStreamIsDroppedOnceItsBacklogIsFullInBytes) {
@@ -26,9 +33,9 @@ TEST(EventHub, AStalledStreamIsDroppedOnceItsBacklogIsFullInBytes) {
   auto reader = hub.subscribe();
   const json big = {{"message", std::string(3000, 'm')}};
   hub.broadcast("toast", big);
-  std::string frame;
-  ASSERT_EQ(reader->take(frame, milliseconds(0)), ViewerQueue::Take::kFrame);
-  EXPECT_EQ(frame, event_frame("toast", big));
+  std::vector<Frame> frames;
+  ASSERT_EQ(reader->take(frames, milliseconds(0)), ViewerQueue::Take::kFrames);
+  EXPECT_EQ(texts(frames), std::vector<std::string>{event_frame("toast", big)});
   // The reader took its frame and has room; the stalled one would hold 6000 bytes.
   hub.broadcast("toast", big);
   EXPECT_TRUE(stalled->overflowed());
@@ -44,14 +51,19 @@ TEST(EventHub, EndedStreamsArePrunedAndFramesKeepTheirOrder) {
   hub.broadcast("click", json{{"target", "start"}});
   hub.broadcast("toast", json{{"kind", "ok"}, {"message", "a\nb"}});
   EXPECT_EQ(hub.viewer_count(), 1);
-  std::string frame;
-  ASSERT_EQ(live->take(frame, milliseconds(0)), ViewerQueue::Take::kFrame);
-  EXPECT_EQ(frame, "event: click\ndata: {\"target\":\"start\"}\n\n");
-  ASSERT_EQ(live->take(frame, milliseconds(0)), ViewerQueue::Take::kFrame);
-  EXPECT_EQ(frame, "event: toast\ndata: {\"kind\":\"ok\",\"message\":\"a\\nb\"}\n\n");
-  ASSERT_EQ(live->take(frame, milliseconds(0)), ViewerQueue::Take::kFrame);
-  EXPECT_EQ(frame, kPingFrame);
-  EXPECT_EQ(live->take(frame, milliseconds(0)), ViewerQueue::Take::kTimeout);
+  EXPECT_EQ(hub.broadcast_and_count("toast", json{{"message", "c"}}), 1);
+  // One take hands over everything queued since the last one, in order.
+  std::vector<Frame> frames;
+  ASSERT_EQ(live->take(frames, milliseconds(0)), ViewerQueue::Take::kFrames);
+  EXPECT_EQ(texts(frames), (std::vector<std::string>{
+                               "event: click\ndata: {\"target\":\"start\"}\n\n",
+                               "event: toast\ndata: {\"kind\":\"ok\",\"message\":\"a\\nb\"}\n\n",
+                               std::string(kPingFrame),
+                               "event: toast\ndata: {\"message\":\"c\"}\n\n",
+                               std::string(kPingFrame),
+                           }));
+  EXPECT_EQ(live->take(frames, milliseconds(0)), ViewerQueue::Take::kTimeout);
+  EXPECT_TRUE(frames.empty());
 }
 
 // Broadcasters, counters, subscribers and readers all at once, as the connection threads and
@@ -66,16 +78,17 @@ TEST(EventHub, ConcurrentBroadcastsReachEveryReaderInOrder) {
   std::vector<std::thread> threads;
   for (int r = 0; r < kReaders; ++r) {
     threads.emplace_back([&, r] {
-      std::string frame;
+      std::vector<Frame> frames;
       while (static_cast<int>(seen[r].size()) < kFrames) {
-        const ViewerQueue::Take got = queues[r]->take(frame, milliseconds(1000));
+        const ViewerQueue::Take got = queues[r]->take(frames, milliseconds(1000));
         if (got == ViewerQueue::Take::kClosed) {
           ADD_FAILURE() << "reader " << r << " was dropped";
           return;
         }
-        if (got == ViewerQueue::Take::kTimeout) continue;
-        if (frame.rfind("event: toast\ndata: ", 0) != 0) continue;
-        seen[r].push_back(json::parse(frame.substr(19))["i"].get<int>());
+        for (const Frame& frame : frames) {
+          if (frame->rfind("event: toast\ndata: ", 0) != 0) continue;
+          seen[r].push_back(json::parse(frame->substr(19))["i"].get<int>());
+        }
       }
     });
   }
