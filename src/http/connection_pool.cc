@@ -1,5 +1,6 @@
 #include "http/connection_pool.h"
 
+#include <malloc.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -59,14 +60,17 @@ void ConnectionPool::Shared::work(bool permanent) {
     }
     if (got.kind == Accepted::Kind::kRetry) continue;
     if (got.kind == Accepted::Kind::kIdle) {
-      std::lock_guard<std::mutex> lock(mutex);
-      // Another thread still waits, so connections keep being taken without this one.
-      if (!permanent && counts.waiting > 1) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        // Another thread still waits, so connections keep being taken without this one.
+        if (permanent || counts.waiting <= 1) continue;
         --counts.waiting;
         --counts.threads;
-        return;
       }
-      continue;
+      // A burst is over. The allocator keeps what its threads freed in their arenas; give it back
+      // to the system, so a flood of large requests or toasts does not stay resident.
+      ::malloc_trim(0);
+      return;
     }
 
     bool start_another = false;

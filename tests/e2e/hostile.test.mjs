@@ -248,6 +248,13 @@ test('threads and descriptors come back to their baseline, and memory near it', 
     const now = processStats(srv.proc.pid);
     return now.threads <= baseline.threads && now.fds <= baseline.fds && now;
   }, { timeoutMs: 90000, intervalMs: 250, what: `threads and descriptors back to ${JSON.stringify(baseline)}` });
-  assert.ok(settled.rssKb - baseline.rssKb < 96 * 1024, `resident memory ${settled.rssKb} KiB against a baseline of ${baseline.rssKb} KiB`);
+  // Under AddressSanitizer the resident figure is the sanitizer's: the shadow of every heap byte
+  // the floods touched and its allocator's regions stay mapped. The plain run holds the server
+  // to the bound.
+  if (process.env.LOOMDECK_SANITIZER !== 'address') {
+    // About 20 MiB stay after floods of 2,000 toasts of 48 KiB; more than 70 did while the
+    // allocator kept what finished threads had freed.
+    assert.ok(settled.rssKb - baseline.rssKb < 48 * 1024, `resident memory ${settled.rssKb} KiB against a baseline of ${baseline.rssKb} KiB`);
+  }
   await ping();
 });
