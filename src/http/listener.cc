@@ -62,9 +62,10 @@ constexpr std::size_t kMaxDrainBytes = 64u << 20;
 
 // After the reply, stop sending and read what the client is still sending, briefly, so closing
 // does not reset the connection and destroy the reply before the client has read it. A client
-// that has already closed costs no wait; one that has not is left to the lingering closer (this
-// thread then waits itself only when there is none).
-void finish_connection(int fd, int drain_ms, LingeringCloser* closer) {
+// that has already closed costs no wait, and neither does one whose whole request was read with
+// nothing after it: it was told "Connection: close" and has nothing left to send. Any other is
+// left to the lingering closer (this thread then waits itself only when there is none).
+void finish_connection(int fd, int drain_ms, LingeringCloser* closer, bool whole_request) {
   ::shutdown(fd, SHUT_WR);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drain_ms);
   char buf[16384];
@@ -78,6 +79,7 @@ void finish_connection(int fd, int drain_ms, LingeringCloser* closer) {
     if (got == 0) break;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) break;
+    if (whole_request && drained == 0) break;
     if (closer) {
       closer->add(fd, drained);
       return;
@@ -100,7 +102,8 @@ void handle_connection(const RequestHandler& handler, int fd, const ConnectionLi
     SocketStream stream(fd);
     handler(*request, stream);
   }
-  finish_connection(fd, limits.drain_milliseconds, closer);
+  const bool whole_request = request && request->announced_length <= kMaxBodyBytes;
+  finish_connection(fd, limits.drain_milliseconds, closer, whole_request);
 }
 
 // Waits in accept; the listener's receive timeout ends the wait after the idle period.

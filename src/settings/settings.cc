@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
 #include "core/utf8.h"
@@ -90,7 +92,50 @@ json load_settings_from(const std::string& path) {
   return settings;
 }
 
-json load_settings() { return load_settings_from(settings_path()); }
+namespace {
+
+// Which file a load read: another path, a replaced file (saves rename a new one in) or a changed
+// one reads again.
+struct SettingsFileIdentity {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  timespec modified{};
+  bool operator==(const SettingsFileIdentity& o) const {
+    return path == o.path && device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+std::mutex g_loaded_mutex;
+std::optional<SettingsFileIdentity> g_loaded_identity;
+json g_loaded;
+
+}  // namespace
+
+json load_settings() {
+  // Every status build reads the settings: a stat instead of a read and a parse when the file
+  // has not changed.
+  const std::string path = settings_path();
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return load_settings_from(path);
+  const SettingsFileIdentity identity{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  // File times are coarse (a tick of the kernel's clock): two writes of one size within a tick
+  // look alike, so a file changed in the last two seconds is always read again.
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const bool settled = now.tv_sec - st.st_mtim.tv_sec > 2;
+  if (settled) {
+    std::lock_guard<std::mutex> lock(g_loaded_mutex);
+    if (g_loaded_identity == identity) return g_loaded;
+  }
+  json loaded = load_settings_from(path);
+  std::lock_guard<std::mutex> lock(g_loaded_mutex);
+  g_loaded_identity = identity;
+  g_loaded = loaded;
+  return loaded;
+}
 
 json merge_settings(json current, const json& body) {
   if (body.is_object()) {

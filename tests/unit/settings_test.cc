@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -112,6 +113,28 @@ TEST_F(SettingsTest, AMergeBeyond64KiBWritesNothing) {
   const std::size_t room = kMaxSettingsBytes - settings_text(json{{"autoGreenOnLaunch", true}, {"big", ""}, {"demoPart", "tolm/in-s63btg"}, {"small", 1}}).size();
   EXPECT_FALSE(save_settings_to(path_, json{{"big", std::string(room, 'x')}}).refused);
   EXPECT_EQ(read().size(), kMaxSettingsBytes);
+}
+
+TEST_F(SettingsTest, LoadsSeeEveryChangeToTheFileWhateverMadeIt) {
+  const char* old_home = std::getenv("HOME");
+  const std::string saved_home = old_home ? old_home : "";
+  ::setenv("HOME", home_.c_str(), 1);
+  std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
+  const auto write = [&](const std::string& text) { std::ofstream(path_, std::ios::binary | std::ios::trunc) << text; };
+  write(R"({"demoPart":"tolm/aa"})");
+  EXPECT_EQ(load_settings().at("demoPart"), "tolm/aa");
+  write(R"({"demoPart":"tolm/bb"})");  // same size, written in place within a tick
+  EXPECT_EQ(load_settings().at("demoPart"), "tolm/bb");
+  std::filesystem::last_write_time(path_, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  EXPECT_EQ(load_settings().at("demoPart"), "tolm/bb");  // an old file: known without reading
+  EXPECT_EQ(load_settings().at("demoPart"), "tolm/bb");
+  write(R"({"demoPart":"tolm/dd"})");
+  EXPECT_EQ(load_settings().at("demoPart"), "tolm/dd");
+  EXPECT_FALSE(save_settings(json{{"demoPart", "tolm/cc"}}).refused);  // a new file renamed in
+  EXPECT_EQ(load_settings().at("demoPart"), "tolm/cc");
+  std::filesystem::remove(path_);
+  EXPECT_EQ(load_settings().at("demoPart"), kDefaultDemoPart);
+  ::setenv("HOME", saved_home.c_str(), 1);
 }
 
 }  // namespace
