@@ -1,39 +1,23 @@
 // The dashboard page as loomdeck serves it, against the box simulator: start-up, LED rendering,
 // the live channel (state, toast and click events) and the launch progress box.
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { getJson, makeSandbox, postJson, sim, startServer, waitFor } from '../helpers/harness.mjs';
+import { getJson, postJson, sim, waitFor } from '../helpers/harness.mjs';
 import {
-  launchBrowser, ledPills, openDashboard, serveOn, simShow, startPrefixProxy, text, until, untilLed, untilReady, untilToast,
+  dashboardFixture, ledPills, openDashboard, serveOn, simShow, startPrefixProxy, text, until, untilLed, untilReady, untilToast,
 } from './fixtures/dashboard-page.mjs';
 
 const FIXTURES = path.join(path.dirname(fileURLToPath(import.meta.url)), 'fixtures');
 const SNAPSHOT = fs.readFileSync(path.join(FIXTURES, 'dashboard-snapshot.json'), 'utf8');
 
-let sandbox;
-let server;
-let browser;
-
-before(async () => {
-  sandbox = makeSandbox();
-  sim(sandbox, 'reset', 'demo');
-  server = await startServer(sandbox);
-  await postJson(`${server.url}/settings`, { autoGreenOnLaunch: false });
-  browser = await launchBrowser();
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-  sandbox?.cleanup();
-});
+const fixture = dashboardFixture('demo');
 
 // Runs a case on a fresh page and closes it whatever happens.
 async function withPage(options, fn) {
-  const page = await openDashboard(browser, options.url ?? `${server.url}/`, options);
+  const page = await openDashboard(fixture.browser, options.url ?? `${fixture.server.url}/`, options);
   try {
     await fn(page);
   } finally {
@@ -43,7 +27,7 @@ async function withPage(options, fn) {
 
 describe('the page as served', () => {
   test('loads whole, mounts the newbie panel before main and passes its self-check', async () => {
-    sim(sandbox, 'reset', 'demo');
+    sim(fixture.sandbox, 'reset', 'demo');
     await withPage({ autoGreen: 'server' }, async (page) => {
       await untilReady(page);
       assert.equal(await page.title(), 'Loomdeck');
@@ -77,7 +61,7 @@ describe('the page as served', () => {
   });
 
   test('narrow windows drop to fewer columns; small and touch screens get 44px targets', async () => {
-    sim(sandbox, 'reset', 'demo');
+    sim(fixture.sandbox, 'reset', 'demo');
     const layout = (page) => page.evaluate(() => {
       const shown = Array.from(document.querySelectorAll('header button, main button, .ledpill, .tpill')).filter((b) => b.offsetParent);
       return {
@@ -103,13 +87,13 @@ describe('the page as served', () => {
   });
 
   test('works unchanged under a path prefix', async () => {
-    sim(sandbox, 'reset', 'demo');
-    const proxy = await startPrefixProxy(server.port, '/deck/');
+    sim(fixture.sandbox, 'reset', 'demo');
+    const proxy = await startPrefixProxy(fixture.server.port, '/deck/');
     try {
       await withPage({ url: proxy.url }, async (page) => {
         await untilReady(page);
         assert.equal(await text(page, '#tname'), 'target: Studio');
-        await postJson(`${server.url}/ui/toast`, { message: 'through the prefix', kind: 'ok' });
+        await postJson(`${fixture.server.url}/ui/toast`, { message: 'through the prefix', kind: 'ok' });
         await untilToast(page, 'through the prefix', 'toast ok');
         assert.equal(page.autoGreenCalls[0].url, proxy.url + 'api/auto-green?target=Studio');
         assert.deepEqual(proxy.stray, []);
@@ -145,7 +129,7 @@ describe('the page as served', () => {
 
 describe('timers, tooltips and the about box', () => {
   test('refreshes the status every 15 s and the box list every 60 s', async () => {
-    sim(sandbox, 'reset', 'demo');
+    sim(fixture.sandbox, 'reset', 'demo');
     const counts = { status: 0, targets: 0 };
     // Counted once answered: a refresh still out when the next tick comes is not stacked.
     const beforeGoto = (page) => page.on('requestfinished', (r) => {
@@ -167,8 +151,8 @@ describe('timers, tooltips and the about box', () => {
   });
 
   test('tooltips wait 600 ms, sit under their element inside the window; the about box follows the brand', async () => {
-    sim(sandbox, 'reset', 'demo');
-    const bridge = simShow(sandbox, 'Studio').bridgeVersion;
+    sim(fixture.sandbox, 'reset', 'demo');
+    const bridge = simShow(fixture.sandbox, 'Studio').bridgeVersion;
     await withPage({ clock: true }, async (page) => {
       await untilReady(page);
       const tip = () => page.evaluate(() => {
@@ -210,8 +194,8 @@ describe('timers, tooltips and the about box', () => {
 
 describe('status rendering', () => {
   test('a signed-in box shows every LED green, its header chip, versions and the box pills', async () => {
-    sim(sandbox, 'reset', 'signed-in');
-    const studio = simShow(sandbox, 'Studio');
+    sim(fixture.sandbox, 'reset', 'signed-in');
+    const studio = simShow(fixture.sandbox, 'Studio');
     await withPage({}, async (page) => {
       await untilReady(page);
       await untilLed(page, 'fusionRunning', 'ok');
@@ -232,7 +216,7 @@ describe('status rendering', () => {
   });
 
   test('a closed box shows its dormant facets in amber with their words', async () => {
-    sim(sandbox, 'reset', 'demo');
+    sim(fixture.sandbox, 'reset', 'demo');
     await withPage({}, async (page) => {
       await untilReady(page);
       assert.deepEqual(await ledPills(page), [['fusionRunning', 'bad', 'needs setup'], ['addinReady', 'busy', 'dormant'],
@@ -276,22 +260,22 @@ describe('status rendering', () => {
   });
 
   test('a state event re-renders and keeps the open detail; another box\'s state changes nothing', async () => {
-    sim(sandbox, 'reset', 'signed-in');
+    sim(fixture.sandbox, 'reset', 'signed-in');
     await withPage({}, async (page) => {
       await untilReady(page);
       await untilLed(page, 'aps', 'ok');
       await page.click('.ledpill[data-led=aps]');
       assert.equal(await text(page, '#ledDetail .hint'), 'fusion_aps_search gives ~2s cloud lookups.');
 
-      sim(sandbox, 'set', 'Studio', 'apsSignedIn=false');
-      await getJson(`${server.url}/api/status?target=Studio`);
+      sim(fixture.sandbox, 'set', 'Studio', 'apsSignedIn=false');
+      await getJson(`${fixture.server.url}/api/status?target=Studio`);
       await untilLed(page, 'aps', 'bad');
       assert.equal(await page.$eval('.ledpill[data-led=aps]', (p) => p.classList.contains('selected')), true);
       assert.equal(await text(page, '#ledDetail .hint'),
         'Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm).');
 
-      await getJson(`${server.url}/api/status?target=Bench`);
-      await postJson(`${server.url}/ui/toast`, { message: 'after the Bench state' });
+      await getJson(`${fixture.server.url}/api/status?target=Bench`);
+      await postJson(`${fixture.server.url}/ui/toast`, { message: 'after the Bench state' });
       await untilToast(page, 'after the Bench state', 'toast');
       assert.equal(await text(page, '#tname'), 'target: Studio');
       assert.equal(await page.evaluate(() => window.__dash.status.target), 'Studio');
@@ -300,7 +284,7 @@ describe('status rendering', () => {
   });
 
   test('a state event that finds Fusion up or down recolours that box\'s pill at once', async () => {
-    sim(sandbox, 'reset', 'demo');
+    sim(fixture.sandbox, 'reset', 'demo');
     let targetReads = 0;
     const beforeGoto = (page) => page.on('request', (r) => { if (new URL(r.url()).pathname === '/api/targets') targetReads++; });
     const pills = (page) => page.$$eval('#targets .tpill', (ps) => ps.map((p) => [p.dataset.box, p.querySelector('.dot').classList.contains('on'), p.dataset.tip.split(' - ')[0]]));
@@ -309,18 +293,18 @@ describe('status rendering', () => {
       await until(page, () => document.querySelectorAll('#targets .tpill').length === 2);
       assert.deepEqual(await pills(page), [['Studio', false, 'Fusion is closed here'], ['Bench', false, 'Fusion is closed here']]);
 
-      sim(sandbox, 'set', 'Bench', 'running=true');
-      await getJson(`${server.url}/api/status?target=Bench`);
+      sim(fixture.sandbox, 'set', 'Bench', 'running=true');
+      await getJson(`${fixture.server.url}/api/status?target=Bench`);
       await until(page, () => document.querySelector('#targets .tpill[data-box=Bench] .dot.on') !== null);
-      sim(sandbox, 'set', 'Studio', 'running=true');
-      await getJson(`${server.url}/api/status?target=Studio`);
+      sim(fixture.sandbox, 'set', 'Studio', 'running=true');
+      await getJson(`${fixture.server.url}/api/status?target=Studio`);
       await untilLed(page, 'fusionRunning', 'ok');
       await until(page, () => document.querySelector('#targets .tpill[data-box=Studio] .dot.on') !== null);
       assert.deepEqual(await pills(page), [['Studio', true, 'Fusion is running here'], ['Bench', true, 'Fusion is running here']]);
       assert.equal(await page.$eval('#targets .tpill[data-box=Studio]', (p) => p.classList.contains('active')), true);
 
-      sim(sandbox, 'set', 'Studio', 'running=false');
-      await getJson(`${server.url}/api/status?target=Studio`);
+      sim(fixture.sandbox, 'set', 'Studio', 'running=false');
+      await getJson(`${fixture.server.url}/api/status?target=Studio`);
       await untilLed(page, 'fusionRunning', 'bad');
       assert.deepEqual(await pills(page), [['Studio', false, 'Fusion is closed here'], ['Bench', true, 'Fusion is running here']]);
       assert.equal(targetReads, 1);
@@ -328,7 +312,7 @@ describe('status rendering', () => {
   });
 
   test('choosing a box switches the view and survives a reload; a first visit picks the running box', async () => {
-    sim(sandbox, 'reset', 'seat-elsewhere');
+    sim(fixture.sandbox, 'reset', 'seat-elsewhere');
     await withPage({}, async (page) => {
       await untilReady(page);
       assert.equal(await page.evaluate(() => window.__dash.target), 'Bench');
@@ -349,12 +333,12 @@ describe('remote control over the live channel', () => {
   test('toasts show as text in their kind, whatever markup they carry', async () => {
     await withPage({}, async (page) => {
       await untilReady(page);
-      await postJson(`${server.url}/ui/toast`, { message: 'all green', kind: 'ok' });
+      await postJson(`${fixture.server.url}/ui/toast`, { message: 'all green', kind: 'ok' });
       await untilToast(page, 'all green', 'toast ok');
-      await postJson(`${server.url}/ui/toast`, { message: 'plain', kind: 'info' });
+      await postJson(`${fixture.server.url}/ui/toast`, { message: 'plain', kind: 'info' });
       await untilToast(page, 'plain', 'toast');
       const hostile = '<img src=x onerror="window.pwned=1"><b>bold?</b></div><script>window.pwned=2</script>';
-      await postJson(`${server.url}/ui/toast`, { message: hostile, kind: 'err hidden' });
+      await postJson(`${fixture.server.url}/ui/toast`, { message: hostile, kind: 'err hidden' });
       await untilToast(page, hostile, 'toast');
       assert.equal(await page.$$eval('#toasts .toast', (ts) => ts.reduce((n, t) => n + t.children.length, 0)), 0);
       assert.equal(await page.evaluate(() => window.pwned), undefined);
@@ -363,11 +347,11 @@ describe('remote control over the live channel', () => {
 
   test('the newbie panel\'s toasts join the page\'s one stack, above an open dialog', async () => {
     await withPage({ clock: true }, async (page) => {
-      await page.context().grantPermissions(['clipboard-read', 'clipboard-write'], { origin: server.url });
+      await page.context().grantPermissions(['clipboard-read', 'clipboard-write'], { origin: fixture.server.url });
       await untilReady(page);
       await page.click('#newbie .vnp-copy');
       await until(page, () => document.querySelector('#toasts .vnp-toast') !== null);
-      await postJson(`${server.url}/ui/toast`, { message: 'Studio is green', kind: 'ok' });
+      await postJson(`${fixture.server.url}/ui/toast`, { message: 'Studio is green', kind: 'ok' });
       await untilToast(page, 'Studio is green', 'toast ok');
       await page.click('#btnSettings');
       await until(page, () => document.getElementById('dlgSettings').open);
@@ -397,16 +381,16 @@ describe('remote control over the live channel', () => {
   test('clicks press the page\'s own buttons; an unknown target says so', async () => {
     await withPage({}, async (page) => {
       await untilReady(page);
-      await postJson(`${server.url}/ui/click`, { target: 'settings' });
+      await postJson(`${fixture.server.url}/ui/click`, { target: 'settings' });
       await until(page, () => document.getElementById('dlgSettings').open);
       await page.keyboard.press('Escape');
       await until(page, () => !document.getElementById('dlgSettings').open);
 
-      await postJson(`${server.url}/ui/click`, { target: 'refresh' });
+      await postJson(`${fixture.server.url}/ui/click`, { target: 'refresh' });
       await untilToast(page, 'refreshing status', 'toast');
-      await postJson(`${server.url}/ui/click`, { target: 'warp-drive' });
+      await postJson(`${fixture.server.url}/ui/click`, { target: 'warp-drive' });
       await untilToast(page, 'unknown click target: warp-drive', 'toast err');
-      await postJson(`${server.url}/ui/click`, { target: '__proto__' });
+      await postJson(`${fixture.server.url}/ui/click`, { target: '__proto__' });
       await untilToast(page, 'unknown click target: __proto__', 'toast err');
     });
   });
@@ -440,7 +424,7 @@ describe('launch progress box', () => {
   }));
 
   test('draws what the server measured, clamps the percentage and hides itself', async () => {
-    sim(sandbox, 'reset', 'demo');
+    sim(fixture.sandbox, 'reset', 'demo');
     let channel;
     const beforeGoto = (page) => {
       channel = scriptedChannel(page);
@@ -480,15 +464,15 @@ describe('live channel', () => {
     await withPage({}, async (page) => {
       await untilReady(page);
       const before = await page.evaluate(() => window.__dash.errors);
-      const { port } = server;
-      await server.stop();
+      const { port } = fixture.server;
+      await fixture.server.stop();
       await until(page, () => !window.__dash.sseUp);
-      server = await serveOn(sandbox, port);
+      fixture.server = await serveOn(fixture.sandbox, port);
       await until(page, () => window.__dash.sseUp);
       const lines = await page.evaluate(() => window.__dash.errors);
       assert.deepEqual(lines.filter((l) => !before.includes(l)), []);
       assert.equal(lines.filter((l) => l === 'log: sse connected').length, before.filter((l) => l === 'log: sse connected').length + 1);
-      await postJson(`${server.url}/ui/toast`, { message: 'back again', kind: 'ok' });
+      await postJson(`${fixture.server.url}/ui/toast`, { message: 'back again', kind: 'ok' });
       await untilToast(page, 'back again', 'toast ok');
     });
   });

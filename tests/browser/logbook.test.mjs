@@ -1,28 +1,12 @@
 // The dashboard's "Recent changes" list: filled from the logbook route, kept live from its events.
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import path from 'node:path';
-import { SIM_BIN, getJson, makeSandbox, postJson, sim, startServer } from '../helpers/harness.mjs';
-import { launchBrowser, openDashboard, until, untilReady } from './fixtures/dashboard-page.mjs';
+import { SIM_BIN, getJson } from '../helpers/harness.mjs';
+import { dashboardFixture, openDashboard, until, untilReady } from './fixtures/dashboard-page.mjs';
 
-let sandbox;
-let server;
-let browser;
-
-before(async () => {
-  sandbox = makeSandbox();
-  sim(sandbox, 'reset', 'signed-in');
-  server = await startServer(sandbox);
-  await postJson(`${server.url}/settings`, { autoGreenOnLaunch: false });
-  browser = await launchBrowser();
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-  sandbox?.cleanup();
-});
+const fixture = dashboardFixture('signed-in');
 
 // Each row's text after its age, the colours of its two states and its tooltip.
 const rows = (page) => page.$$eval('#changeList li', (lis) => lis.map((li) => ({
@@ -33,15 +17,15 @@ const rows = (page) => page.$$eval('#changeList li', (lis) => lis.map((li) => ({
 })));
 
 test('the list shows the box\'s changes and a new one arrives live', async () => {
-  const page = await openDashboard(browser, `${server.url}/`, { storage: { ldTarget: 'Studio' } });
+  const page = await openDashboard(fixture.browser, `${fixture.server.url}/`, { storage: { ldTarget: 'Studio' } });
   try {
     await untilReady(page);
     await until(page, () => document.querySelectorAll('#changeList li').length > 0 && !document.getElementById('changes').hidden);
     assert.ok((await rows(page)).some((r) => r.text === 'Fusion running new -> on'));
 
-    const r = spawnSync(path.join(SIM_BIN, 'ovra-bridge'), ['--target', 'Studio', 'fusion_stop', '{}'], { env: sandbox.env, encoding: 'utf8' });
+    const r = spawnSync(path.join(SIM_BIN, 'ovra-bridge'), ['--target', 'Studio', 'fusion_stop', '{}'], { env: fixture.sandbox.env, encoding: 'utf8' });
     assert.equal(r.status, 0, r.stderr);
-    await getJson(`${server.url}/api/status?target=Studio`);
+    await getJson(`${fixture.server.url}/api/status?target=Studio`);
     await until(page, () => Array.from(document.querySelectorAll('#changeList li')).some((li) => li.textContent.includes('Fusion runningon->off')));
     const shown = await rows(page);
     assert.ok(shown.length <= 10);
@@ -65,11 +49,11 @@ test('hidden while the box has no entries; entry text never becomes markup', asy
     label: '<img src=x onerror="window.owned=1">', from: 'off', to: '<b>on</b>', hint: '<script>window.owned=2</script>',
   };
   // Bench seen once already: the page's own polls of it repeat its states and push nothing.
-  await getJson(`${server.url}/api/status?target=Bench`);
+  await getJson(`${fixture.server.url}/api/status?target=Bench`);
   let entries = [];
   const beforeGoto = (page) => page.route('**/api/logbook*', (route) =>
     route.fulfill({ contentType: 'application/json', body: JSON.stringify({ entries, _hint: '' }) }));
-  const page = await openDashboard(browser, `${server.url}/`, { storage: { ldTarget: 'Bench' }, beforeGoto });
+  const page = await openDashboard(fixture.browser, `${fixture.server.url}/`, { storage: { ldTarget: 'Bench' }, beforeGoto });
   try {
     await untilReady(page);
     await until(page, () => window.__dash.status.target === 'Bench' && document.querySelector('.tpill[data-box="Studio"]'));
