@@ -77,14 +77,14 @@ TEST(RunBridgeTool, ACallStoppedAtItsTimeLimitFailsWithTheCommandThatChecksTheBo
   };
   FakeRunner runner;
   std::chrono::milliseconds limit{0};
-  runner.on("ovra-bridge", [&limit](const std::vector<std::string>&, const ProcessOptions& o) {
-    limit = o.time_limit;
-    ProcessResult r;
-    r.started = true;
-    r.timed_out = true;
-    r.out = "{\"ready\":";
-    return r;
-  });
+  // A bridge stopped at its time limit after printing `out`; notes the limit it was given.
+  const auto stopped_after = [&limit](std::string out) {
+    return [&limit, out](const std::vector<std::string>&, const ProcessOptions& o) {
+      limit = o.time_limit;
+      return stopped_at_limit(out);
+    };
+  };
+  runner.on("ovra-bridge", stopped_after("{\"ready\":"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tool);
     const json r = run_bridge_tool(runner, "loomdeck", c.box, c.tool, c.args);
@@ -94,14 +94,7 @@ TEST(RunBridgeTool, ACallStoppedAtItsTimeLimitFailsWithTheCommandThatChecksTheBo
   }
 
   ProcessBridge bridge(runner);
-  runner.on("ovra-bridge", [&limit](const std::vector<std::string>&, const ProcessOptions& o) {
-    limit = o.time_limit;
-    ProcessResult r;
-    r.started = true;
-    r.timed_out = true;
-    r.out = "{\"targets\":[]}";
-    return r;
-  });
+  runner.on("ovra-bridge", stopped_after("{\"targets\":[]}"));
   EXPECT_EQ(bridge.targets(), std::nullopt);
   EXPECT_EQ(limit, std::chrono::seconds(30));
 }

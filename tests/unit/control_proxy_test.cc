@@ -111,11 +111,7 @@ TEST(ProxyReplies, BodyTooLongForTheCommandLineGoesThroughAPrivateFileRemovedAft
     file = argv.at(argv.size() - 2).substr(1);
     std::ifstream in(file, std::ios::binary);
     sent.assign(std::istreambuf_iterator<char>(in), {});
-    ProcessResult r;
-    r.started = true;
-    r.exit_code = 0;
-    r.out = R"({"ok":true})";
-    return r;
+    return exited(0, R"({"ok":true})");
   });
   const ProxyReply r = proxy_run_prompt(runner, std::string("http://vo"), body);
   EXPECT_EQ(r.body, R"({"ok":true})");

@@ -63,6 +63,15 @@ inline ProcessResult exited(int code, std::string out = "") {
   return r;
 }
 
+// A program stopped at its time limit after printing `out`.
+inline ProcessResult stopped_at_limit(std::string out = "") {
+  ProcessResult r;
+  r.started = true;
+  r.timed_out = true;
+  r.out = std::move(out);
+  return r;
+}
+
 // Records every command and answers from a script keyed by the program name.
 class FakeRunner : public ProcessRunner {
  public:

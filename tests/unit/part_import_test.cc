@@ -106,12 +106,7 @@ TEST_F(PartImportTest, FailureAnswersCarryTheirExactTexts) {
   EXPECT_EQ(dump_compact(import_basic_part(bare, "Studio", "null")),
             "{\"_hint\":\"The container ships ovra-wiki; check PATH.\",\"error\":\"ovra-wiki CLI missing\"}");
   FakeRunner hung_wiki;
-  hung_wiki.on("ovra-wiki", [](const std::vector<std::string>&, const ProcessOptions&) {
-    ProcessResult r;
-    r.started = true;
-    r.timed_out = true;
-    return r;
-  });
+  hung_wiki.on("ovra-wiki", [](const std::vector<std::string>&, const ProcessOptions&) { return stopped_at_limit(); });
   ServerState slow("t7", "", clock_, hung_wiki, bridge_, &sink_);
   EXPECT_EQ(import_basic_part(slow, "Studio", R"({"page":"tolm/x"})").at("error"),
             "ovra-wiki did not finish cloning tolm/x within 5 minutes");
