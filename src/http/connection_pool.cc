@@ -67,9 +67,11 @@ void ConnectionPool::Shared::work(bool permanent) {
         --counts.waiting;
         --counts.threads;
       }
+#ifndef LOOMDECK_SANITIZER_ALLOCATOR
       // A burst is over. The allocator keeps what its threads freed in their arenas; give it back
       // to the system, so a flood of large requests or toasts does not stay resident.
       ::malloc_trim(0);
+#endif
       return;
     }
 
