@@ -18,6 +18,7 @@
 #include "http/byte_source.h"
 #include "http/connection_pool.h"
 #include "http/lingering_close.h"
+#include "http/peer_address.h"
 #include "http/request.h"
 #include "http/stream.h"
 
@@ -99,6 +100,7 @@ void handle_connection(const RequestHandler& handler, int fd, const ConnectionLi
     request = read_request(reader);
   }
   if (request) {
+    request->peer = peer_of_socket(fd);
     SocketStream stream(fd);
     handler(*request, stream);
   }

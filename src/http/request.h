@@ -7,6 +7,7 @@
 
 #include "core/json_text.h"
 #include "http/byte_source.h"
+#include "http/peer_address.h"
 
 namespace loomdeck {
 
@@ -26,6 +27,7 @@ struct Request {
   GateHeaders headers;  // Host, Origin and Sec-Fetch-Site, for the request gate
   // The Content-Length the client announced; more than the body cap means bytes were left unread.
   std::size_t announced_length = 0;
+  PeerAddress peer;  // filled in by the connection from its socket
 };
 
 // Bounds on what one request may send before we give up on it without a reply.
