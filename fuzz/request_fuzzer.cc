@@ -64,10 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(is_valid_utf8(*request->target_param));
     FUZZ_CHECK(request->target_param->find("%20") == std::string::npos);
   }
-  // The gate reads three headers of any bytes; what it says goes into replies, the log and toasts.
+  // The gate reads headers of any bytes; what it says goes into replies, the log and toasts.
   static const GateConfig gate = gate_config("https://trusted.example", "devbox.lan", "https://ws.example/{{port}}/",
                                              "host", 8930);
-  const GateVerdict verdict = decide_gate(request->headers, gate);
+  const GateVerdict verdict = decide_gate(gate_request(*request, false), gate);
   FUZZ_CHECK(is_valid_utf8(verdict.why) && is_valid_utf8(verdict.culprit));
   FUZZ_CHECK(verdict.allowed == verdict.why.empty());
   // The body is whatever a route will copy and serialise, so it must survive both.

@@ -21,4 +21,8 @@ std::string ascii_lower(std::string_view text);
 // Every occurrence of `from` (not empty) replaced by `to`, scanning left to right.
 std::string replace_all(std::string_view text, std::string_view from, std::string_view to);
 
+// `text` with the bytes a URL cannot hold as they are (controls, space, DEL, non-ASCII) and "#"
+// (which would cut it short) percent-escaped; everything else kept as it came.
+std::string escape_url_bytes(std::string_view text);
+
 }  // namespace loomdeck

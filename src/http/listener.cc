@@ -104,7 +104,7 @@ void handle_connection(const RequestHandler& handler, int fd, const ConnectionLi
     SocketStream stream(fd);
     handler(*request, stream);
   }
-  const bool whole_request = request && request->announced_length <= kMaxBodyBytes;
+  const bool whole_request = request && !request->malformed && request->announced_length <= kMaxBodyBytes;
   finish_connection(fd, limits.drain_milliseconds, closer, whole_request);
 }
 

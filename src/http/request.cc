@@ -1,7 +1,6 @@
 #include "http/request.h"
 
 #include <cctype>
-#include <limits>
 #include <vector>
 
 #include "core/text.h"
@@ -59,25 +58,51 @@ void split_target(std::string_view target, Request& request) {
   }
 }
 
+void Headers::add(std::string name, std::string value) { fields_.emplace_back(std::move(name), std::move(value)); }
+
+std::optional<std::string> Headers::get(std::string_view name) const {
+  for (const auto& [n, v] : fields_) {
+    if (n == name) return v;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> Headers::all(std::string_view name) const {
+  std::vector<std::string> values;
+  for (const auto& [n, v] : fields_) {
+    if (n == name) values.push_back(v);
+  }
+  return values;
+}
+
 namespace {
 
-// Keeps the headers the request gate reads: names compared case-insensitively, values trimmed.
-void read_gate_header(std::string_view line, GateHeaders& headers) {
-  const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return;
-  const std::string name = ascii_lower(trim(line.substr(0, colon)));
-  std::optional<std::string>* slot = name == "host"             ? &headers.host
-                                     : name == "origin"         ? &headers.origin
-                                     : name == "sec-fetch-site" ? &headers.sec_fetch_site
-                                                                : nullptr;
-  if (slot) *slot = std::string(trim(line.substr(colon + 1)));
+// The body's length from its framing: one plain decimal Content-Length (the same in every copy of
+// the field), or none. Anything else leaves the body's end unknown, so the request is not acted on.
+std::optional<std::string> body_framing_problem(const Headers& headers, std::size_t& length) {
+  length = 0;
+  if (headers.count("transfer-encoding") > 0) {
+    return "Transfer-Encoding is not accepted here: send the body with a Content-Length";
+  }
+  const std::vector<std::string> values = headers.all("content-length");
+  for (const std::string& value : values) {
+    const bool plain = !value.empty() && value.size() <= 18 &&
+                       value.find_first_not_of("0123456789") == std::string::npos;
+    if (!plain) return "Content-Length \"" + utf8_prefix(lenient_utf8(value), 40) + "\" is not one plain decimal number";
+    if (value != values.front() && parse_unsigned(value) != parse_unsigned(values.front())) {
+      return "the request has Content-Lengths that differ";
+    }
+  }
+  if (!values.empty()) length = static_cast<std::size_t>(*parse_unsigned(values.front()));
+  return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<Request> read_request(LineReader& reader) {
   std::string line;
-  if (reader.read_line(line, kMaxLineBytes) != LineStatus::kLine) return std::nullopt;
+  // A line without its newline was cut short by the client closing: the request never arrived whole.
+  if (reader.read_line(line, kMaxLineBytes) != LineStatus::kLine || !line.ends_with('\n')) return std::nullopt;
   const std::vector<std::string_view> tokens = split_whitespace(line);
   if (tokens.empty()) return std::nullopt;
 
@@ -85,22 +110,20 @@ std::optional<Request> read_request(LineReader& reader) {
   request.method = ascii_upper(tokens[0]);
   split_target(tokens.size() > 1 ? tokens[1] : std::string_view("/"), request);
 
-  std::size_t content_length = 0;
   for (;;) {
     const LineStatus status = reader.read_line(line, kMaxLineBytes);
-    if (status == LineStatus::kError || status == LineStatus::kTooLong) return std::nullopt;
-    if (status == LineStatus::kEnd) break;
+    if (status != LineStatus::kLine || !line.ends_with('\n')) return std::nullopt;
     const std::string_view trimmed = trim(line);
     if (trimmed.empty()) break;
-    read_gate_header(trimmed, request.headers);
-    const std::string lower = ascii_lower(line);
-    constexpr std::string_view kName = "content-length:";
-    if (std::string_view(lower).substr(0, kName.size()) == kName) {
-      const auto value = parse_unsigned(trim(std::string_view(lower).substr(kName.size())));
-      content_length = (value && *value <= std::numeric_limits<std::size_t>::max()) ? static_cast<std::size_t>(*value) : 0;
-    }
+    if (request.headers.size() == kMaxHeaderFields) return std::nullopt;
+    const std::size_t colon = trimmed.find(':');
+    if (colon == std::string_view::npos) continue;
+    request.headers.add(ascii_lower(trim(trimmed.substr(0, colon))), std::string(trim(trimmed.substr(colon + 1))));
   }
 
+  std::size_t content_length = 0;
+  request.malformed = body_framing_problem(request.headers, content_length);
+  if (request.malformed) return request;
   request.announced_length = content_length;
   const std::size_t body_bytes = content_length < kMaxBodyBytes ? content_length : kMaxBodyBytes;
   if (body_bytes > 0) {

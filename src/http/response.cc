@@ -43,8 +43,20 @@ void send_json(Stream& stream, const json& value) {
   respond(stream, "200 OK", "application/json", dump_compact(value));
 }
 
-void serve_page(Stream& stream, std::string_view content_type, std::string_view bytes) {
-  write_reply(stream, "200 OK", content_type, bytes, kPageHeaders);
+void serve_page(Stream& stream, std::string_view content_type, std::string_view bytes, std::string_view headers) {
+  if (headers.empty()) {
+    write_reply(stream, "200 OK", content_type, bytes, kPageHeaders);
+    return;
+  }
+  write_reply(stream, "200 OK", content_type, bytes, std::string(kPageHeaders) + std::string(headers));
+}
+
+void send_redirect(Stream& stream, std::string_view location, std::string_view headers) {
+  std::string lines = "Location: ";
+  lines += location;
+  lines += "\r\nCache-Control: no-store\r\n";
+  lines += headers;
+  write_reply(stream, "303 See Other", "text/plain; charset=utf-8", "", lines);
 }
 
 void send_preflight(Stream& stream) { stream.write(kPreflightReply); }

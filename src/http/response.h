@@ -10,7 +10,10 @@ namespace loomdeck {
 // The three writers every route uses, plus the fixed preflight and not-found replies.
 void respond(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body);
 void send_json(Stream& stream, const json& value);
-void serve_page(Stream& stream, std::string_view content_type, std::string_view bytes);
+// A page: never cached, with `headers` (whole header lines) added.
+void serve_page(Stream& stream, std::string_view content_type, std::string_view bytes, std::string_view headers = "");
+// 303 to `location` with `headers` (whole header lines) added, nothing cached.
+void send_redirect(Stream& stream, std::string_view location, std::string_view headers);
 void send_preflight(Stream& stream);
 // A JSON reply without Access-Control-Allow-Origin, so no other web site can read it.
 void send_json_uncorsed(Stream& stream, std::string_view status_text, const json& value);

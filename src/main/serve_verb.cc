@@ -1,4 +1,6 @@
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,6 +17,9 @@
 #include "main/idle_supervisor.h"
 #include "main/print_url.h"
 #include "main/verbs.h"
+#include "settings/settings.h"
+#include "server/access_token.h"
+#include "server/page_policy.h"
 #include "server/serve.h"
 #include "server/server_state.h"
 
@@ -26,6 +31,13 @@ std::string bind_address(const CommandLine& cli) {
   if (env && *env) return env;
   return kDefaultBindAddress;
 }
+
+namespace {
+
+// Kept beside the settings, in the user's own folder.
+std::string token_path() { return (std::filesystem::path(settings_path()).parent_path() / "token").string(); }
+
+}  // namespace
 
 int run_serve(const CommandLine& cli) {
   if (!target_option_usable(cli.args)) return 1;
@@ -47,12 +59,19 @@ int run_serve(const CommandLine& cli) {
   static ProcessBridge bridge(system_runner());
   auto state = std::make_shared<ServerState>(cli.attribution, target, system_clock(), system_runner(), bridge);
   state->gate = gate_config_from_environment(listener.port);
+  state->page_headers = page_security_headers(state->gate, frame_ancestors_from_environment());
+  state->token = load_or_create_token(token_path());
+  if (state->token.value.empty()) {
+    std::fprintf(stderr, "WARNING: %s - only this machine can use the dashboard until it is fixed\n",
+                 state->token.problem.c_str());
+  }
   state->logbook.attach(std::make_shared<LogbookFile>(logbook_path()));
   say_ok(std::string("loomdeck v") + LOOMDECK_VERSION + " serving on port " + std::to_string(listener.port) +
          " (target " + (target.empty() ? "auto" : target) + ")");
   if (const auto dock = dock_webview_name(std::getenv("OVRA_DOCK_WEBVIEW"))) {
+    state->dock_key = random_hex(16);
     std::thread(open_dock_webview, std::ref(state->clock), std::ref(state->runner), *dock,
-                dashboard_url(listener.port))
+                with_dock_key(dashboard_url(listener.port), state->dock_key))
         .detach();
   }
   std::thread(run_idle_supervisor, state).detach();

@@ -128,10 +128,27 @@ bool is_ip_literal(const std::string& host) {
   return ::inet_pton(AF_INET, host.c_str(), buf) == 1;
 }
 
+bool is_localhost_name(const std::string& host) {
+  return host == "localhost" || (host.size() > 10 && host.ends_with(".localhost"));
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
 bool names_this_server(const std::string& host, const GateConfig& config) {
-  if (is_ip_literal(host)) return true;
-  if (host == "localhost" || (host.size() > 10 && host.ends_with(".localhost"))) return true;
-  return std::find(config.own_names.begin(), config.own_names.end(), host) != config.own_names.end();
+  return is_ip_literal(host) || is_localhost_name(host) || contains(config.own_names, host);
+}
+
+// 127.0.0.0/8, [::1], localhost and *.localhost: names that only ever reach this machine.
+bool is_loopback_name(const std::string& host) {
+  if (is_localhost_name(host) || host == "[::1]") return true;
+  in_addr v4{};
+  return ::inet_pton(AF_INET, host.c_str(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127;
+}
+
+bool mentions(std::string_view text, std::string_view part) {
+  return ascii_lower(text).find(part) != std::string::npos;
 }
 
 GateVerdict refuse(std::string why, std::string culprit) { return {false, std::move(why), std::move(culprit)}; }
@@ -145,12 +162,18 @@ GateConfig gate_config(const std::string& allowed_origins, const std::string& al
     if (const auto o = parse_origin(item, false)) config.allowed_origins.push_back(o->text());
   }
   for (const std::string_view item : comma_list(allowed_hosts)) {
-    if (const auto hp = parse_host_port(item)) config.own_names.push_back(hp->host);
+    if (const auto hp = parse_host_port(item)) {
+      config.own_names.push_back(hp->host);
+      config.browser_hosts.push_back(hp->host);
+    }
   }
   const std::string proxy = replace_all(proxy_uri, "{{port}}", std::to_string(port));
   if (const auto o = parse_origin(trim(proxy, kBlanks), true); o && (o->scheme == "http" || o->scheme == "https")) {
     config.allowed_origins.push_back(o->text());
     config.own_names.push_back(o->host);
+    config.browser_hosts.push_back(o->host);
+    config.proxy_host = o->host;
+    config.proxy_scheme = o->scheme;
   }
   if (const auto hp = parse_host_port(trim(machine_host, kBlanks))) config.own_names.push_back(hp->host);
   return config;
@@ -167,41 +190,70 @@ GateConfig gate_config_from_environment(uint16_t port) {
                      port);
 }
 
-GateVerdict decide_gate(const GateHeaders& headers, const GateConfig& config) {
+bool has_browser_signs(const Headers& headers) {
+  if (headers.count("sec-fetch-dest") > 0 || headers.count("upgrade-insecure-requests") > 0) return true;
+  if (headers.get("user-agent").value_or("").starts_with("Mozilla/")) return true;
+  const std::string accept = headers.get("accept").value_or("");
+  return mentions(accept, "text/html") || mentions(accept, "image/");
+}
+
+GateRequest gate_request(const Request& request, bool token) {
+  return {request.headers.get("host"), request.headers.get("origin"), request.headers.get("sec-fetch-site"),
+          has_browser_signs(request.headers), token};
+}
+
+std::optional<std::string> repeated_gate_header(const Headers& headers) {
+  for (const char* name : {"Host", "Origin", "Sec-Fetch-Site"}) {
+    if (headers.count(ascii_lower(name)) > 1) return std::string(name);
+  }
+  return std::nullopt;
+}
+
+GateVerdict decide_gate(const GateRequest& request, const GateConfig& config) {
   const std::optional<Origin> origin =
-      headers.origin ? parse_origin(*headers.origin, false) : std::optional<Origin>();
-  if (origin) {
-    const std::string text = origin->text();
-    if (std::find(config.allowed_origins.begin(), config.allowed_origins.end(), text) != config.allowed_origins.end()) {
-      return {};
-    }
-  }
+      request.origin ? parse_origin(*request.origin, false) : std::optional<Origin>();
+  if (origin && contains(config.allowed_origins, origin->text())) return {};
 
-  if (headers.sec_fetch_site) {
-    const std::string site = ascii_lower(*headers.sec_fetch_site);
-    if (site == "same-origin" || site == "none") return {};
-    const std::string who = headers.origin ? shown(*headers.origin) : "another web page";
-    if (site == "cross-site" || site == "same-site") return refuse(site + " request from " + who, who);
-    return refuse("Sec-Fetch-Site " + shown(site) + " is not same-origin (request from " + who + ")", who);
-  }
-
+  // A foreign name rebound to this machine is refused whatever else the request says.
   std::optional<HostPort> host;
-  if (headers.host && !headers.host->empty()) {
-    host = parse_host_port(*headers.host);
-    if (!host) return refuse("Host " + shown(*headers.host) + " is not a name of this server", shown(*headers.host));
+  if (request.host && !request.host->empty()) {
+    host = parse_host_port(*request.host);
+    if (!host) return refuse("Host " + shown(*request.host) + " is not a name of this server", shown(*request.host));
     if (!names_this_server(host->host, config)) {
       return refuse("Host " + shown(host->host) + " is not a name of this server", shown(host->host));
     }
   }
 
-  if (headers.origin) {
-    const std::string who = shown(*headers.origin);
-    if (*headers.origin == "null") return refuse("request from an opaque origin (Origin: null)", "a sandboxed page");
+  if (request.sec_fetch_site) {
+    const std::string site = ascii_lower(*request.sec_fetch_site);
+    if (site == "same-origin" || site == "none") return {};
+    const std::string who = request.origin ? shown(*request.origin) : "another web page";
+    if (site == "cross-site" || site == "same-site") return refuse(site + " request from " + who, who);
+    return refuse("Sec-Fetch-Site " + shown(site) + " is not same-origin (request from " + who + ")", who);
+  }
+
+  // Browsers send Fetch Metadata only to trustworthy addresses; for any other name the request
+  // may come from another site's page, so only names that reach this machine alone are believed
+  // (or the token's cookie, which a browser never sends along with another site's request).
+  if (request.browser_signs && !request.token &&
+      !(host && (is_loopback_name(host->host) || contains(config.browser_hosts, host->host)))) {
+    const std::string who = request.origin ? shown(*request.origin) : "another web page";
+    const std::string name = host ? shown(host->host) : std::string("none");
+    return refuse("browser request without Fetch Metadata to Host " + name +
+                      ", which is not a loopback name (request from " + who + ")",
+                  who);
+  }
+
+  if (request.origin) {
+    const std::string who = shown(*request.origin);
+    if (*request.origin == "null") return refuse("request from an opaque origin (Origin: null)", "a sandboxed page");
     if (!origin) return refuse("Origin " + who + " is not a web origin", who);
     if (!host) return refuse("cross-origin request from " + who + " without a Host header", who);
-    const std::optional<int> host_port = host->port ? host->port : default_port(origin->scheme);
-    if (origin->host != host->host || origin->port != host_port) {
-      return refuse("cross-origin request from " + who + " to Host " + shown(*headers.host), who);
+    const std::string scheme = !config.proxy_host.empty() && host->host == config.proxy_host ? config.proxy_scheme
+                                                                                              : std::string("http");
+    const std::optional<int> host_port = host->port ? host->port : default_port(scheme);
+    if (origin->scheme != scheme || origin->host != host->host || origin->port != host_port) {
+      return refuse("cross-origin request from " + who + " to Host " + shown(*request.host), who);
     }
   }
   return {};

@@ -15,6 +15,7 @@
 #include "parts/surfaces.h"
 #include "server/answer.h"
 #include "server/gate_refusal.h"
+#include "server/page_policy.h"
 #include "server/remote_control.h"
 #include "settings/settings_routes.h"
 #include "tour/narration.h"
@@ -36,27 +37,55 @@ using ServerRoute = Route<void (*)(Exchange&)>;
 
 constexpr std::string_view kHtml = "text/html; charset=utf-8";
 
-void send_asset(Exchange& ex, std::string_view name, std::string_view content_type, bool page) {
+void send_asset(Exchange& ex, std::string_view name, std::string_view content_type) {
   const std::optional<std::string_view> bytes = embedded_asset(name);
   if (!bytes) {
     send_not_found(ex.stream);
     return;
   }
-  if (page) {
-    serve_page(ex.stream, content_type, *bytes);
-  } else {
-    respond(ex.stream, "200 OK", content_type, *bytes);
+  respond(ex.stream, "200 OK", content_type, *bytes);
+}
+
+// A page opened with the token in its address: the browser keeps the token in a cookie only this
+// server's own pages send back, and the address bar and history lose it.
+bool keep_token_in_cookie(Exchange& ex) {
+  const std::optional<std::string_view> in_query = raw_query_param(ex.request.query, "token");
+  if (!in_query || !token_matches(*in_query, ex.state.token)) return false;
+  send_redirect(ex.stream, location_without_token(ex.request.path, ex.request.query),
+                "Set-Cookie: " + std::string(kTokenCookie) + "=" + ex.state.token.value +
+                    "; HttpOnly; SameSite=Strict; Path=/\r\n");
+  return true;
+}
+
+// A page reached from another site is served marked, so it starts nothing by itself, and the
+// user hears of it.
+void send_page(Exchange& ex, std::string_view name) {
+  if (keep_token_in_cookie(ex)) return;
+  const std::optional<std::string_view> bytes = embedded_asset(name);
+  if (!bytes) {
+    send_not_found(ex.stream);
+    return;
   }
+  if (!foreign_entrance(ex.request, ex.state.dock_key)) {
+    serve_page(ex.stream, kHtml, *bytes, ex.state.page_headers);
+    return;
+  }
+  const std::string culprit = entrance_culprit(ex.request.headers);
+  ex.state.log.append("page " + ex.request.path + " opened from " + culprit + ": it starts nothing by itself");
+  if (ex.state.entrance_notices.should_announce(culprit, ex.state.clock.now())) {
+    toast(ex.state.sink, entrance_notice_text(culprit), "warn");
+  }
+  serve_page(ex.stream, kHtml, mark_foreign_entrance(*bytes), ex.state.page_headers);
 }
 
 // The server's own routes: pages, icons, identity, liveness, the log and the live channel.
-void dashboard_page(Exchange& ex) { send_asset(ex, "index.html", kHtml, true); }
-void quick_actions_page(Exchange& ex) { send_asset(ex, "quick-actions.html", kHtml, true); }
+void dashboard_page(Exchange& ex) { send_page(ex, "index.html"); }
+void quick_actions_page(Exchange& ex) { send_page(ex, "quick-actions.html"); }
 void newbie_panel_script(Exchange& ex) {
-  send_asset(ex, "newbie-panel.js", "application/javascript; charset=utf-8", false);
+  send_asset(ex, "newbie-panel.js", "application/javascript; charset=utf-8");
 }
-void favicon_svg(Exchange& ex) { send_asset(ex, "favicon.svg", "image/svg+xml", false); }
-void favicon_png(Exchange& ex) { send_asset(ex, "favicon.png", "image/png", false); }
+void favicon_svg(Exchange& ex) { send_asset(ex, "favicon.svg", "image/svg+xml"); }
+void favicon_png(Exchange& ex) { send_asset(ex, "favicon.png", "image/png"); }
 void ping(Exchange& ex) {
   static const std::string kIdentity = dump_compact(json{{"app", "loomdeck"}, {"dashboardVersion", LOOMDECK_VERSION}});
   respond(ex.stream, "200 OK", "application/json", kIdentity);
@@ -151,22 +180,27 @@ void run_route(const ServerRoute& route, Exchange& ex) {
 
 }  // namespace
 
-void dispatch(ServerState& state, const Request& request, Stream& stream) {
+void dispatch(ServerState& state, const Request& request, Stream& stream, bool token) {
   const ServerRoute* route = find_server_route(request);
-  if (route && route->access == Access::kGated) {
-    const GateVerdict verdict = decide_gate(request.headers, state.gate);
+  // A path nobody serves shows nobody at work: any page can make a browser ask for one.
+  if (!route) {
+    send_not_found(stream);
+    return;
+  }
+  if (route->access == Access::kGated) {
+    const GateVerdict verdict = decide_gate(gate_request(request, token), state.gate);
     if (!verdict.allowed) {
       answer_refused(state, request, stream, verdict);
       return;
     }
   }
   if (counts_as_activity(request.path)) state.touch();
-  if (!route) {
-    send_not_found(stream);
-    return;
-  }
   Exchange ex{state, request, stream};
   run_route(*route, ex);
+}
+
+bool is_page_path(std::string_view path) {
+  return path == "/" || path == "/index.html" || path == "/quick-actions" || path == "/quick-actions.html";
 }
 
 }  // namespace loomdeck

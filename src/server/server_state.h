@@ -20,6 +20,7 @@
 #include "logbook/logbook.h"
 #include "parts/parts_context.h"
 #include "parts/staged_part.h"
+#include "server/access_token.h"
 #include "server/blocked_notices.h"
 #include "server/request_gate.h"
 
@@ -50,6 +51,17 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   GateConfig gate;
   // When to tell the open pages that a request from another web site was refused.
   BlockedNotices blocked_notices;
+  // What a peer that is not on this machine must present; set once before the first connection.
+  AccessToken token;
+  // When to tell the open pages that a network peer without the token was refused.
+  BlockedNotices peer_notices;
+  // When to tell the open pages that the dashboard was opened from another site.
+  BlockedNotices entrance_notices;
+  // The header lines every page carries (framing policy); set once before the first connection.
+  std::string page_headers;
+  // What the dock's address carries so its webview counts as the user's own entrance; empty
+  // without a dock.
+  std::string dock_key;
 
   StatusCache status_cache;
   LaunchesInFlight launches_in_flight;

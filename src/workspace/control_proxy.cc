@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "core/private_folder.h"
+#include "core/text.h"
 #include "http/response.h"
 #include "workspace/control_address.h"
 
@@ -66,17 +67,7 @@ std::vector<std::string> prompt_status_command(const std::string& base, std::str
   // The query goes on as it came. Bytes a URL cannot hold (controls, spaces, non-ASCII) and "#"
   // (which would cut it short) are percent-escaped, and --globoff keeps curl from expanding
   // "[1-100000000]" or "{a,b}" into a request each.
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (const char c : query) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b >= 0x7F || c == '#') {
-      url += '%';
-      url += kHex[b >> 4];
-      url += kHex[b & 15];
-    } else {
-      url += c;
-    }
-  }
+  url += escape_url_bytes(query);
   return {"curl", "--globoff", "-s", "-m", "8", url};
 }
 

@@ -36,7 +36,7 @@ test('fixed replies are exact to the byte', async () => {
 
 test('pages carry no-cache headers, scripts and icons do not', async () => {
   const page = (await rawRequest(srv.port, 'GET\r\n\r\n')).toString('latin1');
-  assert.match(page, /^HTTP\/1\.1 200 OK\r\nContent-Type: text\/html; charset=utf-8\r\nContent-Length: \d+\r\nCache-Control: no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\nAccess-Control-Allow-Origin: \*\r\nConnection: close\r\n\r\n<!doctype html>/i);
+  assert.match(page, /^HTTP\/1\.1 200 OK\r\nContent-Type: text\/html; charset=utf-8\r\nContent-Length: \d+\r\nCache-Control: no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\nAccess-Control-Allow-Origin: \*\r\nContent-Security-Policy: frame-ancestors 'self' vscode-webview:\r\nCross-Origin-Opener-Policy: same-origin\r\nConnection: close\r\n\r\n<!doctype html>/i);
   const q = await fetch(`${srv.url}/index.html?x=1`);
   assert.equal(q.status, 200);
   for (const [path, type] of [['/favicon.ico', 'image/png'], ['/favicon.png', 'image/png'], ['/favicon.svg', 'image/svg+xml'],
