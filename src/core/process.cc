@@ -108,7 +108,9 @@ PipeRead read_into(int fd, std::string& sink, std::size_t limit, bool* truncated
   const ssize_t n = ::read(fd, buf, sizeof buf);
   if (n < 0 && errno == EINTR) return PipeRead::kOpen;
   if (n <= 0) return PipeRead::kEnded;
-  if (handler) return (*handler)(std::string_view(buf, static_cast<std::size_t>(n))) ? PipeRead::kOpen : PipeRead::kRefused;
+  if (handler) {
+    return (*handler)(std::string_view(buf, static_cast<std::size_t>(n))) ? PipeRead::kOpen : PipeRead::kRefused;
+  }
   const std::size_t room = sink.size() < limit ? limit - sink.size() : 0;
   const std::size_t take = static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room;
   sink.append(buf, take);

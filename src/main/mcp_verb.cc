@@ -61,9 +61,8 @@ json McpBackend::call_tool(std::string_view name, const json& arguments) {
   json error;
   const std::optional<uint16_t> port = server_port(error);
   if (!port) return tool_result(error);
-  if (const std::optional<json> reply = ui_request(seams_.runner, port, request.path, request.body, request.time_limit)) {
-    return tool_result(*reply);
-  }
+  const std::optional<json> reply = ui_request(seams_.runner, port, request.path, request.body, request.time_limit);
+  if (reply) return tool_result(*reply);
   port_.reset();
   return tool_result(json{{"error", "the loomdeck server on port " + std::to_string(*port) + " did not answer " +
                                         std::string(name) + " within " + std::to_string(request.time_limit.count()) +
