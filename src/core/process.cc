@@ -96,61 +96,78 @@ bool has_exited(pid_t pid) {
   return ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
+// What reading a readable pipe came to.
+enum class PipeRead { kOpen, kEnded, kRefused };
+
 // Reads what a readable pipe holds into its sink, keeping at most `limit` bytes there (the rest
-// is read and dropped, marked in `truncated` when given); false once the pipe has ended.
-bool read_into(int fd, std::string& sink, std::size_t limit, bool* truncated) {
+// is read and dropped, marked in `truncated` when given), or hands it to `handler` when there is
+// one.
+PipeRead read_into(int fd, std::string& sink, std::size_t limit, bool* truncated,
+                   const std::function<bool(std::string_view)>* handler) {
   char buf[65536];
   const ssize_t n = ::read(fd, buf, sizeof buf);
-  if (n < 0 && errno == EINTR) return true;
-  if (n <= 0) return false;
+  if (n < 0 && errno == EINTR) return PipeRead::kOpen;
+  if (n <= 0) return PipeRead::kEnded;
+  if (handler) {
+    return (*handler)(std::string_view(buf, static_cast<std::size_t>(n))) ? PipeRead::kOpen : PipeRead::kRefused;
+  }
   const std::size_t room = sink.size() < limit ? limit - sink.size() : 0;
   const std::size_t take = static_cast<std::size_t>(n) < room ? static_cast<std::size_t>(n) : room;
   sink.append(buf, take);
   if (take < static_cast<std::size_t>(n) && truncated) *truncated = true;
-  return true;
+  return PipeRead::kOpen;
 }
 
+// How watching a child ended: it finished, its time limit came first, or the output handler
+// asked to end it.
+enum class Ending { kFinished, kLate, kCutShort };
+
 // Reads both pipes together, so neither can fill up and stall the child, until both reach end
-// of input and the child has exited. False when the deadline came first.
-bool watch(pid_t pid, int out_fd, int err_fd, Clock& clock, Clock::Instant deadline, const ProcessOptions& options,
+// of input and the child has exited, the deadline comes or the output handler refuses more.
+Ending watch(pid_t pid, int out_fd, int err_fd, Clock& clock, Clock::Instant deadline, const ProcessOptions& options,
            ProcessResult& result) {
   // Readable once the child has exited; kernels without it fall back to looking every 20 ms.
   const int exit_fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {exit_fd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   bool* truncated[2] = {&result.out_truncated, nullptr};
+  const std::function<bool(std::string_view)>* handlers[2] = {options.on_stdout ? &options.on_stdout : nullptr,
+                                                               nullptr};
   int open_pipes = (out_fd >= 0) + (err_fd >= 0);
   bool exited = false;
-  bool in_time = true;
+  Ending ending = Ending::kFinished;
   for (;;) {
     if (!exited && exit_fd < 0 && open_pipes == 0) exited = has_exited(pid);
     if (exited && open_pipes == 0) break;
     int wait_ms = millis_left(clock, deadline);
     if (wait_ms == 0) {
-      in_time = false;
+      ending = Ending::kLate;
       break;
     }
     if (exit_fd < 0 && open_pipes == 0 && wait_ms > 20) wait_ms = 20;
     if (::poll(fds, 3, wait_ms) < 0) {
       if (errno == EINTR) continue;
       // Nothing left to watch the child with: stop it rather than wait blind.
-      in_time = false;
+      ending = Ending::kLate;
       break;
     }
     if (fds[2].fd >= 0 && fds[2].revents != 0) {
       exited = true;
       fds[2].fd = -1;
     }
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < 2 && ending == Ending::kFinished; ++k) {
       if (fds[k].fd < 0 || fds[k].revents == 0) continue;
-      if (!read_into(fds[k].fd, *sinks[k], options.capture_limit, truncated[k])) {
+      const PipeRead read = read_into(fds[k].fd, *sinks[k], options.capture_limit, truncated[k], handlers[k]);
+      if (read == PipeRead::kRefused) ending = Ending::kCutShort;
+      if (read == PipeRead::kEnded) {
         fds[k].fd = -1;
         --open_pipes;
       }
     }
+    if (ending != Ending::kFinished) break;
   }
   if (exit_fd >= 0) ::close(exit_fd);
-  return in_time;
+  return ending;
 }
 
 // Spawns the child with each captured stream on a pipe of its own, whose write end only the
@@ -199,15 +216,16 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
   result.started = true;
   ChildSlot slot(pid);
   const auto limit = options.time_limit < kLongestTimeLimit ? options.time_limit : kLongestTimeLimit;
-  const bool finished = watch(pid, out_pipe.read_end, err_pipe.read_end, clock_, clock_.now() + limit, options, result);
+  const Ending ending = watch(pid, out_pipe.read_end, err_pipe.read_end, clock_, clock_.now() + limit, options, result);
   out_pipe.close_all();
   err_pipe.close_all();
-  if (!finished) {
+  if (ending != Ending::kFinished) {
     // The whole group, so whatever the child started goes too; the child itself as well, in
     // case it moved to a group of its own.
     ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
-    result.timed_out = true;
+    result.timed_out = ending == Ending::kLate;
+    result.cut_short = ending == Ending::kCutShort;
   }
   slot.release();
   result.exit_code = reap(pid);

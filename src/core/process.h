@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/clock.h"
@@ -32,6 +34,10 @@ struct ProcessOptions {
   // Past this the child and everything it started (its process group) are killed, so a hung
   // tool can never hold a thread of ours, or its own processes, for ever.
   std::chrono::milliseconds time_limit = kDefaultTimeLimit;
+  // When set, a captured standard output is handed over piece by piece as it arrives (an event
+  // stream never ends on its own) and not kept in the result. Returning false ends the child and
+  // what it started, as the time limit would, with `cut_short` set.
+  std::function<bool(std::string_view piece)> on_stdout;
 };
 
 struct ProcessResult {
@@ -42,6 +48,7 @@ struct ProcessResult {
   std::string err;
   bool out_truncated = false;
   bool timed_out = false;  // killed at its time limit; what it printed until then is kept
+  bool cut_short = false;  // killed because the output handler asked for it
 };
 
 // Runs a program by argument vector (argv[0] looked up on PATH) in a process group of its own,

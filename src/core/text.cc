@@ -31,6 +31,24 @@ std::string ascii_lower(std::string_view text) {
   return out;
 }
 
+std::string percent_encoded(std::string_view text) {
+  static constexpr std::string_view kKept = "-._~!$'()*,/:;@";
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    const bool alnum = (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+    if (alnum || kKept.find(c) != std::string_view::npos) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
+
 std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {
   std::string out;
   std::size_t pos = 0;

@@ -18,6 +18,12 @@ std::optional<unsigned long long> parse_unsigned(std::string_view text);
 // ASCII letters lower-cased, every other byte kept as it is (so UTF-8 text stays valid).
 std::string ascii_lower(std::string_view text);
 
+// `text` made safe as one query value of a URL: every byte is percent-escaped except letters,
+// digits and the characters a query value may carry as they are ("-._~!$'()*,/:;@"). "&", "=",
+// "+", "#", "%", "?", spaces, controls, non-ASCII bytes and curl's glob characters ("[]{}") are
+// always escaped.
+std::string percent_encoded(std::string_view text);
+
 // Every occurrence of `from` (not empty) replaced by `to`, scanning left to right.
 std::string replace_all(std::string_view text, std::string_view from, std::string_view to);
 

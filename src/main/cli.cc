@@ -4,11 +4,13 @@
 
 #include "core/box_name.h"
 #include "core/version.h"
+#include "core/text.h"
 #include "main/dashboard_url.h"
+#include "main/mcp_verb.h"
 #include "main/open_verb.h"
 #include "main/ui_verb.h"
 #include "main/verbs.h"
-#include "core/text.h"
+#include "main/watch_verb.h"
 
 namespace loomdeck {
 
@@ -19,6 +21,8 @@ const char kUsageText[] =
     "  ui toast \"msg\" [--kind ok|err|info] [--port]            narrate a toast over the running app\n"
     "  ui click <setup|start|stop|tour|import-part|settings|refresh>   drive the real UI\n"
     "  ui state | ui console                                   observe the running app\n"
+    "  mcp [--port <port>]                                     the running app's tools for AI agents (MCP over stdio)\n"
+    "  watch [--target <box>] [--events state,progress,toast,click,logbook]   one JSON line per live event\n"
     "  open [--pup (default) | --webview] [--target <box>]     put the Dashboard on a surface (pup = background window)\n"
     "  health                                                  liveness\n"
     "  (global: --ai-thread <name> attributes bridge calls in the Activity Log)\n"
@@ -73,6 +77,8 @@ int run_command_line(const CommandLine& cli) {
   if (cli.verb == "serve") return run_serve(cli);
   if (cli.verb == "status") return run_status(cli);
   if (cli.verb == "ui") return run_ui(cli, system_runner());
+  if (cli.verb == "mcp") return run_mcp(cli);
+  if (cli.verb == "watch") return run_watch(cli);
   if (cli.verb == "open") return run_open(cli, system_runner(), proxy_template_from_env());
   if (cli.verb == "health") {
     say_ok(std::string("loomdeck v") + LOOMDECK_VERSION);

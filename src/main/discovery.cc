@@ -17,9 +17,11 @@ std::vector<uint16_t> candidate_ports(std::optional<uint16_t> port) {
 
 std::optional<uint16_t> scan_ports(ProcessRunner& runner, const std::vector<uint16_t>& ports,
                                    const std::function<std::vector<std::string>(uint16_t)>& command,
-                                   const std::function<PortAnswer(const ProcessResult&)>& judge) {
+                                   const std::function<PortAnswer(const ProcessResult&)>& judge,
+                                   std::chrono::milliseconds time_limit) {
   ProcessOptions options;
   options.stderr_mode = OutputMode::kDiscard;
+  options.time_limit = time_limit;
   for (const uint16_t port : ports) {
     switch (judge(runner.run(command(port), options))) {
       case PortAnswer::kFound:
@@ -39,9 +41,11 @@ bool is_own_version_ping(std::string_view reply) {
          reply.find(version_text) != std::string_view::npos;
 }
 
-std::optional<uint16_t> find_running_instance(ProcessRunner& runner) {
+std::optional<uint16_t> find_running_instance(ProcessRunner& runner) { return find_own_server(runner, std::nullopt); }
+
+std::optional<uint16_t> find_own_server(ProcessRunner& runner, std::optional<uint16_t> port) {
   return scan_ports(
-      runner, candidate_ports(), [](uint16_t port) { return quick_probe_command(port, "/api/ping"); },
+      runner, candidate_ports(port), [](uint16_t candidate) { return quick_probe_command(candidate, "/api/ping"); },
       [](const ProcessResult& probe) {
         return probe.started && is_own_version_ping(probe.out) ? PortAnswer::kFound : PortAnswer::kNext;
       });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -21,11 +22,13 @@ std::vector<uint16_t> candidate_ports(std::optional<uint16_t> port = std::nullop
 // What a port's answer means to a scan.
 enum class PortAnswer { kNext, kFound, kGiveUp };
 
-// Runs `command(port)` (standard error discarded) for each port in order until `judge` finds the
-// answer looked for (that port is the result) or gives up (nothing); nothing after the last port.
+// Runs `command(port)` (standard error discarded, each run at most `time_limit`) for each port in
+// order until `judge` finds the answer looked for (that port is the result) or gives up
+// (nothing); nothing after the last port.
 std::optional<uint16_t> scan_ports(ProcessRunner& runner, const std::vector<uint16_t>& ports,
                                    const std::function<std::vector<std::string>(uint16_t)>& command,
-                                   const std::function<PortAnswer(const ProcessResult&)>& judge);
+                                   const std::function<PortAnswer(const ProcessResult&)>& judge,
+                                   std::chrono::milliseconds time_limit = kDefaultTimeLimit);
 
 // Whether a /api/ping reply comes from a server of exactly this program's version.
 bool is_own_version_ping(std::string_view reply);
@@ -33,5 +36,8 @@ bool is_own_version_ping(std::string_view reply);
 // The first port of the range whose server answers /api/ping with this program's version.
 // A server of another version is never reused.
 std::optional<uint16_t> find_running_instance(ProcessRunner& runner);
+
+// The same on the one port given, else over the range.
+std::optional<uint16_t> find_own_server(ProcessRunner& runner, std::optional<uint16_t> port);
 
 }  // namespace loomdeck

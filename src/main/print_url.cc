@@ -94,44 +94,54 @@ bool start_background_server(const CommandLine& cli, LauncherSeams& seams, const
   return (with_setsid ? seams.runner : seams.detached).run(command, options).started;
 }
 
-// The port of a same-version server once one answers, looking every 250 ms for 10 s. The time
-// is read from the clock, not counted in looks: on a busy machine one look over the whole port
-// range can itself take seconds.
-std::optional<uint16_t> wait_for_server(LauncherSeams& seams) {
+// The port of a same-version server once one answers on `look_at`, looking every 250 ms for
+// 10 s. The time is read from the clock, not counted in looks: on a busy machine one look over
+// the whole port range can itself take seconds.
+std::optional<uint16_t> wait_for_server(LauncherSeams& seams, std::optional<uint16_t> look_at) {
   const Clock::Instant deadline = seams.clock.now() + kAnswerWait;
   while (seams.clock.now() < deadline) {
     seams.clock.sleep_for(kPollPause);
-    if (const auto port = find_running_instance(seams.runner)) return port;
+    if (const auto port = find_own_server(seams.runner, look_at)) return port;
   }
   return std::nullopt;
 }
 
 }  // namespace
 
-int run_print_url(const CommandLine& cli, LauncherSeams& seams) {
-  if (const auto port = find_running_instance(seams.runner)) {
-    print_url_line(*port);
-    say_ok("loomdeck already serving on port " + std::to_string(*port) + " - reusing it");
-    return 0;
-  }
-  const std::string log_file = seams.log_directory + "/dashboard.log";
+std::string launcher_log_file(const LauncherSeams& seams) { return seams.log_directory + "/dashboard.log"; }
+
+ServerLaunch ensure_server(const CommandLine& cli, LauncherSeams& seams, std::optional<uint16_t> look_at) {
+  if (const auto port = find_own_server(seams.runner, look_at)) return {port, true, "", ""};
+  const std::string log_file = launcher_log_file(seams);
   if (!start_background_server(cli, seams, background_output(seams.log_directory, log_file))) {
-    fail("could not spawn the background server", "Run `loomdeck serve` by hand and read its output.");
+    return {std::nullopt, false, "could not spawn the background server",
+            "Run `loomdeck serve` by hand and read its output."};
+  }
+  if (const auto port = wait_for_server(seams, look_at)) return {port, false, "", ""};
+  return {std::nullopt, false, "background server did not answer within 10s", "Read " + log_file + " for its output."};
+}
+
+int run_print_url(const CommandLine& cli, LauncherSeams& seams) {
+  const ServerLaunch launch = ensure_server(cli, seams, std::nullopt);
+  if (!launch.port) {
+    fail(launch.error, launch.hint);
     return 1;
   }
-  if (const auto port = wait_for_server(seams)) {
-    print_url_line(*port);
-    say_ok("loomdeck serving on port " + std::to_string(*port) + " (backgrounded; log: " + log_file + ")");
-    return 0;
-  }
-  fail("background server did not answer within 10s", "Read " + log_file + " for its output.");
-  return 1;
+  print_url_line(*launch.port);
+  const std::string port = std::to_string(*launch.port);
+  say_ok(launch.reused ? "loomdeck already serving on port " + port + " - reusing it"
+                       : "loomdeck serving on port " + port + " (backgrounded; log: " + launcher_log_file(seams) + ")");
+  return 0;
+}
+
+LauncherSeams system_launcher_seams() {
+  static DetachedRunner detached;
+  return LauncherSeams{system_clock(), system_runner(), detached, own_executable(),
+                       launcher_log_directory(std::getenv("HOME"))};
 }
 
 int run_print_url(const CommandLine& cli) {
-  static DetachedRunner detached;
-  LauncherSeams seams{system_clock(), system_runner(), detached, own_executable(),
-                      launcher_log_directory(std::getenv("HOME"))};
+  LauncherSeams seams = system_launcher_seams();
   return run_print_url(cli, seams);
 }
 

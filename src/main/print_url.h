@@ -31,11 +31,31 @@ struct LauncherSeams {
   std::string log_directory;
 };
 
+// What making sure a server runs came to: its port (and whether it was running already), or
+// why there is none and what to do about it.
+struct ServerLaunch {
+  std::optional<uint16_t> port;
+  bool reused = false;
+  std::string error;
+  std::string hint;
+};
+
+// Reuses a same-version server answering on `look_at` (one port, else the whole range) or starts
+// one in the background (from the --port value, with the command line's target, attribution and
+// bind address) and waits up to 10 s for it to answer there.
+ServerLaunch ensure_server(const CommandLine& cli, LauncherSeams& seams, std::optional<uint16_t> look_at);
+
+// The launcher's file, where a background server writes its output.
+std::string launcher_log_file(const LauncherSeams& seams);
+
 // `serve --print-url`: reuses a same-version server or starts one in the background, then prints
 // the dashboard URL and a status line. Returns the exit status.
 int run_print_url(const CommandLine& cli, LauncherSeams& seams);
 
-// The same with this process's real clock, runners, executable path and HOME.
+// This process's real clock, runners, executable path and HOME.
+LauncherSeams system_launcher_seams();
+
+// `serve --print-url` with those.
 int run_print_url(const CommandLine& cli);
 
 }  // namespace loomdeck

@@ -9,6 +9,8 @@ namespace loomdeck {
 
 namespace {
 
+constexpr std::chrono::seconds kCurlGrace{10};
+
 // The word at `index` of the argument vector, empty when the vector is shorter.
 std::string word_at(const std::vector<std::string>& args, std::size_t index) {
   return index < args.size() ? args[index] : std::string();
@@ -16,23 +18,27 @@ std::string word_at(const std::vector<std::string>& args, std::size_t index) {
 
 }  // namespace
 
-std::vector<std::string> ui_curl_command(uint16_t port, std::string_view path, const std::optional<json>& body) {
-  std::vector<std::string> argv = {"curl", "-s", "-m", "60"};
+std::vector<std::string> ui_curl_command(uint16_t port, std::string_view path, const std::optional<json>& body,
+                                         std::chrono::seconds time_limit) {
+  std::vector<std::string> argv = {"curl", "-s", "-m", std::to_string(time_limit.count())};
   if (body) argv.insert(argv.end(), {"-X", "POST", "-H", "Content-Type: application/json", "-d", dump_compact(*body)});
   argv.push_back("http://127.0.0.1:" + std::to_string(port) + std::string(path));
   return argv;
 }
 
 std::optional<json> ui_request(ProcessRunner& runner, std::optional<uint16_t> port, std::string_view path,
-                               const std::optional<json>& body) {
+                               const std::optional<json>& body, std::chrono::seconds time_limit) {
   std::optional<json> reply;
   scan_ports(
-      runner, candidate_ports(port), [&](uint16_t candidate) { return ui_curl_command(candidate, path, body); },
+      runner, candidate_ports(port),
+      [&](uint16_t candidate) { return ui_curl_command(candidate, path, body, time_limit); },
       [&](const ProcessResult& r) {
         if (!r.started || r.exit_code != 0 || r.out.empty()) return PortAnswer::kNext;
         reply = parse_json(lenient_utf8(r.out));
         return reply ? PortAnswer::kFound : PortAnswer::kNext;
-      });
+      },
+      // curl's own limit comes first; this one is for a curl that does not keep it.
+      time_limit + kCurlGrace);
   return reply;
 }
 

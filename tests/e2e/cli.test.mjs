@@ -8,6 +8,8 @@ const USAGE = `loomdeck v1.10.20 - the gantry's Launch Page
   ui toast "msg" [--kind ok|err|info] [--port]            narrate a toast over the running app
   ui click <setup|start|stop|tour|import-part|settings|refresh>   drive the real UI
   ui state | ui console                                   observe the running app
+  mcp [--port <port>]                                     the running app's tools for AI agents (MCP over stdio)
+  watch [--target <box>] [--events state,progress,toast,click,logbook]   one JSON line per live event
   open [--pup (default) | --webview] [--target <box>]     put the Dashboard on a surface (pup = background window)
   health                                                  liveness
   (global: --ai-thread <name> attributes bridge calls in the Activity Log)

@@ -65,11 +65,11 @@ export function freePort() {
   });
 }
 
-// Starts `loomdeck serve` on a free port above the scan range (so it gets exactly that port)
-// and waits for its start line.
-export async function startServer(sandbox, extraArgs = []) {
+// Starts `loomdeck serve` on a free port above the scan range (so it gets exactly that port), or
+// on the port given (a server restarted where it was), and waits for its start line.
+export async function startServer(sandbox, extraArgs = [], { port: wanted } = {}) {
   for (let attempt = 0; attempt < 5; attempt++) {
-    const port = await freePort();
+    const port = wanted ?? await freePort();
     if (port <= 8940) continue;
     const proc = spawn(LOOMDECK, ['serve', '--port', String(port), ...extraArgs], { env: sandbox.env, stdio: ['ignore', 'pipe', 'pipe'] });
     let out = '';
@@ -84,6 +84,12 @@ export async function startServer(sandbox, extraArgs = []) {
       }, 20);
     });
     if (!started) continue;
+    // Taken meanwhile: the server went on to the next port.
+    if (!out.includes(`serving on port ${port} `)) {
+      proc.kill('SIGKILL');
+      await closed;
+      continue;
+    }
     const url = `http://127.0.0.1:${port}`;
     return {
       port, url, proc,

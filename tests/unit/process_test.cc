@@ -66,6 +66,23 @@ TEST(PosixProcessRunner, EndsAtItsTimeLimitWithEverythingTheChildStarted) {
   }
 }
 
+// An event stream never ends on its own: its reader takes the output as it comes and ends the
+// child (and what it started) once it wants no more.
+TEST(PosixProcessRunner, AnOutputHandlerSeesPiecesAsTheyComeAndCanEndTheChild) {
+  PosixProcessRunner runner;
+  std::string seen;
+  ProcessOptions options;
+  options.on_stdout = [&](std::string_view piece) {
+    seen += piece;
+    return seen.find('\n') == std::string::npos;
+  };
+  const ProcessResult r = runner.run({"sh", "-c", "sleep 600 & echo $!; wait"}, options);
+  EXPECT_TRUE(r.cut_short);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(dies(static_cast<pid_t>(std::stol(seen)))) << seen;
+}
+
 // The bridge's argument text travels as one argv element; the kernel takes 131071 bytes and
 // its terminating zero, no more.
 TEST(PosixProcessRunner, OneArgumentTakesAtMost131072BytesWithItsTerminator) {
