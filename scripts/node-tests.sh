@@ -8,6 +8,9 @@
 # each drives a Chromium of its own), so the files never load the machine past what it carries.
 # The calls share their slots through LOOMDECK_TEST_SLOTS, a folder of lock files (scripts/test.sh
 # makes one for its stages); without it a call uses slots of its own.
+# The files start longest first, by their last recorded wall time (LOOMDECK_TEST_DURATIONS, by
+# default build/test-logs/durations; files never timed go first, in the order given): a long file
+# that started last would hold up the whole run.
 # Prints one line per file as it ends, with its wall time; a failed file's output follows its line.
 # Where namespaces are not available (not root, or a container without CAP_SYS_ADMIN), the files
 # run one at a time instead, since side by side they would share the port range.
@@ -58,6 +61,14 @@ stop_files() {
 trap 'stop_files; exit 143' TERM
 trap 'stop_files; exit 130' INT
 
+durations=${LOOMDECK_TEST_DURATIONS:-build/test-logs/durations}
+mkdir -p "$(dirname "$durations")"
+declare -A took=()
+if [ -f "$durations" ]; then
+  while read -r secs file; do took[$file]=$secs; done <"$durations"
+fi
+mapfile -t files < <(for f in "$@"; do printf '%s %s\n' "${took[$f]:-inf}" "$f"; done | sort -s -g -r -k 1,1 | cut -d ' ' -f 2-)
+
 # A file that hangs fails here rather than holding the whole run.
 file_limit=${LOOMDECK_TEST_FILE_LIMIT:-900}
 
@@ -82,10 +93,11 @@ run_one() {  # index file
       touch "$out/failed.$1"
     fi
   } 9>"$out/lock"
+  { flock 9; echo "$secs $2" >>"$durations"; } 9>>"$durations.lock"
 }
 
 i=0
-for f in "$@"; do
+for f in "${files[@]}"; do
   while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
   # A browser file takes its browser slot first: waiting for it holds no file slot.
   case $f in */browser/*) take browser "$browser_slots"; exec 7>&8 ;; esac
@@ -95,6 +107,11 @@ for f in "$@"; do
   i=$((i + 1))
 done
 wait
+# Only the latest time of each file is kept.
+{
+  flock 9
+  awk '{ t[$2] = $1 } END { for (f in t) print t[f], f }' "$durations" >"$durations.new" && mv "$durations.new" "$durations"
+} 9>>"$durations.lock"
 
 failed=$(find "$out" -name 'failed.*' | wc -l)
 echo "node-tests: $(( $# - failed )) of $# files passed"
