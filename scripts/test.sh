@@ -8,8 +8,11 @@
 #   scripts/test.sh --quick   the include check, unit and end-to-end tests only, for the edit loop
 # Stages that do not need each other's output run side by side: the test files spend most of
 # their time waiting on servers and timers, so they run while the sanitizer builds compile, and
-# that compiling and the fuzzing run at a lower priority than the tests. Each stage prints its
-# wall time when it ends; the run ends with one line of stage times. Full output of each stage:
+# that compiling and the fuzzing run at a lower priority than the tests. The node test files of
+# all stages share one set of slots (scripts/node-tests.sh): at most two files per core at once,
+# at most one browser file (one Chromium) per core. Each stage prints its wall time and the
+# 1-minute load average when it ends; the run ends with one line of stage times and the load
+# average at its start and end, so a slow run explains itself. Full output of each stage:
 # build/test-logs/<stage>.log.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +29,11 @@ logs=build/test-logs
 mkdir -p "$logs"
 rm -f "$logs"/*.log "$logs/times"
 began=$EPOCHREALTIME
+load() { cut -d ' ' -f 1 /proc/loadavg; }
+load_at_start=$(load)
+echo "== load average (1 min) at start: $load_at_start"
+export LOOMDECK_TEST_SLOTS="$PWD/$logs/slots"
+mkdir -p "$LOOMDECK_TEST_SLOTS"
 
 # Each background stage runs in a process group of its own, so an interrupted run stops them all.
 set -m
@@ -49,10 +57,10 @@ stage() {
   {
     flock 9
     if [ $rc -eq 0 ]; then
-      echo "== $name: ok in ${secs} s"
+      echo "== $name: ok in ${secs} s (load $(load))"
       grep -E '^  (ok|FAIL) |^fuzz: |^\[  PASSED  \]|tests passed' "$logs/$name.log" | sed 's/^ */   /'
     else
-      echo "== $name: FAILED in ${secs} s (whole output: $logs/$name.log)"
+      echo "== $name: FAILED in ${secs} s, load $(load) (whole output: $logs/$name.log)"
       tail -n 200 "$logs/$name.log" | sed 's/^/   /'
     fi
     echo "$name $secs $rc" >>"$logs/times"
@@ -67,7 +75,7 @@ summary() {
     line+="${line:+, }$name ${secs} s"
     [ "$rc" -eq 0 ] || line+=" FAILED"
   done
-  echo "== stage times: $line; whole run $(since "$began") s (stages overlap)"
+  echo "== stage times: $line; whole run $(since "$began") s (stages overlap); load average (1 min) $load_at_start at start, $(load) at end"
 }
 
 if ! stage layers scripts/check-layers.sh || ! stage setup scripts/setup.sh || ! stage build scripts/build.sh; then

@@ -1,9 +1,11 @@
-// Starts a browser-side stand-in as a child process and waits for the URL it prints.
+// Starts a browser-side stand-in as a child process and waits for the URL it prints (its ready
+// line); the bound is only for a stand-in that is stuck, far beyond a start on a busy machine.
 import { spawn } from 'node:child_process';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const HERE = path.dirname(fileURLToPath(import.meta.url));
+const READY_WITHIN_S = 120;
 
 // script: 'wiki.mjs' or 'web-control.mjs'; resolves to {url, port, control(path, body), stop()}.
 export function startStandIn(script, args = []) {
@@ -12,7 +14,7 @@ export function startStandIn(script, args = []) {
     let out = '';
     let err = '';
     const fail = (why) => { proc.kill('SIGKILL'); reject(new Error(`${script} did not start: ${why}${err}`)); };
-    const timer = setTimeout(() => fail('no URL within 10 s'), 10000);
+    const timer = setTimeout(() => fail(`no URL within ${READY_WITHIN_S} s`), READY_WITHIN_S * 1000);
     proc.stderr.on('data', (d) => { err += d; });
     proc.on('exit', (code) => { clearTimeout(timer); if (!out.includes('http://')) reject(new Error(`${script} exited with ${code}: ${err}`)); });
     proc.stdout.on('data', (d) => {

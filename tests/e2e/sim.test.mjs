@@ -88,13 +88,15 @@ test('a launch shows progress and turns ready after its simulated duration', asy
   const sb = makeSandbox();
   t.after(sb.cleanup);
   sim(sb, 'reset', 'demo');
-  sim(sb, 'set', 'Studio', 'launchSeconds=2');
+  // Far longer than two calls take on any machine; the box's clock is then moved past it.
+  sim(sb, 'set', 'Studio', 'launchSeconds=600');
   const started = await callJson(sb, 'Studio', 'fusion_start');
   assert.equal(started.launching, true);
   const during = unwrap(await callJson(sb, 'Studio', 'fusion_readiness'));
   assert.equal(during.ready, false);
   assert.equal(typeof during.progress.etaSec, 'number');
   assert.equal(during.progress.stepLabel, 'Starting Fusion');
+  sim(sb, 'advance', 'Studio', '600');
   await waitFor(async () => unwrap(await callJson(sb, 'Studio', 'fusion_readiness')).ready, { what: 'Studio ready' });
   const mcp = await callJson(sb, 'Studio', 'fusion_mcp_enable');
   assert.equal(mcp.success, true);

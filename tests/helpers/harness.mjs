@@ -6,6 +6,7 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { stopProcessesUsing, stopTree } from './process_tree.mjs';
 
 export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 export const BUILD = process.env.LOOMDECK_BUILD ? path.resolve(process.env.LOOMDECK_BUILD) : path.join(ROOT, 'build');
@@ -21,6 +22,8 @@ export function checkStderr(stderr, what) {
 }
 
 // A fresh HOME, TMPDIR and simulator state folder; PATH starts with the simulator's tools.
+// cleanup() first stops every process still using the folder (a server's children in process
+// groups of their own, a backgrounded server), then removes it.
 export function makeSandbox({ withSim = true } = {}) {
   const base = fs.mkdtempSync(path.join(os.tmpdir(), 'loomdeck-test-'));
   const home = path.join(base, 'home');
@@ -32,7 +35,11 @@ export function makeSandbox({ withSim = true } = {}) {
   delete env.OVRA_DOCK_WEBVIEW;
   const basePath = (process.env.PATH || '/usr/bin:/bin').split(':').filter((p) => p !== SIM_BIN).join(':');
   env.PATH = withSim ? `${SIM_BIN}:${basePath}` : basePath;
-  return { base, home, tmp, simDir, env, cleanup: () => fs.rmSync(base, { recursive: true, force: true }) };
+  const cleanup = () => {
+    stopProcessesUsing(base);
+    fs.rmSync(base, { recursive: true, force: true, maxRetries: 5, retryDelay: 100 });
+  };
+  return { base, home, tmp, simDir, env, cleanup };
 }
 
 // Runs the simulator's control verb, e.g. sim(sb, 'reset', 'demo').
@@ -65,8 +72,39 @@ export function freePort() {
   });
 }
 
+// How long a fixture waits for a program's ready line: a liveness bound for a stuck start, far
+// beyond any start-up on a busy machine.
+export const READY_WITHIN_MS = 120000;
+
+// Stops a process this test spawned together with everything it started, and waits for them.
+export function stopSpawned(proc) {
+  if (proc.exitCode === null && proc.signalCode === null) stopTree(proc.pid);
+}
+
+// Resolves true once `ready(output())` holds, false when the process exits first; after
+// READY_WITHIN_MS stops the process and rejects with what it printed.
+export function untilStarted(proc, output, ready, what) {
+  return new Promise((resolve, reject) => {
+    const started = Date.now();
+    const timer = setInterval(() => {
+      if (ready(output())) {
+        clearInterval(timer);
+        resolve(true);
+      } else if (proc.exitCode !== null || proc.signalCode !== null) {
+        clearInterval(timer);
+        resolve(false);
+      } else if (Date.now() - started > READY_WITHIN_MS) {
+        clearInterval(timer);
+        stopSpawned(proc);
+        reject(new Error(`${what} printed no ready line within ${READY_WITHIN_MS / 1000} s: ${output()}`));
+      }
+    }, 20);
+  });
+}
+
 // Starts `loomdeck serve` on a free port above the scan range (so it gets exactly that port), or
-// on the port given (a server restarted where it was), and waits for its start line.
+// on the port given (a server restarted where it was), and waits for its start line. stop() ends
+// the server and every process group it started.
 export async function startServer(sandbox, extraArgs = [], { port: wanted } = {}) {
   for (let attempt = 0; attempt < 5; attempt++) {
     const port = wanted ?? await freePort();
@@ -77,16 +115,11 @@ export async function startServer(sandbox, extraArgs = [], { port: wanted } = {}
     proc.stdout.on('data', (d) => { out += d; });
     proc.stderr.on('data', (d) => { err += d; });
     const closed = new Promise((resolve) => proc.once('close', resolve));
-    const started = await new Promise((resolve) => {
-      const timer = setInterval(() => {
-        if (out.includes('OK: loomdeck v')) { clearInterval(timer); resolve(true); }
-        if (proc.exitCode !== null) { clearInterval(timer); resolve(false); }
-      }, 20);
-    });
+    const started = await untilStarted(proc, () => out, (o) => o.includes('OK: loomdeck v'), 'loomdeck serve');
     if (!started) continue;
     // Taken meanwhile: the server went on to the next port.
     if (!out.includes(`serving on port ${port} `)) {
-      proc.kill('SIGKILL');
+      stopSpawned(proc);
       await closed;
       continue;
     }
@@ -95,7 +128,7 @@ export async function startServer(sandbox, extraArgs = [], { port: wanted } = {}
       port, url, proc,
       output: () => ({ stdout: out, stderr: err }),
       stop: async () => {
-        if (proc.exitCode === null && proc.signalCode === null) proc.kill('SIGKILL');
+        stopSpawned(proc);
         await closed;
         checkStderr(err, 'loomdeck serve');
       },

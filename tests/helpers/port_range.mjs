@@ -6,7 +6,8 @@ import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import path from 'node:path';
-import { LOOMDECK } from './harness.mjs';
+import { LOOMDECK, stopSpawned, untilStarted } from './harness.mjs';
+import { stopTree } from './process_tree.mjs';
 
 export const RANGE = Array.from({ length: 11 }, (_, i) => 8930 + i);
 
@@ -77,29 +78,10 @@ export function sandboxServers(sandbox) {
   return pids;
 }
 
-// A process that has not yet exited (a zombie has closed its sockets already).
-function running(pid) {
-  try {
-    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-    return stat[stat.lastIndexOf(')') + 2] !== 'Z';
-  } catch {
-    return false;
-  }
-}
-
-// Kills them and returns once they have exited: a port one of them held is free again, and the
-// next test does not take it for a foreign server.
+// Kills them, with everything they started, and returns once they have exited: a port one of
+// them held is free again, and the next test does not take it for a foreign server.
 export function killSandboxServers(sandbox) {
-  const pids = sandboxServers(sandbox);
-  for (const pid of pids) {
-    try { process.kill(pid, 'SIGKILL'); } catch { /* already gone */ }
-  }
-  const pause = new Int32Array(new SharedArrayBuffer(4));
-  const deadline = Date.now() + 30000;
-  while (pids.some(running)) {
-    if (Date.now() > deadline) throw new Error(`loomdeck servers ${pids.filter(running).join(', ')} outlived SIGKILL`);
-    Atomics.wait(pause, 0, 0, 10);
-  }
+  for (const pid of sandboxServers(sandbox)) stopTree(pid);
 }
 
 // The session id of a process (field 6 of /proc/<pid>/stat).
@@ -113,19 +95,14 @@ export async function startRangeServer(sandbox, extraArgs = []) {
   const proc = spawn(LOOMDECK, ['serve', ...extraArgs], { env: sandbox.env, stdio: ['ignore', 'pipe', 'pipe'] });
   let out = '';
   proc.stdout.on('data', (d) => { out += d; });
-  const port = await new Promise((resolve, reject) => {
-    const timer = setInterval(() => {
-      const m = out.match(/serving on port (\d+)/);
-      if (m) { clearInterval(timer); resolve(Number(m[1])); }
-      if (proc.exitCode !== null) { clearInterval(timer); reject(new Error(`loomdeck serve ended: ${out}`)); }
-    }, 20);
-  });
+  if (!await untilStarted(proc, () => out, (o) => /serving on port \d+/.test(o), 'loomdeck serve')) throw new Error(`loomdeck serve ended: ${out}`);
+  const port = Number(out.match(/serving on port (\d+)/)[1]);
   return {
     port, proc,
     stop: () => new Promise((resolve) => {
       if (proc.exitCode !== null) return resolve();
       proc.once('exit', () => resolve());
-      proc.kill('SIGKILL');
+      stopSpawned(proc);
     }),
   };
 }
