@@ -9,7 +9,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
-import { LOOMDECK, makeSandbox, sim, simLog, startServer, waitFor } from '../helpers/harness.mjs';
+import { LOOMDECK, makeSandbox, READY_WITHIN_MS, sim, simLog, startServer, stopSpawned, waitFor } from '../helpers/harness.mjs';
 import { CHROMIUM_ARGS, WAIT } from './fixtures/dashboard-page.mjs';
 
 const LINE = 'Opened from another site - nothing was started. Press Set up to drive your boxes.';
@@ -165,7 +165,7 @@ describe('a network peer', { skip: !canIsolate && 'no network namespaces here (n
       { env: sandbox.env, stdio: ['ignore', 'pipe', 'pipe'] });
     let out = '';
     proc.stdout.on('data', (d) => { out += d; });
-    await waitFor(() => out.includes('OK: loomdeck v') || proc.exitCode !== null, { timeoutMs: 120000, what: 'the server in its namespace' });
+    await waitFor(() => out.includes('OK: loomdeck v') || proc.exitCode !== null, { timeoutMs: READY_WITHIN_MS, what: 'the server in its namespace' });
     assert.ok(out.includes('OK: loomdeck v'), out);
     wrapper = path.join(sandbox.base, 'chromium-in-namespace');
     fs.writeFileSync(wrapper, `#!/bin/sh\nexec nsenter --net=/proc/${proc.pid}/ns/net /usr/bin/chromium "$@"\n`, { mode: 0o755 });
@@ -174,9 +174,9 @@ describe('a network peer', { skip: !canIsolate && 'no network namespaces here (n
 
   after(async () => {
     await browser?.close();
-    if (proc && proc.exitCode === null) {
-      const closed = new Promise((resolve) => proc.once('close', resolve));
-      proc.kill('SIGKILL');
+    if (proc) {
+      const closed = new Promise((resolve) => (proc.exitCode !== null || proc.signalCode !== null ? resolve() : proc.once('close', resolve)));
+      stopSpawned(proc);
       await closed;
     }
     sandbox?.cleanup();
