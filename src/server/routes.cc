@@ -84,7 +84,9 @@ void ui_click(Exchange& ex) { handle_ui_click(ex.state.events, ex.state.log, ex.
 
 // The features' routes, each handed what its feature works with (the state converts to each
 // feature's context).
-void targets(Exchange& ex) { handle_targets(ex.state, ex.request, ex.stream); }
+void targets(Exchange& ex) {
+  handle_targets(ex.state, ex.state.clock, ex.state.target_listings, ex.request, ex.stream);
+}
 void status(Exchange& ex) { handle_status(ex.state, ex.request, ex.stream); }
 void status_health(Exchange& ex) { handle_health(ex.state, ex.request, ex.stream); }
 void action(Exchange& ex) { handle_action(ex.state, ex.request, ex.stream); }

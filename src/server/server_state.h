@@ -61,6 +61,8 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   // busy waits for a slot no longer than a probe may take.
   StatusBuilds status_builds{clock, kMaxStatusBuilds, kProbeTimeLimit};
   DefaultBoxPicks default_box_picks{clock, 1, kProbeTimeLimit};
+  // The last box listing, which the pages' timed refreshes share.
+  TargetListings target_listings;
   // The boxes the open event streams show, refreshed by the server while they are open.
   StatusWatch status_watch{clock};
   // At most one auto-green run per box, and none again within 180 s of the last.
