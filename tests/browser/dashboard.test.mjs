@@ -128,7 +128,7 @@ describe('the page as served', () => {
 });
 
 describe('timers, tooltips and the about box', () => {
-  test('with the live channel down, refreshes the status every 15 s; the box list every 60 s', async () => {
+  test('with the live channel down, refreshes the status every 15 s and the box list every 60 s; old LEDs say their age', async () => {
     sim(fixture.sandbox, 'reset', 'demo');
     const counts = { status: 0, targets: 0 };
     // Counted once answered: a refresh still out when the next tick comes is not stacked.
@@ -150,6 +150,12 @@ describe('timers, tooltips and the about box', () => {
       assert.equal(counts.targets, 1);
       await page.clock.runFor(15000);
       await waitFor(() => counts.targets === 2 && counts.status === 5, { what: 'the minute\'s requests' });
+
+      // Reads that no longer answer leave the LEDs as they were: past 30 s they say how old they are.
+      await page.route('**/api/status*', () => {});
+      assert.equal(await page.$eval('#ledAge', (e) => e.hidden), true);
+      await page.clock.runFor(35000);
+      await until(page, () => /^as of 3\d s ago$/.test(document.getElementById('ledAge').textContent));
     });
   });
 
