@@ -102,7 +102,7 @@ void StatusWatch::wait_for_streams() {
 
 namespace {
 
-void refresh(StatusWatch& watch, const StatusContext& status, const std::string& box) {
+void refresh_watched_box(StatusWatch& watch, const StatusContext& status, const std::string& box) {
   try {
     live_status(status, box.empty() ? default_box(status.boxes) : box);
   } catch (const std::exception& e) {
@@ -116,10 +116,10 @@ void refresh(StatusWatch& watch, const StatusContext& status, const std::string&
 void status_watch_tick(StatusWatch& watch, const StatusContext& status) {
   for (const std::string& box : watch.take_due()) {
     try {
-      status.in_background([&watch, status, box] { refresh(watch, status, box); });
+      status.in_background([&watch, status, box] { refresh_watched_box(watch, status, box); });
     } catch (const std::exception&) {
       // No thread to spare: refresh here rather than lose the round.
-      refresh(watch, status, box);
+      refresh_watched_box(watch, status, box);
     }
   }
   status.clock.sleep_for(watch.pause());
