@@ -122,7 +122,7 @@ async function hiddenPage(url, hiddenSeconds) {
   } finally {
     browser.kill();
     await new Promise((r) => (browser.exitCode !== null ? r() : browser.once('exit', r)));
-    fs.rmSync(profile, { recursive: true, force: true });
+    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 200 });
   }
 }
 

@@ -37,6 +37,8 @@ stop_pollers() {
   POLLERS=()
 }
 
+# Prints the counts as one JSON line. Run it in this shell, not in a $(...) subshell, so that the
+# server and pollers it starts are remembered and ended.
 measure() {  # pages pollers
   fresh_server
   [ "$2" -gt 0 ] && start_pollers
@@ -49,8 +51,10 @@ field() { sed -n "s/.*\"$1\":\"\{0,1\}\([^\",}]*\).*/\1/p"; }
 rows=()
 base_alone= base_polled=
 for n in $counts; do
-  alone=$(measure "$n" 0)
-  polled=$(measure "$n" 2)
+  measure "$n" 0 >"$BENCH_DIR/alone.json"
+  measure "$n" 2 >"$BENCH_DIR/polled.json"
+  alone=$(cat "$BENCH_DIR/alone.json")
+  polled=$(cat "$BENCH_DIR/polled.json")
   a=$(field calls <<<"$alone")
   p=$(field calls <<<"$polled")
   : "${base_alone:=$a}" "${base_polled:=$p}"
