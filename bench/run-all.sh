@@ -15,3 +15,5 @@ echo
 ./cli-start.sh
 echo
 ./logbook.sh
+echo
+./viewers.sh

@@ -21,6 +21,24 @@ std::vector<std::string> box_names(const std::optional<json>& listing) {
   return names;
 }
 
+json list_targets(const BridgeClient& bridge) {
+  json targets = json::array();
+  const std::optional<json> listing = bridge.targets();
+  const json* list = listing ? member(*listing, "targets") : nullptr;
+  if (list && list->is_array()) {
+    for (const json& t : *list) {
+      const std::string name = string_member(t, "name");
+      const json r = bridge.call(name, "fusion_readiness").data;
+      targets.push_back({{"name", name},
+                         {"running", member_or_null(r, "running")},
+                         {"ready", member_or_null(r, "ready")},
+                         {"lastReadyAt", member_or_null(r, "lastReadyAt")}});
+    }
+  }
+  return json{{"targets", targets},
+              {"_hint", "One Autodesk seat: start Fusion on whichever box suits the moment - the seat follows automatically (the other box's Fusion suspends resumably). Pass ?target=<name> on /api/status and target in /api/action bodies."}};
+}
+
 }  // namespace
 
 std::string pick_best_box(Bridge& bridge) {
@@ -58,22 +76,18 @@ bool box_usable(Stream& stream, const std::string& box) {
   return !problem;
 }
 
-void handle_targets(const BridgeClient& bridge, const Request&, Stream& stream) {
-  json targets = json::array();
-  const std::optional<json> listing = bridge.targets();
-  const json* list = listing ? member(*listing, "targets") : nullptr;
-  if (list && list->is_array()) {
-    for (const json& t : *list) {
-      const std::string name = string_member(t, "name");
-      const json r = bridge.call(name, "fusion_readiness").data;
-      targets.push_back({{"name", name},
-                         {"running", member_or_null(r, "running")},
-                         {"ready", member_or_null(r, "ready")},
-                         {"lastReadyAt", member_or_null(r, "lastReadyAt")}});
+void handle_targets(const BridgeClient& bridge, Clock& clock, TargetListings& listings, const Request& request,
+                    Stream& stream) {
+  if (raw_query_param(request.query, "shared") == "1") {
+    const std::optional<TargetListing> last = listings.get("");
+    if (last && clock.now() - last->taken < kSharedListingAge) {
+      send_json(stream, last->reply);
+      return;
     }
   }
-  send_json(stream, json{{"targets", targets},
-                         {"_hint", "One Autodesk seat: start Fusion on whichever box suits the moment - the seat follows automatically (the other box's Fusion suspends resumably). Pass ?target=<name> on /api/status and target in /api/action bodies."}});
+  const json reply = list_targets(bridge);
+  listings.set("", TargetListing{clock.now(), reply});
+  send_json(stream, reply);
 }
 
 }  // namespace loomdeck

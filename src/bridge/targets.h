@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "bridge/bridge_client.h"
+#include "core/clock.h"
+#include "core/guarded_map.h"
 #include "core/single_flight.h"
 #include "http/request.h"
 #include "http/stream.h"
@@ -32,7 +35,20 @@ std::string request_box(const BoxChoice& boxes, const Request& request);
 // False, after answering with the refusal, when `box` may not be handed to the bridge.
 bool box_usable(Stream& stream, const std::string& box);
 
-// GET /api/targets
-void handle_targets(const BridgeClient& bridge, const Request& request, Stream& stream);
+// How old a box listing may be for a request that takes a shared one (`shared=1`, what the pages'
+// timed refresh asks for): one listing then serves every open page instead of one per page.
+inline constexpr std::chrono::seconds kSharedListingAge{45};
+
+struct TargetListing {
+  Clock::Instant taken;
+  json reply;
+};
+// The last listing GET /api/targets answered with, under the empty key (the only one).
+using TargetListings = GuardedMap<TargetListing>;
+
+// GET /api/targets: every box with its readiness, listed anew; with `shared=1`, the last listing
+// when it is younger than 45 s.
+void handle_targets(const BridgeClient& bridge, Clock& clock, TargetListings& listings, const Request& request,
+                    Stream& stream);
 
 }  // namespace loomdeck

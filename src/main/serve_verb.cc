@@ -75,6 +75,7 @@ int run_serve(const CommandLine& cli) {
         .detach();
   }
   std::thread(run_idle_supervisor, state).detach();
+  std::thread([state] { run_status_watch(state->status_watch, *state); }).detach();
   serve(listener.fd, state);
 }
 

@@ -6,6 +6,7 @@
 #include "actions/dispatcher.h"
 #include "bridge/status_routes.h"
 #include "bridge/targets.h"
+#include "core/box_name.h"
 #include "core/version.h"
 #include "http/assets.h"
 #include "http/event_stream.h"
@@ -95,13 +96,26 @@ void console(Exchange& ex) { send_json(ex.stream, json{{"lines", ex.state.log.li
 void health(Exchange& ex) {
   send_json(ex.stream, json{{"ok", true}, {"sseClients", ex.state.events.viewer_count()}, {"version", LOOMDECK_VERSION}});
 }
-void events(Exchange& ex) { serve_event_stream(ex.state.events, ex.state.log, ex.stream); }
+// A page names the box it shows (`?target=`, else the default box); the server refreshes that box
+// for as long as the stream is open. A refused name still gets the stream, without a watch.
+void events(Exchange& ex) {
+  const std::string box = ex.request.target_param.value_or(ex.state.default_target);
+  StatusWatch::Hold hold;
+  if (const std::optional<std::string> problem = box_name_problem(box)) {
+    ex.state.log.append("sse client's box not watched: " + *problem);
+  } else if (hold = ex.state.status_watch.show(box); !hold.watching()) {
+    ex.state.log.append("sse client's box not watched: " + std::to_string(kMaxWatchedBoxes) + " boxes are watched already");
+  }
+  serve_event_stream(ex.state.events, ex.state.log, ex.stream);
+}
 void ui_toast(Exchange& ex) { handle_ui_toast(ex.state.events, ex.state.log, ex.request, ex.stream); }
 void ui_click(Exchange& ex) { handle_ui_click(ex.state.events, ex.state.log, ex.request, ex.stream); }
 
 // The features' routes, each handed what its feature works with (the state converts to each
 // feature's context).
-void targets(Exchange& ex) { handle_targets(ex.state, ex.request, ex.stream); }
+void targets(Exchange& ex) {
+  handle_targets(ex.state, ex.state.clock, ex.state.target_listings, ex.request, ex.stream);
+}
 void status(Exchange& ex) { handle_status(ex.state, ex.request, ex.stream); }
 void status_health(Exchange& ex) { handle_health(ex.state, ex.request, ex.stream); }
 void action(Exchange& ex) { handle_action(ex.state, ex.request, ex.stream); }

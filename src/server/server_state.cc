@@ -48,7 +48,10 @@ ServerState::operator StatusContext() {
                        warmups_in_flight,
                        launches_in_flight,
                        launch_failure_hints,
-                       [this](const json& payload, Clock::WallTime built_at) { logbook.record(payload, built_at); }};
+                       [this](const json& payload, Clock::WallTime built_at) {
+                         logbook.record(payload, built_at);
+                         status_watch.built(string_member(payload, "target"));
+                       }};
 }
 
 ServerState::operator ActionContext() { return ActionContext{*this, green_runs}; }

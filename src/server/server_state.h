@@ -11,6 +11,7 @@
 #include "bridge/bridge.h"
 #include "bridge/bridge_client.h"
 #include "bridge/status_service.h"
+#include "bridge/status_watch.h"
 #include "bridge/targets.h"
 #include "core/background.h"
 #include "core/clock.h"
@@ -72,6 +73,10 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   // busy waits for a slot no longer than a probe may take.
   StatusBuilds status_builds{clock, kMaxStatusBuilds, kProbeTimeLimit};
   DefaultBoxPicks default_box_picks{clock, 1, kProbeTimeLimit};
+  // The last box listing, which the pages' timed refreshes share.
+  TargetListings target_listings;
+  // The boxes the open event streams show, refreshed by the server while they are open.
+  StatusWatch status_watch{clock};
   // At most one auto-green run per box, and none again within 180 s of the last.
   GreenRunRegistry green_runs;
   StagedParts staged_parts;

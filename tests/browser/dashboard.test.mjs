@@ -128,17 +128,20 @@ describe('the page as served', () => {
 });
 
 describe('timers, tooltips and the about box', () => {
-  test('refreshes the status every 15 s and the box list every 60 s', async () => {
+  test('with the live channel down, refreshes the status every 15 s and the box list every 60 s; old LEDs say their age', async () => {
     sim(fixture.sandbox, 'reset', 'demo');
     const counts = { status: 0, targets: 0 };
     // Counted once answered: a refresh still out when the next tick comes is not stacked.
-    const beforeGoto = (page) => page.on('requestfinished', (r) => {
-      const { pathname } = new URL(r.url());
-      if (pathname === '/api/status') counts.status++;
-      if (pathname === '/api/targets') counts.targets++;
-    });
+    const beforeGoto = (page) => {
+      page.on('requestfinished', (r) => {
+        const { pathname } = new URL(r.url());
+        if (pathname === '/api/status') counts.status++;
+        if (pathname === '/api/targets') counts.targets++;
+      });
+      return page.route('**/events*', (route) => route.abort());
+    };
     await withPage({ clock: true, beforeGoto }, async (page) => {
-      await untilReady(page);
+      await until(page, () => window.__dash.status !== null);
       await waitFor(() => counts.targets === 1 && counts.status === 1, { what: 'the start-up requests' });
       for (let n = 2; n <= 4; n++) {
         await page.clock.runFor(15000);
@@ -147,6 +150,12 @@ describe('timers, tooltips and the about box', () => {
       assert.equal(counts.targets, 1);
       await page.clock.runFor(15000);
       await waitFor(() => counts.targets === 2 && counts.status === 5, { what: 'the minute\'s requests' });
+
+      // Reads that no longer answer leave the LEDs as they were: past 30 s they say how old they are.
+      await page.route('**/api/status*', () => {});
+      assert.equal(await page.$eval('#ledAge', (e) => e.hidden), true);
+      await page.clock.runFor(35000);
+      await until(page, () => /^as of 3\d s ago$/.test(document.getElementById('ledAge').textContent));
     });
   });
 
@@ -402,7 +411,7 @@ describe('launch progress box', () => {
   function scriptedChannel(page) {
     const channel = { queued: null, served: 0 };
     const frame = ([name, value, raw]) => `event: ${name}\ndata: ${raw ? value : JSON.stringify(value)}\n\n`;
-    channel.install = () => page.route('**/events', (route) => {
+    channel.install = () => page.route('**/events*', (route) => {
       const events = channel.queued ?? [];
       channel.queued = null;
       channel.served++;

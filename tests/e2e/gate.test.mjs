@@ -46,6 +46,12 @@ test('box names that could become an option or be cut short never reach the brid
   assert.match((await postJson(`${srv.url}/api/surface`, { surface: 'symbol', target: 'Stu\u0000dio' })).json.error, /control character/);
   assert.match((await getJson(`${srv.url}/api/health?target=${'b'.repeat(129)}`)).json.error, /longer than 128 bytes/);
   assert.match((await postJson(`${srv.url}/api/auto-green?target=-x`, {})).json.error, /starts with/);
+  // A live channel naming such a box still opens, but the server never refreshes that box.
+  const channel = new AbortController();
+  const events = (await fetch(`${srv.url}/events?target=-x`, { signal: channel.signal })).body.getReader();
+  for (let seen = ''; !seen.includes('event: hello'); seen += Buffer.from((await events.read()).value).toString());
+  channel.abort();
+  assert.ok((await getJson(`${srv.url}/console`)).json.lines.includes('sse client\'s box not watched: box name refused: it starts with "-"'));
   assert.deepEqual(simLog(sb), []);
   const cli = runCli(sb, ['status', '--target', '-h']);
   assert.equal(cli.status, 1);

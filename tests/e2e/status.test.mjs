@@ -81,6 +81,12 @@ test('/api/targets lists every box with its readiness', async () => {
   assert.deepEqual(r.json.targets.map((t) => [t.name, t.running, t.ready]), [['Studio', false, false], ['Bench', false, false]]);
   assert.ok(r.json.targets.every((t) => typeof t.lastReadyAt === 'string'));
   assert.match(r.json._hint, /^One Autodesk seat: start Fusion on whichever box suits the moment/);
+
+  // The pages' timed refresh takes the last listing (one serves every page); a plain request lists anew.
+  sim(sb, 'set', 'Bench', 'running=true');
+  assert.equal((await getJson(`${srv.url}/api/targets?shared=1`)).text, r.text);
+  assert.equal((await getJson(`${srv.url}/api/targets`)).json.targets[1].running, true);
+  sim(sb, 'set', 'Bench', 'running=false');
 });
 
 test('a busy bridge keeps showing the last verified state, marked stale', async () => {

@@ -11,6 +11,9 @@ const IMPORT_DEST = 'C:/Users/pell/AppData/Local/Temp/loomdeck';
 const NO_LBR_HINT = 'Pick an ovra basic part page (it publishes <PART>.lbr + <PART>.step).';
 
 const activity = simLog;
+// A status build's reads: the staging reads readiness itself, and the live channel's box is refreshed by the server.
+const STATUS_PROBES = ['fusion_readiness', 'fusion_aps_status', 'fusion_mcp_status', 'fusion_set_auto_update', 'fusion_set_seat_takeover',
+  'fusion_set_driving_badge', 'fusion_set_activity_indicator'];
 const clonesIn = (calls) => calls.filter((c) => c.program === 'ovra-wiki').map((c) => c.argv);
 const consoleLines = async (srv) => (await getJson(`${srv.url}/console`)).json.lines;
 const isPng = (b64) => Buffer.from(b64, 'base64').subarray(0, 8).equals(Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]));
@@ -24,7 +27,8 @@ before(async () => {
   sim(sb, 'reset', 'signed-in');
   sim(sb, 'set', 'Studio', 'projectSeconds=0.2', 'surfaceSeconds=0.2', 'bindSeconds=0.2', 'openLbrSeconds=0.2');
   srv = await startServer(sb, ['--ai-thread', 'e2e-surfaces']);
-  es = new EventSource(`${srv.url}/events`);
+  // Named, so the server's own refresh of the shown box (every 15 s) stays on Studio.
+  es = new EventSource(`${srv.url}/events?target=Studio`);
   es.addEventListener('toast', (e) => toasts.push(JSON.parse(e.data)));
   await new Promise((resolve) => es.addEventListener('hello', resolve));
 });
@@ -62,7 +66,7 @@ test('a surface request stages the default part, narrates it and answers with a 
   assert.ok(bridgeCalls.every((c) => c.aiThread === 'e2e-surfaces' && c.target === 'Studio'));
   const send = bridgeCalls.find((c) => c.tool === 'send_files');
   assert.equal(send.args, `{"dest":"${SURFACES_DEST}","filePaths":["${dir}/IN-S63BTG.lbr","${dir}/IN-S63BTG.step"]}`);
-  assert.deepEqual(bridgeCalls.map((c) => c.tool).filter((t) => t !== 'fusion_state' && t !== 'fusion_readiness'),
+  assert.deepEqual(bridgeCalls.map((c) => c.tool).filter((t) => t !== 'fusion_state' && !STATUS_PROBES.includes(t)),
     ['send_files', 'fusion_bind_library_3d', 'fusion_make_test_project', 'fusion_show_symbol']);
 
   assert.deepEqual(toasts.map((t) => [t.message, t.kind]), [
