@@ -55,11 +55,13 @@ bool at_signin_wall(const json& s) {
 }
 
 // Up to 30 passes of 10 s, until the add-in serves or a sign-in wall stops the launch; the
-// bridge's launch progress goes to the pages on every pass.
+// bridge's launch progress goes to the pages every 5 s, as ensure_ready's passes send it.
 json wait_for_addin(const ActionContext& ctx, const std::string& box, bool& progress_toasted) {
   json s;
   for (int pass = 0; pass < 30; ++pass) {
-    ctx.clock.sleep_for(seconds(10));
+    ctx.clock.sleep_for(seconds(5));
+    forward_progress(ctx, box, progress_toasted);
+    ctx.clock.sleep_for(seconds(5));
     s = refresh_status(ctx, box);
     if (led_on(s, "addinReady") || at_signin_wall(s)) break;
     forward_progress(ctx, box, progress_toasted);
