@@ -1,9 +1,11 @@
 #include "actions/auto_green.h"
 
+#include <cctype>
 #include <exception>
 #include <vector>
 
 #include "actions/launch.h"
+#include "core/box_name.h"
 #include "core/text.h"
 
 namespace loomdeck {
@@ -43,36 +45,57 @@ void leave_the_seat(const ActionContext& ctx, const std::string& box, const std:
                            "mid-work. Press Start Fusion to take the seat deliberately.";
   say(ctx, text, "");
   ctx.launch_failure_hints.set(box, text);
-  // The starter marked a launch in flight; none will happen, so the Fusion LED must show the
-  // seat text rather than "Opening Fusion right now".
-  ctx.launches_in_flight.erase(box);
   ctx.green_runs.finish(box, ctx.clock.now());
   refresh_status(ctx, box);
 }
 
-// Up to 30 passes of 10 s, until the add-in serves or a sign-in wall stops the launch.
-json wait_for_addin(const ActionContext& ctx, const std::string& box) {
+// Fusion is up and stopped at the Autodesk sign-in: its add-in waits for the user, not for a fix.
+bool at_signin_wall(const json& s) {
+  return led_on(s, "fusionRunning") && !led_on(s, "signedIn") && led_state(s, "signedIn") == "off";
+}
+
+// Up to 30 passes of 10 s, until the add-in serves or a sign-in wall stops the launch; the
+// bridge's launch progress goes to the pages every 5 s, as ensure_ready's passes send it.
+json wait_for_addin(const ActionContext& ctx, const std::string& box, bool& progress_toasted) {
   json s;
   for (int pass = 0; pass < 30; ++pass) {
-    ctx.clock.sleep_for(seconds(10));
+    ctx.clock.sleep_for(seconds(5));
+    forward_progress(ctx, box, progress_toasted);
+    ctx.clock.sleep_for(seconds(5));
     s = refresh_status(ctx, box);
-    if (led_on(s, "addinReady")) break;
-    if (led_on(s, "fusionRunning") && !led_on(s, "signedIn") && led_state(s, "signedIn") == "off") break;
+    if (led_on(s, "addinReady") || at_signin_wall(s)) break;
+    forward_progress(ctx, box, progress_toasted);
   }
   return s;
 }
 
 // Launches Fusion, waits for its add-in and keeps (or clears) the text the Fusion LED shows.
-void launch_and_wait(const ActionContext& ctx, const std::string& box) {
-  ctx.launches_in_flight.set(box, ctx.clock.now());
+// False when the launch did not even start: the bridge refused it or could not be run.
+bool launch_and_wait(const ActionContext& ctx, const std::string& box) {
+  const LaunchStart start = start_fusion(ctx, box);
+  if (start.refused) {
+    say(ctx, *start.refused, "err");
+    // The pages learn the reason now, on the Fusion LED, not at their next poll.
+    refresh_status(ctx, box);
+    return false;
+  }
   ctx.sink.broadcast("state", server_status(ctx, box, true));
-  ctx.bridge.send(box, "fusion_start");
-  const json s = wait_for_addin(ctx, box);
+  say(ctx, "Opening Fusion on " + box_label(box), "");
+  bool progress_toasted = false;
+  forward_progress(ctx, box, progress_toasted);
+  const json s = wait_for_addin(ctx, box, progress_toasted);
   ctx.launches_in_flight.erase(box);
   if (led_on(s, "addinReady")) {
     ctx.launch_failure_hints.erase(box);
     say(ctx, "Fusion is up and the bridge add-in is serving", "ok");
-    return;
+    return true;
+  }
+  // The add-in waits for the user's password, which the sign-in step below drives up to: not a
+  // failed launch, and nothing the user should retry.
+  if (at_signin_wall(s)) {
+    ctx.launch_failure_hints.erase(box);
+    say(ctx, "Fusion is up and waiting at the Autodesk sign-in", "");
+    return true;
   }
   const std::string why =
       led_on(s, "fusionRunning")
@@ -80,11 +103,13 @@ void launch_and_wait(const ActionContext& ctx, const std::string& box) {
           : "The launch attempt did not take (Autodesk seat busy elsewhere, or a licensing dialog). Press Start Fusion to try again.";
   ctx.launch_failure_hints.set(box, why);
   say(ctx, why, "err");
+  return true;
 }
 
 void sign_in_and_heal(const ActionContext& ctx, const std::string& box) {
   const json s = refresh_status(ctx, box);
   if (!led_on(s, "fusionRunning") || led_on(s, "addinReady")) return;
+  if (at_signin_wall(s)) say(ctx, "Driving the Autodesk sign-in - only your password is left to you", "");
   const json signin = ctx.bridge.call(box, "fusion_signin").data;
   const json* wall = member(signin, "signinWall");
   if (wall && wall->is_string()) {
@@ -132,14 +157,30 @@ void summarise(const ActionContext& ctx, const std::string& box) {
   say(ctx, "Ready except: " + missing + " (see each card for the exact next step)", "");
 }
 
+// How long ago a run ended, as the refusal to repeat it says it.
+std::string recent_run_age(long long seconds) {
+  return seconds < 60 ? "moments ago" : std::to_string(seconds / 60) + " min ago";
+}
+
 }  // namespace
+
+std::optional<std::string> recent_run_note(const ActionContext& ctx, const std::string& box) {
+  if (ctx.green_runs.in_flight(box)) return std::nullopt;
+  const std::optional<Clock::Instant> ended = ctx.green_runs.finished_at(box);
+  if (!ended) return std::nullopt;
+  const long long age = whole_seconds(*ended, ctx.clock.now());
+  if (age >= GreenRunRegistry::kRecentSeconds) return std::nullopt;
+  std::string name = box_label(box);
+  name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+  return name + " was driven to green " + recent_run_age(age) + " - press Set up to run it again";
+}
 
 bool start_green_run(const ActionContext& ctx, const std::string& box, bool force) {
   if (!ctx.green_runs.try_begin(box, force, ctx.clock.now())) return false;
-  if (!is_true(ctx.bridge.call(box, "fusion_readiness").data, "running")) {
-    ctx.launches_in_flight.set(box, ctx.clock.now());
-    ctx.launch_failure_hints.erase(box);
-  }
+  // The launch is marked in flight only once the bridge has accepted it (launch_and_wait): an
+  // earlier mark would show "starting" for a launch that may never begin. The last failure is
+  // forgotten, since this run tries again.
+  ctx.launch_failure_hints.erase(box);
   try {
     ctx.in_background([ctx, box] {
       try {
@@ -152,7 +193,6 @@ bool start_green_run(const ActionContext& ctx, const std::string& box, bool forc
     });
   } catch (const std::exception&) {
     ctx.green_runs.finish(box, ctx.clock.now());
-    ctx.launches_in_flight.erase(box);
     return false;
   }
   return true;
@@ -163,14 +203,18 @@ void green_run(const ActionContext& ctx, const std::string& box) {
   if (all_main_leds_on(first)) {
     say(ctx, "Everything is already green on this box", "ok");
   } else {
-    say(ctx, "Getting " + box + " ready - launching Fusion and its services in the background", "");
+    say(ctx, "Getting " + box_label(box) + " ready - launching Fusion and its services in the background", "");
     if (!led_on(first, "fusionRunning")) {
       const std::string live = live_box_elsewhere(ctx, box);
       if (!live.empty()) {
         leave_the_seat(ctx, box, live);
         return;
       }
-      launch_and_wait(ctx, box);
+      // A launch that never started leaves nothing for the later steps: its reason was said.
+      if (!launch_and_wait(ctx, box)) {
+        ctx.green_runs.finish(box, ctx.clock.now());
+        return;
+      }
     }
     sign_in_and_heal(ctx, box);
     enable_mcp(ctx, box);

@@ -2,6 +2,7 @@
 
 #include "actions/auto_green.h"
 #include "actions/launch.h"
+#include "core/box_name.h"
 #include "http/response.h"
 #include "settings/settings.h"
 
@@ -21,7 +22,6 @@ struct PassThrough {
 };
 
 const PassThrough kPassThrough[] = {
-    {"start", "fusion_start", "{}"},
     {"signin", "fusion_signin", nullptr},
     {"tour_control", "fusion_demo_control", nullptr},
     {"tour_progress", "fusion_demo_progress", nullptr},
@@ -53,13 +53,15 @@ json run_action(const DispatchContext& ctx, const ActionRequest& req) {
   if (req.action == "tour" || req.action == "import_basic_part") {
     if (!ready_first(ctx, box, 240)) {
       return json{{"success", false},
-                  {"error", "Fusion did not become ready on " + box + " within its measured launch budget"},
+                  {"error", "Fusion did not become ready on " + box_label(box) + " within its measured launch budget"},
                   {"_hint", "Open Settings and read the status cards - a sign-in wall or a stuck launch is reported there."}};
     }
     if (req.action == "tour") return ctx.bridge.call(box, "fusion_demo", kTourArgs).result;
     return ctx.import_part(box, req.args);
   }
   if (req.action == "stop") return stop_fusion(ctx, box);
+  // The bridge's answer goes back as it came; the status learns whether a launch is under way.
+  if (req.action == "start") return start_fusion(ctx, box).result;
   for (const PassThrough& p : kPassThrough) {
     if (req.action == p.verb) return ctx.bridge.call(box, p.tool, p.fixed_args ? p.fixed_args : req.args).result;
   }
@@ -90,12 +92,14 @@ void handle_auto_green(const ActionContext& ctx, const Request& request, Stream&
     return;
   }
   const bool started = start_green_run(ctx, box, force);
-  send_json(stream,
-            json{{"ok", true},
-                 {"started", started},
-                 {"target", box},
-                 {"_hint", started ? "Auto-green is running in the BACKGROUND; watch /events for per-step toasts and state pushes."
-                                   : "A run for THIS box is already in flight (or finished in the last 3 minutes) - joined it instead of stacking a second launch."}});
+  json reply{{"ok", true},
+             {"started", started},
+             {"target", box},
+             {"_hint", started ? "Auto-green is running in the BACKGROUND; watch /events for per-step toasts and state pushes."
+                               : "A run for THIS box is already in flight (or finished in the last 3 minutes) - joined it instead of stacking a second launch."}};
+  // A page that opens just after a run says why nothing happens now.
+  if (const auto note = started ? std::nullopt : recent_run_note(ctx, box)) reply["message"] = *note;
+  send_json(stream, reply);
 }
 
 }  // namespace loomdeck

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -33,6 +34,13 @@ class GreenRunRegistry {
   bool in_flight(const std::string& box) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return in_flight_.count(box) > 0;
+  }
+  // When the box's last run ended, if one did.
+  std::optional<Clock::Instant> finished_at(const std::string& box) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = finished_.find(box);
+    if (it == finished_.end()) return std::nullopt;
+    return it->second;
   }
 
  private:

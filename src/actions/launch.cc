@@ -5,6 +5,7 @@
 
 #include "actions/auto_green.h"
 #include "bridge/readiness.h"
+#include "core/box_name.h"
 
 namespace loomdeck {
 
@@ -43,14 +44,20 @@ struct ReadyWait {
   bool progress_toasted = false;
 };
 
+// The bridge's or the runner's words for a start that did not happen.
+std::string refusal_reason(const BridgeReply& start) {
+  if (start.error.is_string() && !start.error.get<std::string>().empty()) return start.error.get<std::string>();
+  if (!start.error.is_null()) return start.error.dump();
+  return "the bridge refused without saying why";
+}
+
 // Launches Fusion when it is not running and the last launch of this call is more than 75 s ago.
 void launch_when_down(const ActionContext& ctx, const std::string& box, ReadyWait& wait) {
   if (is_true(readiness(ctx, box), "running") || ctx.clock.now() - wait.last_launch <= seconds(75)) return;
   wait.last_launch = ctx.clock.now();
-  ctx.launches_in_flight.set(box, wait.last_launch);
-  toast(ctx.sink, "Opening Fusion on " + box);
   ctx.log.append("wait_ready_with_heal: launching Fusion on " + box);
-  ctx.bridge.send(box, "fusion_start");
+  const LaunchStart start = start_fusion(ctx, box);
+  toast(ctx.sink, start.refused ? *start.refused : "Opening Fusion on " + box_label(box), start.refused ? "err" : "");
 }
 
 // Stop, kill and start again, so a Fusion whose add-in did not come up loads it.
@@ -61,8 +68,7 @@ void restart_fusion(const ActionContext& ctx, const std::string& box) {
   ctx.clock.sleep_for(seconds(4));
   ctx.bridge.send(box, "fusion_kill");
   ctx.clock.sleep_for(seconds(3));
-  ctx.launches_in_flight.set(box, ctx.clock.now());
-  ctx.bridge.send(box, "fusion_start");
+  start_fusion(ctx, box);
 }
 
 // Past 40 s without the add-in: clears blocking dialogs on every pass, and once past 90 s
@@ -81,23 +87,36 @@ void clear_the_way(const ActionContext& ctx, const std::string& box, ReadyWait& 
   }
 }
 
-// Passes the bridge's launch progress on as a `progress` event, and its first as a toast too.
-void forward_progress(const ActionContext& ctx, const std::string& box, ReadyWait& wait) {
+}  // namespace
+
+LaunchStart start_fusion(const StatusContext& status, const std::string& box) {
+  BridgeReply start = status.bridge.call(box, "fusion_start");
+  if (start.ok) {
+    if (!is_true(start.data, "alreadyRunning")) status.launches_in_flight.set(box, status.clock.now());
+    status.launch_failure_hints.erase(box);
+    return {std::move(start.result), std::nullopt};
+  }
+  const std::string why = "Fusion is not starting on " + box_label(box) + ": " + refusal_reason(start);
+  status.launches_in_flight.erase(box);
+  status.launch_failure_hints.set(box, why);
+  return {std::move(start.result), why};
+}
+
+void forward_progress(const ActionContext& ctx, const std::string& box, bool& toasted) {
   const json r = readiness(ctx, box);
   const json* progress = member(r, "progress");
   if (!progress || progress->is_null()) return;
   ctx.sink.broadcast("progress", progress_event(box, *progress));
-  if (!wait.progress_toasted) {
+  if (!toasted) {
     toast(ctx.sink, progress_message(*progress));
-    wait.progress_toasted = true;
+    toasted = true;
   }
 }
 
-}  // namespace
-
 json refresh_status(const StatusContext& status, const std::string& box) {
-  // Only a build begun now tells what the run's last step changed.
-  json payload = server_status(status, box, false, /*fresh=*/true);
+  // Only a build begun now tells what the run's last step changed; a launch under way is shown
+  // as /api/status shows it, so the pages do not flip between "starting" and "off".
+  json payload = server_status(status, box, launch_in_flight(status, box), /*fresh=*/true);
   status.sink.broadcast("state", payload);
   return payload;
 }
@@ -113,7 +132,7 @@ bool ensure_ready(const ActionContext& ctx, const std::string& box, long long bu
     launch_when_down(ctx, box, wait);
     if (clock.now() - start > seconds(40) && !add_in_ready(ctx, box)) clear_the_way(ctx, box, wait);
     if (add_in_ready(ctx, box)) break;
-    forward_progress(ctx, box, wait);
+    forward_progress(ctx, box, wait.progress_toasted);
   }
   ctx.launches_in_flight.erase(box);
   toast(ctx.sink, "Fusion is ready - continuing", "ok");
@@ -132,7 +151,7 @@ long long launch_budget(const json& fusion_state, long long min_budget_seconds) 
 
 bool ready_first(const ActionContext& ctx, const std::string& box, long long min_budget_seconds) {
   if (is_true(readiness(ctx, box), "ready")) return true;
-  toast(ctx.sink, "Getting " + box + " ready first - launching Fusion and waiting for the bridge add-in");
+  toast(ctx.sink, "Getting " + box_label(box) + " ready first - launching Fusion and waiting for the bridge add-in");
   // A run already in flight is joined; either way the wait below is what answers.
   start_green_run(ctx, box, false);
   const json s = ctx.bridge.call(box, "fusion_state", kStateArgs).data;

@@ -1,10 +1,26 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "actions/action_context.h"
 
 namespace loomdeck {
+
+// What asking the bridge to launch Fusion came to.
+struct LaunchStart {
+  json result;                          // the bridge's answer as it came
+  std::optional<std::string> refused;   // why Fusion is not starting: the bridge refused, or could not be run
+};
+
+// Asks the bridge to launch Fusion on the box. A launch it accepted is in flight from now (and the
+// box's last launch failure is forgotten); a refused one is not, and the box's failure text then
+// says why Fusion is not starting, with the bridge's or the runner's own reason.
+LaunchStart start_fusion(const StatusContext& status, const std::string& box);
+
+// Reads the bridge's launch progress for the box and passes it on to the pages as a `progress`
+// event, and, while `toasted` is false, once as a toast (setting it). Nothing without a launch.
+void forward_progress(const ActionContext& ctx, const std::string& box, bool& toasted);
 
 // Gets the box ready within `budget_seconds`: launches Fusion in the background when it is not
 // running (at most every 75 s), clears blocking dialogs after 40 s, restarts Fusion once when
@@ -18,7 +34,8 @@ long long launch_budget(const json& fusion_state, long long min_budget_seconds);
 // auto-green run plus ensure_ready within the measured budget.
 bool ready_first(const ActionContext& ctx, const std::string& box, long long min_budget_seconds);
 
-// A fresh status payload (no launch in flight) pushed to every page as a `state` event.
+// A fresh status payload (showing a launch in flight as /api/status does) pushed to every page
+// as a `state` event.
 json refresh_status(const StatusContext& status, const std::string& box);
 
 }  // namespace loomdeck

@@ -55,6 +55,8 @@ std::optional<std::chrono::sys_seconds> utc_time(const std::string& text) {
 struct Readiness {
   bool running = false;
   bool ready = false;
+  bool launching = false;  // a launch under way, by the bridge's word or else by this server's
+  std::string signin_wall;
   bool needs_signin = false;
   bool update_offered = false;
   bool update_handled = false;
@@ -64,8 +66,12 @@ struct Readiness {
   std::string fusion_user;
 };
 
-Readiness read_readiness(const json& r) {
+// The bridge's own `launching` decides when it gives one: a launch it says has ended (or never
+// began) is not shown as starting, whatever this server asked for.
+Readiness read_readiness(const json& r, bool launch_in_flight) {
   Readiness out;
+  out.launching = bool_member(r, "launching").value_or(launch_in_flight);
+  out.signin_wall = string_member(r, "signinWall");
   out.running = bool_member(r, "fusionRunning").value_or(bool_member(r, "running").value_or(false));
   out.ready = is_true(r, "ready");
   out.needs_signin = is_true(r, "needsSignin");
@@ -109,13 +115,13 @@ std::string overall_state(bool answered, const Readiness& r) {
   return answered && (!r.running || r.ready || !r.last_ready_at.empty()) ? "ok" : "warn";
 }
 
-json fusion_running_led(const Readiness& r, bool launch_in_flight) {
+json fusion_running_led(const Readiness& r) {
   return {
       {"on", r.running},
       {"label", "Fusion running"},
-      {"state", r.running ? "on" : launch_in_flight ? "starting" : "off"},
+      {"state", r.running ? "on" : r.launching ? "starting" : "off"},
       {"_hint", r.running ? "Fusion is up."
-                : launch_in_flight
+                : r.launching
                     ? "Opening Fusion right now - launching in the background and waiting for its bridge add-in. This usually takes under a minute."
                     : "fusion_start launches it in the BACKGROUND (never steals focus)."},
   };
@@ -129,7 +135,14 @@ json addin_led(const Readiness& r, bool too_old) {
   } else if (!r.running && !r.last_ready_at.empty()) {
     state = "dormant";
     hint = fill("Dormant - resumes when Fusion starts (last verified {}).", r.last_ready_at);
-  } else if (!r.running || r.last_ready_at.empty()) {
+  } else if (!r.running) {
+    state = "off";
+    hint = kNotServing;
+  } else if (r.launching) {
+    // Fusion's process is up while its launch is still landing: a cold launch, not a stuck add-in.
+    state = "starting";
+    hint = "Starting - Fusion is launching and its bridge add-in comes up when the launch lands.";
+  } else if (r.last_ready_at.empty()) {
     state = "off";
     hint = kNotServing;
   } else if (!too_old) {
@@ -155,11 +168,14 @@ json signin_led(const Readiness& r) {
   } else {
     hint = "Unknown until Fusion runs.";
   }
-  return {{"on", signed_in},
-          {"label", "Autodesk sign-in"},
-          {"who", who(r.fusion_user)},
-          {"state", signed_in ? "on" : dormant ? "dormant" : "off"},
-          {"_hint", hint}};
+  json out = {{"on", signed_in},
+              {"label", "Autodesk sign-in"},
+              {"who", who(r.fusion_user)},
+              {"state", signed_in ? "on" : dormant ? "dormant" : "off"},
+              {"_hint", hint}};
+  // Where the sign-in wall stands ("email", "password"): at the password only the user can go on.
+  if (!signed_in && !r.signin_wall.empty()) out["wall"] = r.signin_wall;
+  return out;
 }
 
 json aps_led(const Aps& aps) {
@@ -232,12 +248,12 @@ bool bridge_answered(const json& r) {
 
 json status_payload(const std::string& box, const StatusProbes& p, const json& settings_file, bool launch_in_flight,
                     Clock::WallTime now) {
-  const Readiness r = read_readiness(p.readiness);
+  const Readiness r = read_readiness(p.readiness, launch_in_flight);
   const Aps aps = read_aps(p.aps);
   const Mcp mcp = read_mcp(p.mcp);
   const bool answered = bridge_answered(p.readiness);
   const json leds = {
-      {"fusionRunning", fusion_running_led(r, launch_in_flight)},
+      {"fusionRunning", fusion_running_led(r)},
       {"addinReady", addin_led(r, ready_too_old(r.last_ready_at, now))},
       {"signedIn", signin_led(r)},
       {"aps", aps_led(aps)},

@@ -14,6 +14,8 @@ struct StatusProbes {
 };
 
 // The status payload of one box: seven LEDs, each with the sentence that names its fix.
+// `launch_in_flight` (this server started a launch lately) counts only where the readiness
+// result does not say itself whether a launch is under way (`launching`).
 json status_payload(const std::string& box, const StatusProbes& probes, const json& settings_file,
                     bool launch_in_flight, Clock::WallTime now);
 

@@ -52,6 +52,15 @@ json server_status(const StatusContext& status, const std::string& box, bool lau
   const Clock::WallTime now = status.clock.wall_now();
   json payload = status_payload(box, probes.value_or(StatusProbes{}), load_settings(), launch_in_flight, now);
   if (status.observe) status.observe(payload, now);
+  return apply_launch_failure(std::move(payload), status.launch_failure_hints.get(box));
+}
+
+json apply_launch_failure(json payload, const std::optional<std::string>& why) {
+  const std::string state = led_state(payload, "fusionRunning");
+  if (!why || state == "on" || state == "starting" || !led(payload, "fusionRunning")) return payload;
+  json& fusion = payload["leds"]["fusionRunning"];
+  fusion["_hint"] = *why;
+  fusion["notStarting"] = *why;
   return payload;
 }
 
@@ -86,9 +95,6 @@ json apply_status_cache(json payload, const std::optional<CachedStatus>& cached,
 json live_status(const StatusContext& status, const std::string& box) {
   const bool launching = launch_in_flight(status, box);
   json payload = server_status(status, box, launching);
-  if (!launching && !led_on(payload, "fusionRunning")) {
-    if (const auto hint = status.launch_failure_hints.get(box)) payload["leds"]["fusionRunning"]["_hint"] = *hint;
-  }
   if (is_true(payload, "answered")) {
     status.cache.set(box, CachedStatus{status.clock.now(), payload});
   } else {

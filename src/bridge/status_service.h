@@ -68,15 +68,20 @@ json build_status(Bridge& bridge, Clock& clock, const std::string& attribution, 
 // A fresh status payload for the server's own use (live status, warm-up, the auto-green run),
 // from the box's shared status build: a build already running for the box is joined (with
 // `fresh`, only one begun after this call), and one that finds all builds busy and no slot
-// within the probe time limit gets the "bridge did not answer" payload.
+// within the probe time limit gets the "bridge did not answer" payload. Why the box's last
+// launch did not start or take is on its Fusion LED while Fusion is neither up nor starting.
 json server_status(const StatusContext& status, const std::string& box, bool launch_in_flight, bool fresh = false);
 
 // Whether a launch was issued on the box less than 240 s ago (older entries are dropped).
 bool launch_in_flight(const StatusContext& status, const std::string& box);
 
-// The live status of a box as /api/status serves it: launch window, failure hint, cache and
-// stale patches applied, and pushed to every open page as a `state` event.
+// The live status of a box as /api/status serves it: launch window, cache and stale patches
+// applied, and pushed to every open page as a `state` event.
 json live_status(const StatusContext& status, const std::string& box);
+
+// Puts `why` (the box's last launch did not start or take) on the Fusion LED, as its `_hint` and
+// as `notStarting`, when the LED shows Fusion neither running nor starting.
+json apply_launch_failure(json payload, const std::optional<std::string>& why);
 
 // Applies what the cache knows to a fresh payload (pure apart from reading the cache entry).
 json apply_status_cache(json payload, const std::optional<CachedStatus>& cached, Clock::Instant now);

@@ -23,4 +23,6 @@ json box_name_refusal(const std::string& problem) {
                         "starting with \"-\"."}};
 }
 
+std::string box_label(std::string_view box) { return box.empty() ? "the default box" : std::string(box); }
+
 }  // namespace loomdeck

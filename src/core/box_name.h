@@ -19,4 +19,8 @@ std::optional<std::string> box_name_problem(std::string_view box);
 // The reply for a refused box name: `error` naming the rule and a `_hint`.
 json box_name_refusal(const std::string& problem);
 
+// The box as a message names it: a request without a box goes to the bridge's default box, so an
+// empty name reads "the default box" rather than leaving a gap in the sentence.
+std::string box_label(std::string_view box);
+
 }  // namespace loomdeck

@@ -2,6 +2,7 @@
 
 #include "actions/launch.h"
 #include "bridge/readiness.h"
+#include "core/box_name.h"
 #include "parts/busy_signs.h"
 #include "parts/wiki_files.h"
 
@@ -61,7 +62,7 @@ StageResult stage_part(const PartsContext& ctx, const std::string& box, const st
   if (std::optional<StagedPart> hit = ctx.staged_parts.get(key)) return {std::move(hit), ""};
 
   if (!ready_first(ctx, box, 240)) {
-    return {std::nullopt, "Fusion did not become ready on " + box +
+    return {std::nullopt, "Fusion did not become ready on " + box_label(box) +
                               " within the measured launch budget for that machine. Open the Settings and check the "
                               "status cards - a sign-in wall or a stuck launch will say so there."};
   }

@@ -2,6 +2,7 @@
 
 #include "actions/launch.h"
 #include "bridge/readiness.h"
+#include "core/box_name.h"
 #include "core/utf8.h"
 #include "http/response.h"
 #include "parts/busy_signs.h"
@@ -50,7 +51,7 @@ std::optional<json> generate_for_surface(const PartsContext& ctx, const std::str
                                          const Surface& surface, const std::string& surface_key,
                                          const StagedPart& staged) {
   if (!ready_first(ctx, box, 240)) {
-    return not_shown(surface_key, surface, "Fusion did not become ready on " + box + " in time",
+    return not_shown(surface_key, surface, "Fusion did not become ready on " + box_label(box) + " in time",
                      "Open Settings and read the status cards - a sign-in wall or a stuck launch is reported there.");
   }
   toast(ctx.sink, "Generating the test project for the design surfaces");

@@ -63,7 +63,8 @@ describe('status buttons', () => {
 
       await page.click('#btnStop');
       await untilToast(page, 'closing Fusion', 'toast');
-      await untilLed(page, 'fusionRunning', 'bad');
+      // Closed on purpose: "closed", not "needs setup".
+      await untilLed(page, 'fusionRunning', 'closed');
       assert.deepEqual(calls('fusion_stop').map((c) => [c.target, c.args]), [['Studio', '{"reason":"dashboard: user clicked Close Fusion"}']]);
     });
   });

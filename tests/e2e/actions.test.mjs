@@ -76,7 +76,8 @@ test('auto-green honours autoGreenOnLaunch unless forced', async () => {
 
 test('a whole auto-green run drives a fresh box to green, narrated on the live channel', { timeout: 180000 }, async () => {
   sim(sb, 'reset', 'demo');
-  sim(sb, 'set', 'Studio', 'launchSeconds=2', 'mcpEnableSeconds=1', 'apsSigninSeconds=1');
+  // Long enough that the run's first wait pass still finds the launch under way.
+  sim(sb, 'set', 'Studio', 'launchSeconds=12', 'mcpEnableSeconds=1', 'apsSigninSeconds=1');
   const es = new EventSource(`${srv.url}/events`);
   const events = [];
   for (const name of ['toast', 'state', 'progress']) es.addEventListener(name, (e) => events.push([name, JSON.parse(e.data)]));
@@ -91,8 +92,13 @@ test('a whole auto-green run drives a fresh box to green, narrated on the live c
   es.close();
 
   const toasts = events.filter(([n]) => n === 'toast').map(([, v]) => [v.kind, v.message]);
+  // The launch is narrated as it starts, with the bridge's progress, which the pages' bar draws.
+  assert.match(toasts[2][1], /^.+ - about \d+s left \((measured|typical)\)$/);
+  toasts.splice(2, 1);
+  assert.ok(events.some(([n, v]) => n === 'progress' && v.target === 'Studio'), 'a progress event was pushed');
   assert.deepEqual(toasts, [
     ['', 'Getting Studio ready - launching Fusion and its services in the background'],
+    ['', 'Opening Fusion on Studio'],
     ['ok', 'Fusion is up and the bridge add-in is serving'],
     ['', 'Turning on the Fusion MCP server'],
     ['ok', 'Fusion MCP server enabled'],

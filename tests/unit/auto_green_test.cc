@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "bridge/status_service.h"
 #include "fakes.h"
 #include "server/server_state.h"
 
@@ -13,17 +14,29 @@ namespace {
 
 using std::chrono::seconds;
 
-// A scripted box for the run: each facet is a flag the fake tools flip.
+// A scripted box for the run: each facet is a flag the fake tools flip. A launch that takes lands
+// 5 s after its start, with progress reported until then.
 struct GreenBox {
   FakeClock& clock;
   bool running = false, ready = false, needs_signin = false, wall = false;
   bool mcp = false, aps_configured = true, aps_signed_in = false;
   bool launch_takes = true;
+  double lands_at = -1;
 
+  bool launching() const { return lands_at >= 0 && clock.elapsed() < lands_at; }
   void install(ScriptedBridge& bridge, const std::string& name) {
     bridge.on("fusion_readiness", [this, name](const std::string& box, const std::string&) {
       if (box != name) return json{{"running", false}};
-      return json{{"running", running}, {"ready", ready}, {"needsSignin", needs_signin}, {"bridgeVersion", "9"}};
+      if (lands_at >= 0 && !launching()) {
+        running = true;
+        ready = ready || !needs_signin;
+      }
+      json r = {{"running", running}, {"ready", ready}, {"needsSignin", needs_signin}, {"launching", launching()},
+                {"bridgeVersion", "9"}};
+      if (launching()) {
+        r["progress"] = {{"percent", 30}, {"etaSec", 4}, {"stepLabel", "Loading add-ins"}, {"confidence", "measured"}};
+      }
+      return r;
     });
     bridge.on("fusion_aps_status", [this](const std::string&, const std::string&) {
       return json{{"data", {{"configured", aps_configured}, {"signedIn", aps_signed_in}}}};
@@ -34,8 +47,7 @@ struct GreenBox {
       bridge.answer(t, json::object());
     }
     bridge.on("fusion_start", [this](const std::string&, const std::string&) {
-      if (launch_takes) running = true;
-      if (launch_takes && !needs_signin) ready = true;
+      if (launch_takes) lands_at = clock.elapsed() + 5;
       return json{{"success", true}};
     });
     bridge.on("fusion_signin", [this](const std::string&, const std::string&) {
@@ -84,7 +96,8 @@ class AutoGreenTest : public ::testing::Test {
 
 TEST_F(AutoGreenTest, JoinedWhileInFlightAndWithin180SecondsUnlessForced) {
   EXPECT_TRUE(start_green_run(*state_, "Studio", false));
-  EXPECT_TRUE(state_->launches_in_flight.contains("Studio"));
+  // Nothing is "starting" before the bridge has accepted a launch.
+  EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
   EXPECT_FALSE(start_green_run(*state_, "Studio", false));
   EXPECT_FALSE(start_green_run(*state_, "Studio", true));  // forcing never stacks a second run
   ASSERT_EQ(held_.size(), 1u);
@@ -101,6 +114,7 @@ TEST_F(AutoGreenTest, FreshBoxIsDrivenAllGreenInOrder) {
   green_run(*state_, "Studio");
   EXPECT_EQ(log_tail(), (std::vector<std::string>{
                             "Getting Studio ready - launching Fusion and its services in the background",
+                            "Opening Fusion on Studio",
                             "Fusion is up and the bridge add-in is serving",
                             "Turning on the Fusion MCP server",
                             "Fusion MCP server enabled",
@@ -108,7 +122,19 @@ TEST_F(AutoGreenTest, FreshBoxIsDrivenAllGreenInOrder) {
                             "APS cloud search is live",
                             "All green - ready to go",
                         }));
-  EXPECT_EQ(sink_.toasts(), log_tail());
+  // The launch's progress reaches the pages as the other launch paths send it, its first as a toast.
+  std::vector<std::string> toasts = sink_.toasts();
+  EXPECT_EQ(toasts[2], "Loading add-ins - about 4s left (measured)");
+  toasts.erase(toasts.begin() + 2);
+  EXPECT_EQ(toasts, log_tail());
+  int progress = 0;
+  for (const auto& [name, value] : sink_.events()) {
+    if (name != "progress") continue;
+    ++progress;
+    EXPECT_EQ(value["target"], "Studio");
+    EXPECT_EQ(value["stepLabel"], "Loading add-ins");
+  }
+  EXPECT_EQ(progress, 1);
   EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
   EXPECT_FALSE(state_->green_runs.in_flight("Studio"));
   // The seat check asked the other named box, not this one (case-insensitive) nor the empty name.
@@ -120,12 +146,81 @@ TEST_F(AutoGreenTest, FreshBoxIsDrivenAllGreenInOrder) {
     probes_of_bench += c.box == "Bench";
   }
   EXPECT_EQ(probes_of_bench, 1);
-  // A state push marked "starting" went out before the launch.
+  // A state push marked "starting" went out once the bridge had accepted the launch.
   bool starting = false;
   for (const auto& [name, value] : sink_.events()) {
     if (name == "state" && value["leds"]["fusionRunning"]["state"] == "starting") starting = true;
   }
   EXPECT_TRUE(starting);
+}
+
+// No bridge to run, or a bridge that refuses the launch: nothing shows "starting", the run says
+// why Fusion is not starting and stops there, and the status keeps that reason.
+TEST_F(AutoGreenTest, ALaunchThatNeverStartedIsNotInFlightAndTheStatusSaysWhy) {
+  const struct {
+    std::string box;
+    json start;
+    std::string why;
+  } cases[] = {
+      {"", json{{"error", "ovra-bridge CLI not runnable: No such file or directory"}, {"_hint", "Install it."}},
+       "Fusion is not starting on the default box: ovra-bridge CLI not runnable: No such file or directory"},
+      {"Studio", json{{"success", false}, {"error", "Fusion is not installed on Studio"}},
+       "Fusion is not starting on Studio: Fusion is not installed on Studio"},
+  };
+  for (const auto& c : cases) {
+    ScriptedBridge bridge;
+    RecordingSink sink;
+    const auto state = std::make_shared<ServerState>("t7", "", clock_, runner_, bridge, &sink);
+    state->run_in_background = [this](std::function<void()> work) { held_.push_back(std::move(work)); };
+    if (c.box.empty()) {
+      bridge.on("fusion_readiness", [&c](const std::string&, const std::string&) { return c.start; });
+    } else {
+      box_.install(bridge, c.box);
+    }
+    bridge.answer("fusion_start", c.start);
+    held_.clear();
+    const double before = clock_.elapsed();
+    ASSERT_TRUE(start_green_run(*state, c.box, false));
+    ASSERT_EQ(held_.size(), 1u);
+    held_[0]();
+    const std::vector<std::string> toasts = sink.toasts();
+    EXPECT_EQ(toasts.front(), "Getting " + (c.box.empty() ? std::string("the default box") : c.box) +
+                                  " ready - launching Fusion and its services in the background");
+    EXPECT_EQ(toasts.back(), c.why);
+    EXPECT_EQ(clock_.elapsed(), before);  // no wait for a launch that never began
+    EXPECT_FALSE(state->launches_in_flight.contains(c.box));
+    EXPECT_FALSE(state->green_runs.in_flight(c.box));
+    for (const auto& [name, value] : sink.events()) {
+      if (name == "state") {
+        EXPECT_NE(value["leds"]["fusionRunning"]["state"], "starting") << c.box;
+      }
+    }
+    // The last push already carries the reason.
+    json last_state;
+    for (const auto& [name, value] : sink.events()) {
+      if (name == "state") last_state = value;
+    }
+    EXPECT_EQ(last_state["leds"]["fusionRunning"]["notStarting"], c.why);
+    const json fusion = live_status(*state, c.box)["leds"]["fusionRunning"];
+    EXPECT_EQ(fusion["state"], "off");
+    EXPECT_EQ(fusion["notStarting"], c.why);
+    EXPECT_EQ(fusion["_hint"], c.why);
+  }
+}
+
+TEST_F(AutoGreenTest, ARunThatEndedMomentsAgoSaysSoInsteadOfRunningAgain) {
+  EXPECT_EQ(recent_run_note(*state_, "Studio"), std::nullopt);
+  ASSERT_TRUE(start_green_run(*state_, "Studio", false));
+  EXPECT_EQ(recent_run_note(*state_, "Studio"), std::nullopt);  // in flight: its own toasts speak
+  held_[0]();
+  const std::string again = " - press Set up to run it again";
+  EXPECT_EQ(recent_run_note(*state_, "Studio"), "Studio was driven to green moments ago" + again);
+  clock_.advance(seconds(150));
+  EXPECT_EQ(recent_run_note(*state_, "Studio"), "Studio was driven to green 2 min ago" + again);
+  clock_.advance(seconds(30));
+  EXPECT_EQ(recent_run_note(*state_, "Studio"), std::nullopt);
+  state_->green_runs.finish("", clock_.now());
+  EXPECT_EQ(recent_run_note(*state_, ""), "The default box was driven to green moments ago" + again);
 }
 
 TEST_F(AutoGreenTest, AlreadyGreenMakesNoCalls) {
@@ -170,9 +265,15 @@ TEST_F(AutoGreenTest, SignInWallIsDrivenToThePasswordStep) {
   box_.wall = true;
   green_run(*state_, "Studio");
   const auto toasts = sink_.toasts();
-  EXPECT_NE(std::find(toasts.begin(), toasts.end(), "Fusion needs your Autodesk password - I drove the sign-in to that step for you"), toasts.end());
-  EXPECT_EQ(state_->launch_failure_hints.get("Studio"),
-            "Fusion launched but its bridge add-in never came up - press Start Fusion to retry, or check for a sign-in wall.");
+  const auto said = [&toasts](const std::string& t) {
+    return std::find(toasts.begin(), toasts.end(), t) != toasts.end();
+  };
+  EXPECT_TRUE(said("Fusion is up and waiting at the Autodesk sign-in"));
+  EXPECT_TRUE(said("Driving the Autodesk sign-in - only your password is left to you"));
+  EXPECT_TRUE(said("Fusion needs your Autodesk password - I drove the sign-in to that step for you"));
+  // Nothing tells the user to press Start Fusion: the password is their only step.
+  for (const std::string& t : toasts) EXPECT_EQ(t.find("Start Fusion"), std::string::npos) << t;
+  EXPECT_EQ(state_->launch_failure_hints.get("Studio"), std::nullopt);
   EXPECT_EQ(clock_.elapsed(), 10);  // the wall ended the wait on the first pass
 }
 

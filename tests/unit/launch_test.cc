@@ -135,6 +135,40 @@ TEST_F(LaunchTest, LaunchThatDoesNotTakeIsRetriedEvery75SecondsUntilTheBudgetEnd
   EXPECT_EQ(sink_.toasts().back(), "Opening Fusion on Studio");
 }
 
+// A launch is in flight only once the bridge has accepted it; a refused one, or one the runner
+// could not ask for, leaves the reason for the status instead, the box named even when empty.
+TEST_F(LaunchTest, StartFusionMarksOnlyAnAcceptedLaunch) {
+  const struct {
+    std::string box;
+    json reply;
+    bool in_flight;
+    std::optional<std::string> why;
+  } cases[] = {
+      {"Studio", json{{"success", true}, {"launching", true}}, true, std::nullopt},
+      {"Studio", json{{"success", true}, {"alreadyRunning", true}}, false, std::nullopt},
+      {"Studio", json{{"success", false}, {"error", "Fusion is not installed on Studio"}}, false,
+       "Fusion is not starting on Studio: Fusion is not installed on Studio"},
+      {"Studio", json{{"success", false}}, false, "Fusion is not starting on Studio: the bridge refused without saying why"},
+      {"", json{{"error", "ovra-bridge CLI not runnable: No such file or directory"}}, false,
+       "Fusion is not starting on the default box: ovra-bridge CLI not runnable: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    state_->launch_failure_hints.set(c.box, "an older failure");
+    bridge_.answer("fusion_start", c.reply);
+    const LaunchStart start = start_fusion(*state_, c.box);
+    EXPECT_EQ(start.result, c.reply);
+    EXPECT_EQ(start.refused, c.why);
+    EXPECT_EQ(state_->launches_in_flight.contains(c.box), c.in_flight) << c.reply;
+    EXPECT_EQ(state_->launch_failure_hints.get(c.box), c.why) << c.reply;
+    state_->launches_in_flight.erase(c.box);
+  }
+  // In ensure_ready a refused start is said, not announced as an opening.
+  bridge_.answer("fusion_start", json{{"success", false}, {"error", "Fusion is not installed on Studio"}});
+  EXPECT_FALSE(ensure_ready(*state_, "Studio", 10));
+  EXPECT_EQ(sink_.toasts(), std::vector<std::string>{"Fusion is not starting on Studio: Fusion is not installed on Studio"});
+  EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
+}
+
 TEST_F(LaunchTest, SilentAddinIsHealedExactlyOncePerCall) {
   box_.silent = true;
   box_.launch_s = 1000;  // after the heal the add-in still does not come up in this call

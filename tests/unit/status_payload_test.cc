@@ -49,6 +49,9 @@ TEST(StatusPayload, UnansweredCarriesTheReason) {
 
 TEST(StatusPayload, FusionLedStates) {
   EXPECT_EQ(payload({{"running", false}}, {}, {}, true)["leds"]["fusionRunning"]["state"], "starting");
+  // The bridge's own word on a launch wins over the server's memory of asking for one.
+  EXPECT_EQ(payload({{"running", false}, {"launching", false}}, {}, {}, true)["leds"]["fusionRunning"]["state"], "off");
+  EXPECT_EQ(payload({{"running", false}, {"launching", true}})["leds"]["fusionRunning"]["state"], "starting");
   EXPECT_EQ(payload({{"fusionRunning", true}, {"running", false}})["leds"]["fusionRunning"]["state"], "on");
   EXPECT_EQ(payload({{"fusionRunning", "yes"}, {"running", true}})["leds"]["fusionRunning"]["_hint"], "Fusion is up.");
 }
@@ -75,6 +78,11 @@ TEST(StatusPayload, AddinLedRows) {
   led = addin({{"running", true}});
   EXPECT_EQ(led["state"], "off");
   EXPECT_EQ(led["version"], "");
+  // Fusion's process is up while its launch lands: the add-in is starting, not stuck.
+  led = addin({{"running", true}, {"launching", true}, {"lastReadyAt", "2025-12-08T11:50:00"}});
+  EXPECT_EQ(led["state"], "starting");
+  EXPECT_EQ(led["_hint"], "Starting - Fusion is launching and its bridge add-in comes up when the launch lands.");
+  EXPECT_EQ(payload({{"running", true}}, {}, {}, true)["leds"]["addinReady"]["state"], "starting");
 }
 
 TEST(StatusPayload, OverallStateWarnsOnlyWhenTheAddinWasNeverSeen) {
@@ -101,6 +109,9 @@ TEST(StatusPayload, SignInAndMcpAndApsLeds) {
   EXPECT_EQ(s["leds"]["signedIn"]["state"], "off");
   EXPECT_EQ(s["leds"]["signedIn"]["who"], "ann@x.io");
   EXPECT_EQ(s["leds"]["signedIn"]["_hint"], "fusion_signin {email} self-drives the whole wall: launches, clicks, types the email, toasts the user ONLY at their password.");
+  EXPECT_FALSE(s["leds"]["signedIn"].contains("wall"));
+  // Where the wall stands is carried, so a page can tell the user when the password is theirs to type.
+  EXPECT_EQ(payload({{"running", true}, {"needsSignin", true}, {"signinWall", "password"}})["leds"]["signedIn"]["wall"], "password");
   s = payload({{"running", false}, {"lastSignedInAt", "2026-12-01T10:00:00"}}, {}, {{"enabled", false}, {"lastEnabledAt", "2026-12-01T10:05:00"}});
   EXPECT_EQ(s["leds"]["signedIn"]["state"], "dormant");
   EXPECT_EQ(s["leds"]["signedIn"]["_hint"], "Signed in (verified 2026-12-01T10:00:00). Unknowable while Fusion is closed - dormant, not broken.");

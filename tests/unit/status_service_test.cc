@@ -62,9 +62,15 @@ TEST_F(StatusServiceTest, LaunchWindowEndsAt240Seconds) {
 TEST_F(StatusServiceTest, FailureHintReplacesTheFusionHintOnlyWhenNotLaunching) {
   bridge_.answer("fusion_readiness", json::parse(R"({"running":false})"));
   state_->launch_failure_hints.set("Studio", "Fusion is live on Bench right now");
-  EXPECT_EQ(live_status(*state_, "Studio")["leds"]["fusionRunning"]["_hint"], "Fusion is live on Bench right now");
+  const json fusion = live_status(*state_, "Studio")["leds"]["fusionRunning"];
+  EXPECT_EQ(fusion["_hint"], "Fusion is live on Bench right now");
+  EXPECT_EQ(fusion["notStarting"], "Fusion is live on Bench right now");
+  // The server's own pushes (a run's refresh) carry it too.
+  EXPECT_EQ(server_status(*state_, "Studio", false)["leds"]["fusionRunning"]["notStarting"], "Fusion is live on Bench right now");
   state_->launches_in_flight.set("Studio", clock_.now());
-  EXPECT_EQ(live_status(*state_, "Studio")["leds"]["fusionRunning"]["state"], "starting");
+  const json starting = live_status(*state_, "Studio")["leds"]["fusionRunning"];
+  EXPECT_EQ(starting["state"], "starting");
+  EXPECT_FALSE(starting.contains("notStarting"));
 }
 
 TEST_F(StatusServiceTest, StalePatchesAt100And181Seconds) {
