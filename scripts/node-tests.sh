@@ -9,8 +9,8 @@
 # The calls share their slots through LOOMDECK_TEST_SLOTS, a folder of lock files (scripts/test.sh
 # makes one for its stages); without it a call uses slots of its own.
 # The files start longest first, by their last recorded wall time (LOOMDECK_TEST_DURATIONS, by
-# default build/test-logs/durations; files never timed go first, in the order given): a long file
-# that started last would hold up the whole run.
+# default build/test-logs/durations, else the committed tests/durations; files never timed go
+# first, in the order given): a long file that started last would hold up the whole run.
 # Prints one line per file as it ends, with its wall time; a failed file's output follows its line.
 # Where namespaces are not available (not root, or a container without CAP_SYS_ADMIN), the files
 # run one at a time instead, since side by side they would share the port range.
@@ -64,9 +64,10 @@ trap 'stop_files; exit 130' INT
 durations=${LOOMDECK_TEST_DURATIONS:-build/test-logs/durations}
 mkdir -p "$(dirname "$durations")"
 declare -A took=()
-if [ -f "$durations" ]; then
-  while read -r secs file; do took[$file]=$secs; done <"$durations"
-fi
+for times in tests/durations "$durations"; do
+  [ -f "$times" ] || continue
+  while read -r secs file; do [[ $secs == \#* ]] || took[$file]=$secs; done <"$times"
+done
 mapfile -t files < <(for f in "$@"; do printf '%s %s\n' "${took[$f]:-inf}" "$f"; done | sort -s -g -r -k 1,1 | cut -d ' ' -f 2-)
 
 # A file that hangs fails here rather than holding the whole run.
