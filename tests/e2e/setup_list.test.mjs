@@ -10,7 +10,7 @@ import { ROOT } from '../helpers/harness.mjs';
 // Program -> the Debian package that brings it, for every outside program that a test, a program
 // under test, a stand-in or the build, test and demo scripts run.
 const PACKAGE_OF = {
-  curl: 'curl', mkfifo: 'coreutils', setsid: 'util-linux', setarch: 'util-linux', unzip: 'unzip', 'espeak-ng': 'espeak-ng', lame: 'lame',
+  curl: 'curl', mkfifo: 'coreutils', setsid: 'util-linux', setarch: 'util-linux', unshare: 'util-linux', nsenter: 'util-linux', unzip: 'unzip', 'espeak-ng': 'espeak-ng', lame: 'lame',
   chromium: 'chromium', cmake: 'cmake', ninja: 'ninja-build', 'c++': 'build-essential', 'clang++': 'clang',
   node: 'nodejs', npm: 'npm',
 };
@@ -34,11 +34,12 @@ function startedPrograms() {
     for (const m of fs.readFileSync(path.join(ROOT, rel), 'utf8').matchAll(re)) found.push([name(m), rel]);
   };
   for (const rel of ['tests', 'sim/browser-side', 'scripts', 'bench'].flatMap((d) => files(d, /\.m?js$/))) {
-    scan(rel, /\b(?:spawn|spawnSync|execFile|execFileSync|exec|execSync)\(\s*(['"`])([^'"`$]+)\1/g, (m) => m[2].trim().split(/\s+/)[0]);
+    scan(rel, /\b(?:spawn|spawnSync|execFile|execFileSync|exec|execSync)\(\s*(['"`])([^'"`$]+)\1/g, (m) => path.basename(m[2].trim().split(/\s+/)[0]));
     scan(rel, /\bexecutablePath:\s*(['"])([^'"]+)\1/g, (m) => path.basename(m[2]));
   }
   for (const rel of ['src', 'sim/src'].flatMap((d) => files(d, /\.(cc|h)$/))) {
-    scan(rel, /(?:return|=|run\()[ \t]*\{[ \t]*"([a-z][a-z0-9+._-]*)"\s*,/g, (m) => m[1]);
+    // An array of names (`kNames[] = {"a", ...}`) is no command line.
+    scan(rel, /(?:return|(?<!\[\][ \t]*)=|run\()[ \t]*\{[ \t]*"([a-z][a-z0-9+._-]*)"\s*,/g, (m) => m[1]);
   }
   return found;
 }
