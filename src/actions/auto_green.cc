@@ -44,7 +44,7 @@ void leave_the_seat(const ActionContext& ctx, const std::string& box, const std:
                            " right now - starting it here would take the one Autodesk seat and suspend that box "
                            "mid-work. Press Start Fusion to take the seat deliberately.";
   say(ctx, text, "");
-  ctx.launch_failure_hints.set(box, text);
+  if (ctx.known_boxes.keeps(box, json::object())) ctx.launch_failure_hints.set(box, text);
   ctx.green_runs.finish(box, ctx.clock.now());
   refresh_status(ctx, box);
 }
@@ -101,7 +101,7 @@ bool launch_and_wait(const ActionContext& ctx, const std::string& box) {
       led_on(s, "fusionRunning")
           ? "Fusion launched but its bridge add-in never came up - press Start Fusion to retry, or check for a sign-in wall."
           : "The launch attempt did not take (Autodesk seat busy elsewhere, or a licensing dialog). Press Start Fusion to try again.";
-  ctx.launch_failure_hints.set(box, why);
+  if (ctx.known_boxes.keeps(box, s)) ctx.launch_failure_hints.set(box, why);
   say(ctx, why, "err");
   return true;
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 
 #include "core/clock.h"
+#include "core/lru_map.h"
 
 namespace loomdeck {
 
@@ -21,14 +21,16 @@ class GreenRunRegistry {
   bool try_begin(const std::string& box, bool force, Clock::Instant now) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (in_flight_.count(box)) return false;
-    const auto it = finished_.find(box);
-    if (!force && it != finished_.end() && now - it->second < std::chrono::seconds(kRecentSeconds)) return false;
+    const Clock::Instant* ended = finished_.find(box);
+    if (!force && ended && now - *ended < std::chrono::seconds(kRecentSeconds)) return false;
     in_flight_.insert(box);
     return true;
   }
   void finish(const std::string& box, Clock::Instant now) {
     std::lock_guard<std::mutex> lock(mutex_);
-    finished_[box] = now;
+    // An end older than the pause no longer holds anything back.
+    finished_.erase_if([now](const Clock::Instant& at) { return now - at >= std::chrono::seconds(kRecentSeconds); });
+    finished_.set(box, now);
     in_flight_.erase(box);
   }
   bool in_flight(const std::string& box) const {
@@ -38,15 +40,15 @@ class GreenRunRegistry {
   // When the box's last run ended, if one did.
   std::optional<Clock::Instant> finished_at(const std::string& box) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = finished_.find(box);
-    if (it == finished_.end()) return std::nullopt;
-    return it->second;
+    const Clock::Instant* ended = finished_.find(box);
+    if (!ended) return std::nullopt;
+    return *ended;
   }
 
  private:
   mutable std::mutex mutex_;
   std::set<std::string> in_flight_;
-  std::map<std::string, Clock::Instant> finished_;
+  mutable LruMap<Clock::Instant> finished_;  // a read marks the box as used
 };
 
 }  // namespace loomdeck

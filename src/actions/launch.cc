@@ -98,7 +98,7 @@ LaunchStart start_fusion(const StatusContext& status, const std::string& box) {
   }
   const std::string why = "Fusion is not starting on " + box_label(box) + ": " + refusal_reason(start);
   status.launches_in_flight.erase(box);
-  status.launch_failure_hints.set(box, why);
+  if (status.known_boxes.keeps(box, start.data)) status.launch_failure_hints.set(box, why);
   return {std::move(start.result), why};
 }
 

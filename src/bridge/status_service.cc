@@ -45,14 +45,28 @@ json build_status(Bridge& bridge, Clock& clock, const std::string& attribution, 
   return status_payload(box, probes, load_settings(), launch_in_flight, clock.wall_now());
 }
 
-json server_status(const StatusContext& status, const std::string& box, bool launch_in_flight, bool fresh) {
+namespace {
+
+struct StatusRead {
+  json payload;
+  bool kept;  // the bridge knows the box, so what was read may be remembered
+};
+
+StatusRead read_status(const StatusContext& status, const std::string& box, bool launch_in_flight, bool fresh) {
   const std::optional<StatusProbes> probes =
       status.builds.run(box, [&status, &box] { return run_status_probes(status.bridge, box); },
                         fresh ? StatusBuilds::Join::kFresh : StatusBuilds::Join::kAny);
   const Clock::WallTime now = status.clock.wall_now();
   json payload = status_payload(box, probes.value_or(StatusProbes{}), load_settings(), launch_in_flight, now);
+  if (!status.known_boxes.keeps(box, payload)) return {std::move(payload), false};
   if (status.observe) status.observe(payload, now);
-  return apply_launch_failure(std::move(payload), status.launch_failure_hints.get(box));
+  return {apply_launch_failure(std::move(payload), status.launch_failure_hints.get(box)), true};
+}
+
+}  // namespace
+
+json server_status(const StatusContext& status, const std::string& box, bool launch_in_flight, bool fresh) {
+  return read_status(status, box, launch_in_flight, fresh).payload;
 }
 
 json apply_launch_failure(json payload, const std::optional<std::string>& why) {
@@ -94,9 +108,10 @@ json apply_status_cache(json payload, const std::optional<CachedStatus>& cached,
 
 json live_status(const StatusContext& status, const std::string& box) {
   const bool launching = launch_in_flight(status, box);
-  json payload = server_status(status, box, launching);
+  StatusRead read = read_status(status, box, launching, false);
+  json payload = std::move(read.payload);
   if (is_true(payload, "answered")) {
-    status.cache.set(box, CachedStatus{status.clock.now(), payload});
+    if (read.kept) status.cache.set(box, CachedStatus{status.clock.now(), payload});
   } else {
     payload = apply_status_cache(std::move(payload), status.cache.get(box), status.clock.now());
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bridge/bridge_client.h"
+#include "bridge/known_boxes.h"
 #include "bridge/status_payload.h"
 #include "bridge/targets.h"
 #include "core/background.h"
@@ -55,6 +56,8 @@ struct StatusContext {
   WarmupsInFlight& warmups;
   LaunchesInFlight& launches_in_flight;
   LaunchFailureHints& launch_failure_hints;
+  // A box the bridge does not know gets its status without leaving state behind.
+  KnownBoxes& known_boxes;
   StatusObserver observe;
 };
 
@@ -69,7 +72,8 @@ json build_status(Bridge& bridge, Clock& clock, const std::string& attribution, 
 // from the box's shared status build: a build already running for the box is joined (with
 // `fresh`, only one begun after this call), and one that finds all builds busy and no slot
 // within the probe time limit gets the "bridge did not answer" payload. Why the box's last
-// launch did not start or take is on its Fusion LED while Fusion is neither up nor starting.
+// launch did not start or take is on its Fusion LED while Fusion is neither up nor starting. The
+// observer hears only of boxes the bridge knows.
 json server_status(const StatusContext& status, const std::string& box, bool launch_in_flight, bool fresh = false);
 
 // Whether a launch was issued on the box less than 240 s ago (older entries are dropped).

@@ -41,6 +41,8 @@ json list_targets(const BridgeClient& bridge) {
 
 }  // namespace
 
+std::vector<std::string> listed_box_names(Bridge& bridge) { return box_names(bridge.targets()); }
+
 std::string pick_best_box(Bridge& bridge) {
   const std::vector<std::string> names = box_names(bridge.targets());
   if (names.empty()) return "";

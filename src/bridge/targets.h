@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "bridge/bridge_client.h"
 #include "core/clock.h"
@@ -11,6 +12,9 @@
 #include "http/stream.h"
 
 namespace loomdeck {
+
+// The names `ovra-bridge targets` lists, in order; empty when the listing cannot be had.
+std::vector<std::string> listed_box_names(Bridge& bridge);
 
 // The box to use when none is named: the one whose Fusion is most ready (first wins a tie).
 std::string pick_best_box(Bridge& bridge);

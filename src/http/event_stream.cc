@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -43,14 +44,27 @@ void serve_event_stream(EventHub& hub, ServerLog& log, Stream& stream, std::chro
   // Everything queued since the last wake-up goes out in one write.
   std::vector<Frame> frames;
   std::vector<std::string_view> parts;
+  // A quiet stream looks for a hang-up every second, so a page that went away gives its slot back
+  // at once rather than at the next keep-alive.
+  const std::chrono::milliseconds look_every = std::min<std::chrono::milliseconds>(ping_every, kHangupCheck);
+  std::chrono::milliseconds silence{0};
   for (;;) {
-    const ViewerQueue::Take got = queue->take(frames, ping_every);
+    const ViewerQueue::Take got = queue->take(frames, look_every);
     if (got == ViewerQueue::Take::kClosed) {
       log.append("sse client disconnected (it stopped reading; its backlog was full)");
       break;
     }
+    if (stream.hung_up()) {
+      log.append("sse client disconnected");
+      break;
+    }
     parts.clear();
-    if (got == ViewerQueue::Take::kTimeout) parts.push_back(kPingFrame);
+    if (got == ViewerQueue::Take::kTimeout) {
+      silence += look_every;
+      if (silence < ping_every) continue;
+      parts.push_back(kPingFrame);
+    }
+    silence = std::chrono::milliseconds(0);
     for (const Frame& frame : frames) parts.push_back(*frame);
     if (!stream.write(std::span<const std::string_view>(parts))) {
       log.append("sse client disconnected");

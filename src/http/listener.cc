@@ -90,17 +90,26 @@ void finish_connection(int fd, int drain_ms, LingeringCloser* closer, bool whole
   ::close(fd);
 }
 
-void handle_connection(const RequestHandler& handler, int fd, const ConnectionLimits& limits, LingeringCloser* closer) {
+void handle_connection(const RequestHandler& handler, int fd, const ConnectionLimits& limits, LingeringCloser* closer,
+                       PeerSlots& peer_slots) {
+  const auto accepted = std::chrono::steady_clock::now();
+  const PeerAddress peer = peer_of_socket(fd);
+  // A peer on the network past its share, or one that sends nothing, is closed unserved.
+  const std::unique_ptr<PeerSlots::Hold> slot = peer_slots.take(peer);
+  if (!slot || !readable_before(fd, accepted + std::chrono::seconds(limits.head_start_seconds))) {
+    ::close(fd);
+    return;
+  }
   timeval send_timeout{limits.send_timeout_seconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   std::optional<Request> request;
   {
-    SocketSource source(fd, std::chrono::steady_clock::now() + std::chrono::seconds(limits.head_deadline_seconds));
+    SocketSource source(fd, accepted + std::chrono::seconds(limits.head_deadline_seconds));
     LineReader reader(source);
     request = read_request(reader);
   }
   if (request) {
-    request->peer = peer_of_socket(fd);
+    request->peer = peer;
     SocketStream stream(fd);
     handler(*request, stream);
   }
@@ -188,9 +197,10 @@ void accept_loop(int listen_fd, RequestHandler handler, ConnectionLimits limits)
   ::setsockopt(listen_fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_seconds, sizeof defer_seconds);
   const std::shared_ptr<LingeringCloser> closer =
       LingeringCloser::start(std::chrono::milliseconds(limits.drain_milliseconds), kMaxDrainBytes);
+  const auto peer_slots = std::make_shared<PeerSlots>(limits.max_connections_per_peer);
   ConnectionPool pool([listen_fd] { return accept_connection(listen_fd); },
-                      [handler = std::move(handler), limits, closer](int fd) {
-                        handle_connection(handler, fd, limits, closer.get());
+                      [handler = std::move(handler), limits, closer, peer_slots](int fd) {
+                        handle_connection(handler, fd, limits, closer.get(), *peer_slots);
                       },
                       {limits.max_connections, limits.max_idle_threads, kConnectionStackBytes});
   pool.run();

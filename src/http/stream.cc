@@ -1,5 +1,6 @@
 #include "http/stream.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -14,6 +15,12 @@ namespace {
 constexpr std::size_t kPartsPerCall = 64;
 
 }  // namespace
+
+bool SocketStream::hung_up() const {
+  pollfd p{fd_, POLLRDHUP, 0};
+  if (::poll(&p, 1, 0) <= 0) return false;
+  return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
 
 bool SocketStream::write_all(std::span<const std::string_view> parts) {
   std::size_t index = 0;   // the first part not wholly sent

@@ -25,6 +25,10 @@ class Stream {
   }
   // Whether a reply has begun (a route that fails after this cannot send another one).
   bool started() const { return written_ > 0; }
+  // Whether the peer has closed its side, without waiting: a long reply that writes rarely (an
+  // event stream) asks, so a peer gone away gives its connection back without waiting for a write
+  // to fail.
+  virtual bool hung_up() const { return false; }
 
  protected:
   virtual bool write_all(std::span<const std::string_view> parts) = 0;
@@ -36,6 +40,7 @@ class Stream {
 class SocketStream : public Stream {
  public:
   explicit SocketStream(int fd) : fd_(fd) {}
+  bool hung_up() const override;
 
  protected:
   bool write_all(std::span<const std::string_view> parts) override;

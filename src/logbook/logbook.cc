@@ -24,7 +24,7 @@ void Logbook::attach(std::shared_ptr<LogbookFile> file) {
     const std::string led = string_member(entry, "led");
     const json* to = member(entry, "to");
     if (box.empty() || led.empty() || !to || !to->is_string()) continue;
-    states_[box][led] = to->get<std::string>();
+    states_.at(box)[led] = to->get<std::string>();
     entries_.push_back(std::move(entry));
     if (entries_.size() > keep_) entries_.pop_front();
   }
@@ -38,10 +38,10 @@ void Logbook::record(const json& payload, Clock::WallTime now) {
   std::shared_ptr<LogbookFile> file;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto known = states_.find(box);
-    Transitions t = compare_states(known == states_.end() ? BoxStates{} : known->second, payload, iso_utc_seconds(now));
+    const BoxStates* known = states_.find(box);
+    Transitions t = compare_states(known ? *known : BoxStates{}, payload, iso_utc_seconds(now));
     if (t.entries.empty()) return;
-    states_[box] = std::move(t.states);
+    states_.set(box, std::move(t.states));
     for (const json& entry : t.entries) entries_.push_back(entry);
     while (entries_.size() > keep_) entries_.pop_front();
     added = std::move(t.entries);

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -12,6 +11,7 @@
 #include "core/clock.h"
 #include "core/event_sink.h"
 #include "core/json_text.h"
+#include "core/lru_map.h"
 #include "logbook/logbook_file.h"
 #include "logbook/transitions.h"
 
@@ -45,7 +45,7 @@ class Logbook {
   const std::size_t keep_;
   mutable std::mutex mutex_;  // guards the members below; never held while writing or broadcasting
   std::deque<json> entries_;
-  std::map<std::string, BoxStates> states_;
+  LruMap<BoxStates> states_;  // the last states of the 256 boxes recorded most recently
   std::shared_ptr<LogbookFile> file_;
 };
 

@@ -99,6 +99,16 @@ void health(Exchange& ex) {
 // A page names the box it shows (`?target=`, else the default box); the server refreshes that box
 // for as long as the stream is open. A refused name still gets the stream, without a watch.
 void events(Exchange& ex) {
+  const std::unique_ptr<PeerSlots::Hold> slot = ex.state.event_stream_slots.take(ex.request.peer);
+  if (!slot) {
+    ex.state.log.append("sse client refused: " + ex.request.peer.text + " holds " +
+                        std::to_string(kMaxEventStreamsPerPeer) + " event streams already");
+    respond(ex.stream, "503 Service Unavailable", "application/json",
+            dump_compact(json{{"ok", false},
+                              {"why", "this machine holds " + std::to_string(kMaxEventStreamsPerPeer) +
+                                          " event streams of this server already; close a dashboard tab and try again"}}));
+    return;
+  }
   const std::string box = ex.request.target_param.value_or(ex.state.default_target);
   StatusWatch::Hold hold;
   if (const std::optional<std::string> problem = box_name_problem(box)) {

@@ -48,6 +48,7 @@ ServerState::operator StatusContext() {
                        warmups_in_flight,
                        launches_in_flight,
                        launch_failure_hints,
+                       known_boxes,
                        [this](const json& payload, Clock::WallTime built_at) {
                          logbook.record(payload, built_at);
                          status_watch.built(string_member(payload, "target"));

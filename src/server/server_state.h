@@ -18,6 +18,7 @@
 #include "core/process.h"
 #include "core/server_log.h"
 #include "http/event_hub.h"
+#include "http/peer_slots.h"
 #include "logbook/logbook.h"
 #include "parts/parts_context.h"
 #include "parts/staged_part.h"
@@ -75,6 +76,10 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   DefaultBoxPicks default_box_picks{clock, 1, kProbeTimeLimit};
   // The last box listing, which the pages' timed refreshes share.
   TargetListings target_listings;
+  // Whether a box is one the bridge knows, so that made-up names leave no state behind.
+  KnownBoxes known_boxes{clock, [this] { return listed_box_names(bridge); }};
+  // Event streams each network peer holds.
+  PeerSlots event_stream_slots{kMaxEventStreamsPerPeer};
   // The boxes the open event streams show, refreshed by the server while they are open.
   StatusWatch status_watch{clock};
   // At most one auto-green run per box, and none again within 180 s of the last.

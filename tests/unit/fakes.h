@@ -162,6 +162,8 @@ class ScriptedBridge : public Bridge {
     }
     return out;
   }
+  // Calls of tools on boxes, leaving out the box listings.
+  std::size_t tool_calls() { return calls().size() - static_cast<std::size_t>(count("targets")); }
   int count(const std::string& tool) {
     int n = 0;
     for (const BridgeCall& c : calls()) n += c.tool == tool;

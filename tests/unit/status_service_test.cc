@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "actions/launch.h"
 #include "bridge/targets.h"
 #include "fakes.h"
 #include "server/server_state.h"
@@ -36,6 +37,7 @@ class StatusServiceTest : public ::testing::Test {
 TEST_F(StatusServiceTest, SevenProbesWithTheAttributionAndEmptyArgs) {
   live_status(*state_, "Studio");
   auto calls = bridge_.calls();
+  std::erase_if(calls, [](const BridgeCall& c) { return c.tool == "targets"; });
   ASSERT_EQ(calls.size(), 7u);
   std::set<std::string> tools;
   for (const BridgeCall& c : calls) {
@@ -120,7 +122,7 @@ TEST_F(StatusServiceTest, PollsOfABoxWhileItsBuildRunsShareThatBuild) {
   wait_until([&] { return state_->status_builds.waiting() == 4; });
   gate.open();
   for (std::thread& t : polls) t.join();
-  EXPECT_EQ(bridge_.calls().size(), 7u);
+  EXPECT_EQ(bridge_.tool_calls(), 7u);
   EXPECT_TRUE(replies[0]["answered"].get<bool>());
   for (const json& r : replies) EXPECT_EQ(r, replies[0]);
 }
@@ -177,6 +179,55 @@ TEST(PickBestBox, ScoresAndTies) {
   EXPECT_EQ(pick_best_box(bridge), "C");
   bridge.set_targets(json::parse(R"({"targets":"nope"})"));
   EXPECT_EQ(pick_best_box(bridge), "");
+}
+
+// A made-up name gets its answer and leaves nothing behind: no cached status, no logbook entry, no
+// launch hint; a box the bridge knows does. A permissive bridge answers for any name, so its box
+// listing decides, taken once a minute however many names arrive.
+TEST_F(StatusServiceTest, OnlyBoxesTheBridgeKnowsLeaveState) {
+  bridge_.on("fusion_readiness", [](const std::string& box, const std::string&) {
+    return box == "Nope" ? json{{"error", "unknown target 'Nope'"}} : json{{"running", true}, {"ready", true}};
+  });
+  bridge_.on("fusion_start", [](const std::string&, const std::string&) { return json{{"error", "unknown target 'Nope'"}}; });
+  EXPECT_EQ(live_status(*state_, "Nope")["busyReason"], "unknown target 'Nope'");
+  start_fusion(*state_, "Nope");
+  EXPECT_FALSE(state_->status_cache.contains("Nope"));
+  EXPECT_FALSE(state_->launch_failure_hints.contains("Nope"));
+  EXPECT_TRUE(state_->logbook.newest("Nope", 10).empty());
+
+  bridge_.set_targets(json::parse(R"({"targets":[{"name":"Studio"},{"name":"Bench"}]})"));
+  for (int i = 0; i < 50; ++i) live_status(*state_, "made-up-" + std::to_string(i));
+  live_status(*state_, "studio");
+  EXPECT_EQ(state_->status_cache.size(), 1u);
+  EXPECT_TRUE(state_->status_cache.contains("studio"));
+  const std::vector<json> entries = state_->logbook.newest(std::nullopt, 100);
+  EXPECT_FALSE(entries.empty());
+  for (const json& entry : entries) EXPECT_EQ(entry["box"], "studio");
+  const int listings = bridge_.count("targets");
+  clock_.advance(KnownBoxes::kListingAge);
+  live_status(*state_, "made-up-51");
+  EXPECT_EQ(bridge_.count("targets"), listings + 1);
+}
+
+// Every per-box map keeps the 256 boxes used most recently; reading a box counts as using it.
+TEST(PerBoxMaps, KeepThe256MostRecentlyUsed) {
+  GuardedMap<int> map;
+  for (int i = 0; i < 256; ++i) map.set("box" + std::to_string(i), i);
+  EXPECT_EQ(map.get("box0"), 0);
+  map.set("box256", 256);
+  EXPECT_EQ(map.size(), 256u);
+  EXPECT_TRUE(map.contains("box0"));
+  EXPECT_FALSE(map.contains("box1"));
+  EXPECT_FALSE(map.insert("box0", 7));
+
+  GreenRunRegistry runs;
+  FakeClock clock;
+  for (int i = 0; i < 300; ++i) runs.finish("box" + std::to_string(i), clock.now());
+  EXPECT_FALSE(runs.finished_at("box0"));
+  EXPECT_TRUE(runs.finished_at("box299"));
+  clock.advance(std::chrono::seconds(GreenRunRegistry::kRecentSeconds));
+  runs.finish("later", clock.now());
+  EXPECT_FALSE(runs.finished_at("box299"));
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ TEST_F(StatusWatchTest, OneBuildPerShownBoxPerPeriodWhateverTheStreamsAndNoneFor
 
   studio.clear();
   run_for(seconds(60));
-  EXPECT_EQ(bridge_.calls().size(), 12u * 7);
+  EXPECT_EQ(bridge_.tool_calls(), 12u * 7);
 }
 
 TEST_F(StatusWatchTest, AnotherBuildOfTheBoxDefersTheRefreshAndARunningOneIsJoined) {
