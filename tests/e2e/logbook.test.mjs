@@ -70,3 +70,22 @@ test('a stopped Fusion and a silent bridge are recorded, pushed live and kept ov
     await srv.stop();
   }
 });
+
+test('300 made-up box names get their answer and leave nothing in the logbook', async () => {
+  sim(sb, 'reset', 'signed-in');
+  const srv = await startServer(sb);
+  try {
+    const names = Array.from({ length: 300 }, (_, i) => `made-up-${i}`);
+    for (let i = 0; i < names.length; i += 10) {
+      const replies = await Promise.all(names.slice(i, i + 10).map((n) => getJson(`${srv.url}/api/status?target=${n}`)));
+      for (const r of replies) assert.match(r.json.busyReason, /^unknown target/);
+    }
+    await getJson(`${srv.url}/api/status?target=Studio`);
+    const boxes = new Set((await getJson(`${srv.url}/api/logbook?limit=2000`)).json.entries.map((e) => e.box));
+    assert.deepEqual([...boxes], ['Studio']);
+  } finally {
+    await srv.stop();
+  }
+  const file = fs.readFileSync(path.join(sb.home, '.ovra', 'loomdeck', 'logbook.jsonl'), 'utf8');
+  assert.doesNotMatch(file, /made-up/);
+});
