@@ -14,16 +14,6 @@ namespace loomdeck {
 
 namespace {
 
-// Creates each missing folder of `dir` with mode 0700 (existing folders keep their mode).
-void make_private_dirs(const std::filesystem::path& dir) {
-  std::filesystem::path so_far;
-  for (const auto& part : dir) {
-    so_far /= part;
-    if (so_far.empty() || so_far == so_far.root_path()) continue;
-    ::mkdir(so_far.c_str(), 0700);
-  }
-}
-
 // Up to the last `max_bytes` of the file; when cut, the partial first line is dropped.
 std::string read_tail(const std::string& path, std::size_t max_bytes) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -65,19 +55,6 @@ void entries_of(const std::string& text, std::vector<json>& into) {
 }
 
 }  // namespace
-
-std::string logbook_path_for_home(const std::optional<std::string>& home) {
-  const std::filesystem::path dir = std::filesystem::path(home.value_or("/tmp")) / ".ovra" / "loomdeck";
-  make_private_dirs(dir);
-  return (dir / "logbook.jsonl").string();
-}
-
-std::string logbook_path() {
-  const char* home = std::getenv("HOME");
-  std::optional<std::string> value;
-  if (home && *home && lenient_utf8(home) == home) value = home;
-  return logbook_path_for_home(value);
-}
 
 LogbookFile::LogbookFile(std::string path, std::size_t rotate_bytes)
     : path_(std::move(path)), rotate_bytes_(rotate_bytes) {}

@@ -15,11 +15,6 @@ inline constexpr std::size_t kLogbookRotateBytes = 1048576;
 // At start-up no more than this is read from the end of each of the two files.
 inline constexpr std::size_t kLogbookReadBytes = 2 * kLogbookRotateBytes;
 
-// "{HOME}/.ovra/loomdeck/logbook.jsonl" ("/tmp" in place of a missing HOME); creates the folders
-// it needs with mode 0700.
-std::string logbook_path_for_home(const std::optional<std::string>& home);
-std::string logbook_path();
-
 // The logbook's JSON-lines file. Each entry is one line appended with a single write(2) on a
 // descriptor opened with O_APPEND, so two servers sharing the file never interleave inside a line.
 class LogbookFile {

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <optional>
 
+#include "core/user_home.h"
 #include "main/dashboard_url.h"
 #include "main/detached_runner.h"
 #include "main/discovery.h"
@@ -28,12 +29,14 @@ bool setsid_usable(ProcessRunner& runner) {
 // Whether the log file can be opened for appending. It is private to the user (0600), an existing
 // one included: the server's output may name boxes, files and the user's account.
 bool log_file_usable(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  // A link or somebody else's file in its place is not written through.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) ::fchmod(fd, 0600);
+  const bool own = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+  if (own) ::fchmod(fd, 0600);
   ::close(fd);
-  return true;
+  return own;
 }
 
 std::string own_executable() {
@@ -46,11 +49,6 @@ std::string own_executable() {
 void print_url_line(uint16_t port) { std::cout << dashboard_url(port) << '\n' << std::flush; }
 
 }  // namespace
-
-std::string launcher_log_directory(const char* home) {
-  if (!home) return "/tmp";
-  return std::string(home) + "/.ovra/gantry";
-}
 
 std::vector<std::string> background_server_command(bool with_setsid, const std::string& exe, uint16_t port,
                                                    const std::string& target, const std::string& attribution,
@@ -69,10 +67,10 @@ namespace {
 
 // The background server writes to the log file when that can be opened, else nowhere.
 ProcessOptions background_output(const std::string& log_directory, const std::string& log_file) {
-  std::error_code ignored;
-  std::filesystem::create_directories(log_directory, ignored);
   ProcessOptions options;
-  if (log_file_usable(log_file)) {
+  std::error_code ignored;
+  if (!log_directory.empty()) std::filesystem::create_directories(log_directory, ignored);
+  if (!log_directory.empty() && log_file_usable(log_file)) {
     options.stdout_mode = OutputMode::kFile;
     options.stderr_mode = OutputMode::kFile;
     options.output_file = log_file;
@@ -136,11 +134,15 @@ int run_print_url(const CommandLine& cli, LauncherSeams& seams) {
 
 LauncherSeams system_launcher_seams() {
   static DetachedRunner detached;
-  return LauncherSeams{system_clock(), system_runner(), detached, own_executable(),
-                       launcher_log_directory(std::getenv("HOME"))};
+  const OwnFolder folder = ovra_folder("gantry");
+  return LauncherSeams{system_clock(), system_runner(), detached, own_executable(), folder.usable() ? folder.path : ""};
 }
 
 int run_print_url(const CommandLine& cli) {
+  if (const OwnFolder folder = ovra_folder("gantry"); !folder.usable()) {
+    fail(folder.problem, folder.hint);
+    return 1;
+  }
   LauncherSeams seams = system_launcher_seams();
   return run_print_url(cli, seams);
 }

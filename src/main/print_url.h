@@ -11,10 +11,6 @@
 
 namespace loomdeck {
 
-// "{HOME}/.ovra/gantry" when HOME is set, else "/tmp"; the background server logs to
-// dashboard.log in it.
-std::string launcher_log_directory(const char* home);
-
 // The background server's command: behind `setsid -f` when that works, else the executable itself.
 // A --bind address given to the launcher is handed on.
 std::vector<std::string> background_server_command(bool with_setsid, const std::string& exe, uint16_t port,
@@ -52,7 +48,8 @@ std::string launcher_log_file(const LauncherSeams& seams);
 // the dashboard URL and a status line. Returns the exit status.
 int run_print_url(const CommandLine& cli, LauncherSeams& seams);
 
-// This process's real clock, runners, executable path and HOME.
+// This process's real clock, runners and executable path, and ~/.ovra/gantry as the folder for
+// the background server's dashboard.log (empty, so nothing is logged, when it is not the user's own).
 LauncherSeams system_launcher_seams();
 
 // `serve --print-url` with those.

@@ -9,6 +9,7 @@
 #include "bridge/bridge.h"
 #include "core/clock.h"
 #include "core/process.h"
+#include "core/user_home.h"
 #include "core/version.h"
 #include "http/listener.h"
 #include "logbook/logbook_file.h"
@@ -32,13 +33,6 @@ std::string bind_address(const CommandLine& cli) {
   return kDefaultBindAddress;
 }
 
-namespace {
-
-// Kept beside the settings, in the user's own folder.
-std::string token_path() { return (std::filesystem::path(settings_path()).parent_path() / "token").string(); }
-
-}  // namespace
-
 int run_serve(const CommandLine& cli) {
   if (!target_option_usable(cli.args)) return 1;
   const std::string address = bind_address(cli);
@@ -55,17 +49,23 @@ int run_serve(const CommandLine& cli) {
          "Another instance may be serving - `loomdeck ui state` to check it.");
     return 1;
   }
+  // The token, the settings and the logbook live in the user's own folder, or nowhere.
+  const OwnFolder folder = ovra_folder("loomdeck");
+  if (!folder.usable()) {
+    fail(folder.problem, folder.hint);
+    return 1;
+  }
   const std::string target = option_value(cli.args, "--target").value_or("");
   static ProcessBridge bridge(system_runner());
   auto state = std::make_shared<ServerState>(cli.attribution, target, system_clock(), system_runner(), bridge);
   state->gate = gate_config_from_environment(listener.port);
   state->page_headers = page_security_headers(state->gate, frame_ancestors_from_environment());
-  state->token = load_or_create_token(token_path());
+  state->token = load_or_create_token(folder.path + "/token");
   if (state->token.value.empty()) {
     std::fprintf(stderr, "WARNING: %s - only this machine can use the dashboard until it is fixed\n",
                  state->token.problem.c_str());
   }
-  state->logbook.attach(std::make_shared<LogbookFile>(logbook_path()));
+  state->logbook.attach(std::make_shared<LogbookFile>(folder.path + "/logbook.jsonl"));
   say_ok(std::string("loomdeck v") + LOOMDECK_VERSION + " serving on port " + std::to_string(listener.port) +
          " (target " + (target.empty() ? "auto" : target) + ")");
   if (const auto dock = dock_webview_name(std::getenv("OVRA_DOCK_WEBVIEW"))) {

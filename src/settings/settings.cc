@@ -14,6 +14,7 @@
 #include <optional>
 #include <sstream>
 
+#include "core/user_home.h"
 #include "core/utf8.h"
 
 namespace loomdeck {
@@ -55,7 +56,10 @@ void replace_file(const std::filesystem::path& target, const std::string& text) 
   const std::string path = target.string();
   const std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
   struct stat existing {};
-  const mode_t mode = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) ? existing.st_mode & 07777 : 0600;
+  // Only the user's own file keeps its mode, and never with write for the group or others.
+  const mode_t mode = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) && existing.st_uid == ::geteuid()
+                          ? existing.st_mode & 0755
+                          : 0600;
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return;
   const bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, text);
@@ -65,18 +69,10 @@ void replace_file(const std::filesystem::path& target, const std::string& text) 
 
 }  // namespace
 
-std::string settings_path_for_home(const std::optional<std::string>& home) {
-  const std::filesystem::path dir = std::filesystem::path(home.value_or("/tmp")) / ".ovra" / "loomdeck";
-  std::error_code ignored;
-  std::filesystem::create_directories(dir, ignored);
-  return (dir / "settings.json").string();
-}
-
-std::string settings_path() {
-  const char* home = std::getenv("HOME");
-  std::optional<std::string> value;
-  if (home && lenient_utf8(home) == home) value = home;
-  return settings_path_for_home(value);
+std::optional<std::string> settings_path() {
+  const OwnFolder folder = ovra_folder("loomdeck");
+  if (!folder.usable()) return std::nullopt;
+  return folder.path + "/settings.json";
 }
 
 json load_settings_from(const std::string& path) {
@@ -117,7 +113,10 @@ json g_loaded;
 json load_settings() {
   // Every status build reads the settings: a stat instead of a read and a parse when the file
   // has not changed.
-  const std::string path = settings_path();
+  const std::optional<std::string> found = settings_path();
+  // A folder that is not the user's own is never read: the defaults hold.
+  if (!found) return load_settings_from("");
+  const std::string& path = *found;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return load_settings_from(path);
   const SettingsFileIdentity identity{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
@@ -151,13 +150,20 @@ SettingsSave save_settings_to(const std::string& path, const json& body) {
   json merged = merge_settings(load_settings_from(path), body);
   const std::string text = settings_text(merged);
   if (text.size() > kMaxSettingsBytes) {
-    return {std::move(merged), "the settings would take " + std::to_string(text.size()) +
-                                   " bytes, more than the 64 KiB they may hold - nothing was saved"};
+    return {std::move(merged),
+            "the settings would take " + std::to_string(text.size()) +
+                " bytes, more than the 64 KiB they may hold - nothing was saved",
+            "Store less in the dashboard settings: a member is kept until it is overwritten, so send a large one as "
+            "null to free its room."};
   }
   replace_file(write_target(path), text);
-  return {std::move(merged), std::nullopt};
+  return {std::move(merged), std::nullopt, ""};
 }
 
-SettingsSave save_settings(const json& body) { return save_settings_to(settings_path(), body); }
+SettingsSave save_settings(const json& body) {
+  const OwnFolder folder = ovra_folder("loomdeck");
+  if (!folder.usable()) return {merge_settings(load_settings_from(""), body), folder.problem + " - nothing was saved", folder.hint};
+  return save_settings_to(folder.path + "/settings.json", body);
+}
 
 }  // namespace loomdeck

@@ -16,8 +16,7 @@ void handle_post_settings(ServerLog& log, const Request& request, Stream& stream
     log.append("settings not saved: " + *saved.refused);
     send_json(stream, json{{"ok", false},
                               {"why", *saved.refused},
-                              {"_hint", "Store less in the dashboard settings: a member is kept until it is "
-                                        "overwritten, so send a large one as null to free its room."}});
+                              {"_hint", saved.hint}});
     return;
   }
   log.append("settings " + dump_compact(saved.settings));

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/text.h"
+#include "core/user_home.h"
 #include "core/utf8.h"
 
 namespace loomdeck {
@@ -18,9 +19,9 @@ std::optional<std::string> control_base_from_text(std::string_view content) {
 }
 
 std::optional<std::string> read_control_base_url() {
-  const char* home = std::getenv("HOME");
-  if (!home || lenient_utf8(home) != home) return std::nullopt;
-  std::ifstream in(std::string(home) + "/.ovra/brindle-control-url", std::ios::binary);
+  const std::optional<std::string> home = user_home();
+  if (!home) return std::nullopt;
+  std::ifstream in(*home + "/.ovra/brindle-control-url", std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream content;
   content << in.rdbuf();

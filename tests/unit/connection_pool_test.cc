@@ -1,4 +1,5 @@
 #include "http/connection_pool.h"
+#include "http/peer_slots.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -159,6 +160,23 @@ TEST(ConnectionPool, ReusesWaitingThreadsKeepsTheCapAndEndsIdleOnes) {
   door.close();
   runner.join();
   wait_until(pool, [](const ConnectionPool::Counts& c) { return c.threads == 0; });
+}
+
+// A network peer holds its share and no more, gets a slot back as each is given up, and a loopback
+// peer is never counted.
+TEST(PeerSlots, ANetworkPeerHoldsItsShareAndLoopbackIsNotCounted) {
+  PeerSlots slots(kMaxConnectionsPerPeer);
+  const PeerAddress remote{"10.0.0.7", false};
+  std::vector<std::unique_ptr<PeerSlots::Hold>> held;
+  for (int i = 0; i < kMaxConnectionsPerPeer; ++i) held.push_back(slots.take(remote));
+  for (const auto& h : held) ASSERT_TRUE(h);
+  EXPECT_FALSE(slots.take(remote));
+  EXPECT_TRUE(slots.take(PeerAddress{"10.0.0.8", false}));
+  held.pop_back();
+  EXPECT_TRUE(slots.take(remote));
+  for (int i = 0; i < 5000; ++i) ASSERT_TRUE(slots.take(PeerAddress{"127.0.0.1", true}));
+  held.clear();
+  EXPECT_EQ(slots.held("10.0.0.7"), 0);
 }
 
 }  // namespace

@@ -23,11 +23,6 @@ TEST(BackgroundServerCommand, SetsidFrontAndTargetOnlyWhenGiven) {
             (std::vector<std::string>{"loomdeck", "serve", "--port", "8930", "--ai-thread", "t7", "--bind", "127.0.0.1"}));
 }
 
-TEST(BackgroundServerCommand, LogDirectoryFollowsHome) {
-  EXPECT_EQ(launcher_log_directory("/home/dev"), "/home/dev/.ovra/gantry");
-  EXPECT_EQ(launcher_log_directory(nullptr), "/tmp");
-}
-
 class PrintUrl : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,7 +18,8 @@ class SettingsTest : public ::testing::Test {
   void SetUp() override {
     home_ = std::filesystem::temp_directory_path() / ("loomdeck-settings-" + std::to_string(::getpid()));
     std::filesystem::remove_all(home_);
-    path_ = settings_path_for_home(home_.string());
+    std::filesystem::create_directories(home_ / ".ovra/loomdeck");
+    path_ = (home_ / ".ovra/loomdeck/settings.json").string();
   }
   void TearDown() override { std::filesystem::remove_all(home_); }
   void write(const std::string& text) { std::ofstream(path_) << text; }
@@ -31,12 +33,9 @@ class SettingsTest : public ::testing::Test {
   std::string path_;
 };
 
-TEST_F(SettingsTest, PathCreatesTheFolderAndLoadingNeverWrites) {
-  EXPECT_EQ(path_, (home_ / ".ovra/loomdeck/settings.json").string());
-  EXPECT_TRUE(std::filesystem::is_directory(home_ / ".ovra/loomdeck"));
+TEST_F(SettingsTest, LoadingNeverWrites) {
   EXPECT_EQ(load_settings_from(path_), json::parse(R"({"autoGreenOnLaunch":true,"demoPart":"tolm/in-s63btg"})"));
   EXPECT_FALSE(std::filesystem::exists(path_));
-  EXPECT_EQ(settings_path_for_home(std::nullopt), "/tmp/.ovra/loomdeck/settings.json");
 }
 
 TEST_F(SettingsTest, BadFilesReadAsEmpty) {
@@ -84,6 +83,16 @@ TEST_F(SettingsTest, SavesArePrivateKeepModesAndWriteThroughLinks) {
   std::filesystem::permissions(path_, std::filesystem::perms(0640));
   save_settings_to(path_, json{{"b", 2}});
   EXPECT_EQ(mode_of(path_) & 07777, 0640u);
+  // Write for the group or others is never kept, nor the mode of a file somebody else owns.
+  std::filesystem::permissions(path_, std::filesystem::perms(0666));
+  save_settings_to(path_, json{{"b", 3}});
+  EXPECT_EQ(mode_of(path_) & 07777, 0644u);
+  if (::geteuid() == 0) {
+    std::filesystem::permissions(path_, std::filesystem::perms(0644));
+    ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+    save_settings_to(path_, json{{"b", 4}});
+    EXPECT_EQ(mode_of(path_) & 07777, 0600u);
+  }
 
   // A settings file kept elsewhere through a chain of links: the links stay, the file changes.
   const std::filesystem::path real = home_ / "dotfiles" / "loomdeck.json";
