@@ -17,3 +17,5 @@ echo
 ./logbook.sh
 echo
 ./viewers.sh
+echo
+./memory.sh

@@ -76,12 +76,18 @@ json bridge_arguments_too_long(const std::string& tool, std::size_t bytes) {
 }
 
 json run_bridge_tool(ProcessRunner& runner, const std::string& attribution, const std::string& box,
-                     const std::string& tool, const std::string& args) {
+                     const std::string& tool, const std::string& args, LargeAnswerPermits* permits) {
   // The text goes to the bridge as one argument; one the kernel would refuse is refused here.
   if (args.size() >= kArgumentLimit) return bridge_arguments_too_long(tool, args.size());
   const ProcessOptions options = bridge_options(bridge_time_limit(tool, args));
   const ProcessResult r = runner.run({"ovra-bridge", "--target", box, "--ai-thread", attribution, tool, args}, options);
   if (r.timed_out) return bridge_timeout_error(tool, box, options.time_limit);
+  if (!permits || r.out.size() < kLargeAnswerBytes) return bridge_result_from_process(r);
+  permits->acquire();
+  struct Release {
+    LargeAnswerPermits& permits;
+    ~Release() { permits.release(); }
+  } release{*permits};
   return bridge_result_from_process(r);
 }
 
@@ -104,7 +110,7 @@ json ProcessBridge::call(const std::string& attribution, const std::string& box,
                          const std::string& args) {
   // Box names from the bridge's own listing pass here too, so none can become an option.
   if (const std::optional<std::string> problem = box_name_problem(box)) return box_name_refusal(*problem);
-  return run_bridge_tool(runner_, attribution, box, tool, args);
+  return run_bridge_tool(runner_, attribution, box, tool, args, &large_answers_);
 }
 
 std::optional<json> ProcessBridge::targets() {

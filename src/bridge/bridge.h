@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
+#include <semaphore>
 #include <string>
 #include <string_view>
 
@@ -43,11 +44,18 @@ json bridge_timeout_error(const std::string& tool, const std::string& box, std::
 // The error for argument text too long to pass on the bridge's command line.
 json bridge_arguments_too_long(const std::string& tool, std::size_t bytes);
 
+// An answer this large is parsed only while holding one of the server's few large-answer
+// permits: reading one costs about four times its size for a moment (the text, the parser's
+// buffer and the value), and the seven probes of a box all answer at once.
+inline constexpr std::size_t kLargeAnswerBytes = 1u << 20;
+inline constexpr std::ptrdiff_t kLargeAnswersAtOnce = 2;
+using LargeAnswerPermits = std::counting_semaphore<kLargeAnswersAtOnce>;
+
 // Runs `ovra-bridge --target <box> --ai-thread <attribution> <tool> <args>` to completion (or
-// its time limit) and turns what it printed into a JSON value. Argument text too long for the
-// command line is refused without spawning.
+// its time limit) and turns what it printed into a JSON value, a large answer only with one of
+// `permits` when given. Argument text too long for the command line is refused without spawning.
 json run_bridge_tool(ProcessRunner& runner, const std::string& attribution, const std::string& box,
-                     const std::string& tool, const std::string& args);
+                     const std::string& tool, const std::string& args, LargeAnswerPermits* permits = nullptr);
 
 // What a finished bridge process means as a JSON value (spawn failure, unparsable, parsed).
 json bridge_result_from_process(const ProcessResult& result);
@@ -67,6 +75,7 @@ class ProcessBridge : public Bridge {
 
  private:
   ProcessRunner& runner_;
+  LargeAnswerPermits large_answers_{kLargeAnswersAtOnce};
 };
 
 }  // namespace loomdeck

@@ -99,6 +99,8 @@ bool has_exited(pid_t pid) {
 // What reading a readable pipe came to.
 enum class PipeRead { kOpen, kEnded, kRefused };
 
+constexpr std::size_t kOutputSlackBytes = 1u << 20;
+
 // Reads what a readable pipe holds into its sink, keeping at most `limit` bytes there (the rest
 // is read and dropped, marked in `truncated` when given), or hands it to `handler` when there is
 // one.
@@ -217,6 +219,8 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
   ChildSlot slot(pid);
   const auto limit = options.time_limit < kLongestTimeLimit ? options.time_limit : kLongestTimeLimit;
   const Ending ending = watch(pid, out_pipe.read_end, err_pipe.read_end, clock_, clock_.now() + limit, options, result);
+  // A long output grew by doubling; what it holds is kept rather than up to twice that.
+  if (result.out.capacity() - result.out.size() > kOutputSlackBytes) result.out.shrink_to_fit();
   out_pipe.close_all();
   err_pipe.close_all();
   if (ending != Ending::kFinished) {

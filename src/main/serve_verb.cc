@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +36,11 @@ std::string bind_address(const CommandLine& cli) {
 }
 
 int run_serve(const CommandLine& cli) {
+#ifndef LOOMDECK_SANITIZER_ALLOCATOR
+  // A buffer of a megabyte or more (a large bridge answer) is mapped on its own and goes back to
+  // the system when freed, instead of staying in the arena of whichever thread read it.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
   if (!target_option_usable(cli.args)) return 1;
   const std::string address = bind_address(cli);
   if (!valid_bind_address(address)) {
