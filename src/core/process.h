@@ -14,6 +14,9 @@ namespace loomdeck {
 // Linux takes one command-line argument of at most 128 KiB, its terminating zero byte included.
 inline constexpr std::size_t kArgumentLimit = 131072;
 
+// Whether the kernel takes `text` as one command-line argument.
+inline bool fits_one_argument(std::string_view text) { return text.size() < kArgumentLimit; }
+
 // How a child's standard output and standard error are handled.
 enum class OutputMode {
   kCapture,  // read into the result

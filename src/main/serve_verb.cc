@@ -50,8 +50,17 @@ int run_serve(const CommandLine& cli) {
   }
   if (has_flag(cli.args, "--print-url")) return run_print_url(cli);
   const BoundListener listener = bind_listener(cli.port.value_or(kFirstPort), address);
+  // A port past the range is the only one tried; one inside it is tried upwards to 8940.
+  if (listener.fd < 0 && cli.port && *cli.port >= kLastPort) {
+    const std::string port = std::to_string(*cli.port);
+    fail("cannot bind port " + port + ": " + listener.error,
+         "Another program (or another loomdeck) holds port " + port + " - `loomdeck ui state --port " + port +
+             "` tells whether it is loomdeck; serve on another port with `loomdeck serve --port <port>`, or leave "
+             "--port out to take the first free one of 8930-8940.");
+    return 1;
+  }
   if (listener.fd < 0) {
-    fail("cannot bind any port 8930-8940: " + listener.error,
+    fail("cannot bind any port " + std::to_string(cli.port.value_or(kFirstPort)) + "-8940: " + listener.error,
          "Another instance may be serving - `loomdeck ui state` to check it.");
     return 1;
   }
