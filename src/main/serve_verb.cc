@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "bridge/bridge.h"
+#include "core/child_guard.h"
 #include "core/clock.h"
 #include "core/process.h"
 #include "core/version.h"
@@ -63,6 +64,9 @@ int run_serve(const CommandLine& cli) {
     fail("cannot bind any port " + std::to_string(cli.port.value_or(kFirstPort)) + "-8940: " + listener.error,
          "Another instance may be serving - `loomdeck ui state` to check it.");
     return 1;
+  }
+  if (!start_child_guard()) {
+    std::fprintf(stderr, "WARNING: the child guard could not be started - what the tools start may outlive the server\n");
   }
   const std::string target = option_value(cli.args, "--target").value_or("");
   static ProcessBridge bridge(system_runner());
