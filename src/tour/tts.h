@@ -34,6 +34,7 @@ inline constexpr std::string_view kTtsTextRequired = "text required (<=1200 char
 inline constexpr std::string_view kTtsFailed =
     "ovra-tts synthesis failed (is ovra-tts installed and the tts service reachable?)";
 inline constexpr std::string_view kTtsBusy = "speech is busy with 2 other texts; try again in a few seconds";
+static_assert(kTtsMaxRunning == 2, "kTtsBusy names the number of syntheses at once");
 
 // "+" is a space, "%" and two hex digits (either case) the byte they spell, any other "%"
 // stays; the bytes become text with invalid UTF-8 replaced by U+FFFD.
