@@ -78,7 +78,7 @@ json bridge_arguments_too_long(const std::string& tool, std::size_t bytes) {
 json run_bridge_tool(ProcessRunner& runner, const std::string& attribution, const std::string& box,
                      const std::string& tool, const std::string& args, LargeAnswerPermits* permits) {
   // The text goes to the bridge as one argument; one the kernel would refuse is refused here.
-  if (args.size() >= kArgumentLimit) return bridge_arguments_too_long(tool, args.size());
+  if (!fits_one_argument(args)) return bridge_arguments_too_long(tool, args.size());
   const ProcessOptions options = bridge_options(bridge_time_limit(tool, args));
   const ProcessResult r = runner.run({"ovra-bridge", "--target", box, "--ai-thread", attribution, tool, args}, options);
   if (r.timed_out) return bridge_timeout_error(tool, box, options.time_limit);

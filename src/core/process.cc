@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstring>
 
+#include "core/child_guard.h"
 #include "core/spawn.h"
 
 namespace loomdeck {
@@ -232,6 +233,7 @@ ProcessResult PosixProcessRunner::run(const std::vector<std::string>& argv, cons
     result.cut_short = ending == Ending::kCutShort;
   }
   slot.release();
+  tell_guard_child_ended(pid);
   result.exit_code = reap(pid);
   return result;
 }

@@ -14,6 +14,9 @@ namespace loomdeck {
 // Linux takes one command-line argument of at most 128 KiB, its terminating zero byte included.
 inline constexpr std::size_t kArgumentLimit = 131072;
 
+// Whether the kernel takes `text` as one command-line argument.
+inline bool fits_one_argument(std::string_view text) { return text.size() < kArgumentLimit; }
+
 // How a child's standard output and standard error are handled.
 enum class OutputMode {
   kCapture,  // read into the result
@@ -52,8 +55,10 @@ struct ProcessResult {
 };
 
 // Runs a program by argument vector (argv[0] looked up on PATH) in a process group of its own,
-// standard input from the null device, and always waits for it, at most its time limit. Tests
-// substitute a recording fake.
+// standard input from the null device, and always waits for it, at most its time limit. The child
+// gets the parent-death signal, which the kernel ties to the thread that started it: since that
+// thread waits in run until the child has ended, the signal fires only when we die (see
+// SpawnSetup). Tests substitute a recording fake.
 class ProcessRunner {
  public:
   virtual ~ProcessRunner() = default;

@@ -1,5 +1,9 @@
 #include "main/discovery.h"
 
+#include <iostream>
+
+#include "core/json_text.h"
+#include "core/utf8.h"
 #include "core/version.h"
 
 namespace loomdeck {
@@ -33,6 +37,33 @@ std::optional<uint16_t> scan_ports(ProcessRunner& runner, const std::vector<uint
     }
   }
   return std::nullopt;
+}
+
+bool is_loomdeck_ping(std::string_view reply) {
+  // In the compact form the server writes, as is_own_version_ping reads it.
+  if (reply.find("\"app\":\"loomdeck\"") == std::string_view::npos) return false;
+  const std::optional<json> ping = parse_json(lenient_utf8(reply));
+  if (!ping) return false;
+  const json* app = member(*ping, "app");
+  const json* version = member(*ping, "dashboardVersion");
+  return app && *app == "loomdeck" && version && version->is_string() && !version->get<std::string>().empty();
+}
+
+std::optional<uint16_t> find_loomdeck_server(ProcessRunner& runner, std::optional<uint16_t> port) {
+  std::optional<uint16_t> asked;
+  return scan_ports(
+      runner, candidate_ports(port),
+      [&](uint16_t candidate) {
+        asked = candidate;
+        return quick_probe_command(candidate, "/api/ping");
+      },
+      [&](const ProcessResult& probe) {
+        if (probe.started && probe.exit_code == 0 && is_loomdeck_ping(probe.out)) return PortAnswer::kFound;
+        if (probe.started && probe.exit_code == 0 && !probe.out.empty()) {
+          std::cerr << "NOTE: port " << *asked << " answers, but not as loomdeck - skipped\n" << std::flush;
+        }
+        return PortAnswer::kNext;
+      });
 }
 
 bool is_own_version_ping(std::string_view reply) {

@@ -30,6 +30,15 @@ std::optional<uint16_t> scan_ports(ProcessRunner& runner, const std::vector<uint
                                    const std::function<PortAnswer(const ProcessResult&)>& judge,
                                    std::chrono::milliseconds time_limit = kDefaultTimeLimit);
 
+// Whether a /api/ping reply comes from a loomdeck server of any version: a JSON object, written
+// compactly, whose "app" is "loomdeck" and whose "dashboardVersion" is a text that is not empty.
+bool is_loomdeck_ping(std::string_view reply);
+
+// The first port (the one given, else the range in order) whose /api/ping says it is a loomdeck
+// server. A port that answers as something else is skipped with a note on standard error, so a
+// stranger listening in the range never receives what is meant for the dashboard.
+std::optional<uint16_t> find_loomdeck_server(ProcessRunner& runner, std::optional<uint16_t> port);
+
 // Whether a /api/ping reply comes from a server of exactly this program's version.
 bool is_own_version_ping(std::string_view reply);
 

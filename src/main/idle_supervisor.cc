@@ -16,13 +16,8 @@ bool may_retire(long long idle_seconds, int viewers) {
 bool may_reap(long long idle_seconds, int viewers) { return viewers == 0 && idle_seconds > kReapAfterIdleSeconds; }
 
 std::optional<std::string> successor_version(std::string_view ping_reply, std::string_view own) {
-  const std::string text = lenient_utf8(ping_reply);
-  if (text.find("\"app\":\"loomdeck\"") == std::string::npos) return std::nullopt;
-  const std::optional<json> reply = parse_json(text);
-  if (!reply) return std::nullopt;
-  const json* version = member(*reply, "dashboardVersion");
-  if (!version || !version->is_string()) return std::nullopt;
-  const std::string other = version->get<std::string>();
+  if (!is_loomdeck_ping(ping_reply)) return std::nullopt;
+  const std::string other = parse_json(lenient_utf8(ping_reply))->at("dashboardVersion").get<std::string>();
   if (other == own || compare_versions(own, other) > 0) return std::nullopt;
   return other;
 }

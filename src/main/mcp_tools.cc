@@ -204,7 +204,7 @@ std::variant<LoopbackRequest, json> request_for_tool(std::string_view name, cons
     separator = '&';
   }
   // The body travels as one command-line argument of curl.
-  if (request.body && dump_compact(*request.body).size() >= kArgumentLimit) {
+  if (request.body && !fits_one_argument(dump_compact(*request.body))) {
     return json{{"error", std::string("the arguments of ") + tool->name + " are too long to send"},
                 {"_hint", "Keep the whole request under 128 KiB."}};
   }

@@ -9,14 +9,7 @@
 
 namespace loomdeck {
 
-std::optional<uint16_t> find_serving_port(ProcessRunner& runner) {
-  return scan_ports(
-      runner, candidate_ports(), [](uint16_t port) { return quick_probe_command(port, "/health"); },
-      [](const ProcessResult& probe) {
-        const bool ok = probe.started && probe.exit_code == 0 && probe.out.find("\"ok\":true") != std::string::npos;
-        return ok ? PortAnswer::kFound : PortAnswer::kNext;
-      });
-}
+std::optional<uint16_t> find_serving_port(ProcessRunner& runner) { return find_loomdeck_server(runner, std::nullopt); }
 
 std::vector<std::string> pup_open_window_command(const std::optional<std::string>& target,
                                                  const std::string& attribution, const std::string& url) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "bridge/bridge.h"
+#include "core/child_guard.h"
 #include "core/clock.h"
 #include "core/process.h"
 #include "core/user_home.h"
@@ -50,17 +51,29 @@ int run_serve(const CommandLine& cli) {
     return 1;
   }
   if (has_flag(cli.args, "--print-url")) return run_print_url(cli);
-  const BoundListener listener = bind_listener(cli.port.value_or(kFirstPort), address);
-  if (listener.fd < 0) {
-    fail("cannot bind any port 8930-8940: " + listener.error,
-         "Another instance may be serving - `loomdeck ui state` to check it.");
-    return 1;
-  }
   // The token, the settings and the logbook live in the user's own folder, or nowhere.
   const OwnFolder folder = ovra_folder("loomdeck");
   if (!folder.usable()) {
     fail(folder.problem, folder.hint);
     return 1;
+  }
+  const BoundListener listener = bind_listener(cli.port.value_or(kFirstPort), address);
+  // A port past the range is the only one tried; one inside it is tried upwards to 8940.
+  if (listener.fd < 0 && cli.port && *cli.port >= kLastPort) {
+    const std::string port = std::to_string(*cli.port);
+    fail("cannot bind port " + port + ": " + listener.error,
+         "Another program (or another loomdeck) holds port " + port + " - `loomdeck ui state --port " + port +
+             "` tells whether it is loomdeck; serve on another port with `loomdeck serve --port <port>`, or leave "
+             "--port out to take the first free one of 8930-8940.");
+    return 1;
+  }
+  if (listener.fd < 0) {
+    fail("cannot bind any port " + std::to_string(cli.port.value_or(kFirstPort)) + "-8940: " + listener.error,
+         "Another instance may be serving - `loomdeck ui state` to check it.");
+    return 1;
+  }
+  if (!start_child_guard()) {
+    std::fprintf(stderr, "WARNING: the child guard could not be started - what the tools start may outlive the server\n");
   }
   const std::string target = option_value(cli.args, "--target").value_or("");
   static ProcessBridge bridge(system_runner());

@@ -71,7 +71,9 @@ int run_ui(const CommandLine& cli, ProcessRunner& runner) {
     fail("unknown ui verb", "ui toast \"msg\" [--kind ok|err|info] | ui click <target> | ui state | ui console");
     return 1;
   }
-  const std::optional<json> reply = ui_request(runner, cli.port, path, body);
+  // Only a port that says it is loomdeck hears the request.
+  const std::optional<uint16_t> server = find_loomdeck_server(runner, cli.port);
+  const std::optional<json> reply = server ? ui_request(runner, server, path, body) : std::nullopt;
   if (!reply) {
     fail(kNoServerAnswering, "Start it first: `loomdeck serve &`");
     return 1;

@@ -37,6 +37,7 @@ json import_basic_part(const PartsContext& ctx, const std::string& box, const st
       case CloneOutcome::kDone: break;
       case CloneOutcome::kNotRunnable:
         return json{{"error", "ovra-wiki CLI missing"}, {"_hint", "The container ships ovra-wiki; check PATH."}};
+      case CloneOutcome::kTooLong: return json{{"error", page_too_long(page.size())}, {"_hint", kPageTooLongHint}};
       case CloneOutcome::kTimedOut:
         return json{{"error", clone_timed_out(page)},
                     {"_hint", "The wiki did not answer in time; try again, or check the container's network."}};

@@ -27,6 +27,7 @@ std::optional<std::string> clone_and_send(const PartsContext& ctx, const std::st
     case CloneOutcome::kDone: break;
     case CloneOutcome::kNotRunnable: return "ovra-wiki CLI not runnable";
     case CloneOutcome::kTimedOut: return clone_timed_out(part);
+    case CloneOutcome::kTooLong: return page_too_long(part.size());
   }
   const StagingFiles files = pick_staging_files(list_clone_files(dir));
   if (!files.library) return part + " publishes no .lbr";

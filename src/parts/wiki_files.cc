@@ -36,6 +36,7 @@ bool passable_page_reference(std::string_view page) {
 }
 
 CloneOutcome clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir) {
+  if (!fits_one_argument(page)) return CloneOutcome::kTooLong;
   if (!passable_page_reference(page)) return CloneOutcome::kDone;
   ProcessOptions options;
   options.capture_limit = 1u << 20;
@@ -53,6 +54,11 @@ CloneOutcome clone_page(ProcessRunner& runner, const std::string& page, const st
 std::string clone_timed_out(const std::string& page) {
   const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(kWikiCloneTimeLimit).count();
   return "ovra-wiki did not finish cloning " + page + " within " + std::to_string(minutes) + " minutes";
+}
+
+std::string page_too_long(std::size_t bytes) {
+  return "the wiki page name is " + std::to_string(bytes) + " bytes; ovra-wiki takes at most " +
+         std::to_string(kArgumentLimit) + " on its command line";
 }
 
 std::vector<std::string> list_clone_files(const std::string& dir) {

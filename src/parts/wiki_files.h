@@ -24,12 +24,18 @@ bool passable_page_reference(std::string_view page);
 
 // Runs `ovra-wiki clone <page> --dir <dir>`, whose output and exit status say nothing we use: an
 // unknown page, or a reference that is not passable, leaves no files. A clone stopped at its time
-// limit leaves none either, and says so.
-enum class CloneOutcome { kDone, kNotRunnable, kTimedOut };
+// limit leaves none either, and says so. A reference longer than the kernel takes as one argument
+// is not run at all.
+enum class CloneOutcome { kDone, kNotRunnable, kTimedOut, kTooLong };
 CloneOutcome clone_page(ProcessRunner& runner, const std::string& page, const std::string& dir);
 
 // The sentence for a clone stopped at its time limit.
 std::string clone_timed_out(const std::string& page);
+
+// The sentence and the hint for a page reference too long to be passed to ovra-wiki.
+std::string page_too_long(std::size_t bytes);
+inline constexpr std::string_view kPageTooLongHint =
+    "Wiki page names are short (owner/slug, as in the wiki's address); check the name that was sent.";
 
 // The names of the regular files directly in `dir`, in listing order. Symbolic links and
 // directories are left out, so nothing outside the clone is ever sent to a box; an unreadable

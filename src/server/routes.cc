@@ -132,7 +132,7 @@ void action(Exchange& ex) { handle_action(ex.state, ex.request, ex.stream); }
 void auto_green(Exchange& ex) { handle_auto_green(ex.state, ex.request, ex.stream); }
 void surface(Exchange& ex) { handle_surface(ex.state, ex.request, ex.stream); }
 void narration(Exchange& ex) { handle_narration(ex.request, ex.stream); }
-void tts(Exchange& ex) { handle_tts(ex.state.runner, ex.request, ex.stream); }
+void tts(Exchange& ex) { handle_tts(ex.state.runner, ex.state.tts_flights, ex.request, ex.stream); }
 void get_settings(Exchange& ex) { handle_get_settings(ex.request, ex.stream); }
 void post_settings(Exchange& ex) { handle_post_settings(ex.state.log, ex.request, ex.stream); }
 void run_prompt(Exchange& ex) { handle_run_prompt(ex.state.runner, ex.request, ex.stream); }

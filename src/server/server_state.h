@@ -25,6 +25,7 @@
 #include "server/access_token.h"
 #include "server/blocked_notices.h"
 #include "server/request_gate.h"
+#include "tour/tts.h"
 
 namespace loomdeck {
 
@@ -85,6 +86,8 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   // At most one auto-green run per box, and none again within 180 s of the last.
   GreenRunRegistry green_runs;
   StagedParts staged_parts;
+  // Speech: one synthesis per text, and few at once, however many pages ask.
+  TtsFlights tts_flights{clock, kTtsMaxRunning, kTtsSlotWait};
   // What changed on each box, recorded from every status payload the server builds.
   Logbook logbook{sink};
 

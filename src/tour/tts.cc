@@ -9,6 +9,7 @@
 
 #include "core/utf8.h"
 #include "http/response.h"
+#include "tour/mp3_frames.h"
 #include "tour/tts_cache.h"
 
 namespace loomdeck {
@@ -44,6 +45,18 @@ void synthesise(ProcessRunner& runner, const std::string& text, const std::files
   if (store_cache_file(scratch, cache_file, kTtsCacheMaxBytes)) {
     prune_cache(cache_file.parent_path(), kTtsCacheMaxBytes, cache_file);
   }
+}
+
+// The cached clip for a text when it is a whole MP3; a cut or garbled one is removed, so it is
+// synthesised again rather than served.
+std::optional<std::string> whole_cached_clip(const std::filesystem::path& cache_file) {
+  std::optional<std::string> audio = read_cache_file(cache_file, kTtsCacheMaxBytes);
+  if (audio && whole_mp3(*audio)) return audio;
+  if (audio) {
+    std::error_code ignored;
+    std::filesystem::remove(cache_file, ignored);
+  }
+  return std::nullopt;
 }
 
 void refuse(Stream& stream, std::string_view why) { send_json(stream, json{{"ok", false}, {"why", why}}); }
@@ -94,8 +107,8 @@ std::vector<std::string> tts_command(const std::string& out_path, const std::str
   return {"ovra-tts", "say", "--out", out_path, text.starts_with('-') ? " " + text : text};
 }
 
-void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, const std::filesystem::path& cache_dir,
-               uid_t owner) {
+void serve_tts(Stream& stream, ProcessRunner& runner, TtsFlights& flights, std::string_view query,
+               const std::filesystem::path& cache_dir, uid_t owner) {
   const std::optional<std::string> text = tts_text(query);
   if (!text) {
     refuse(stream, kTtsTextRequired);
@@ -106,10 +119,18 @@ void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, co
     return;
   }
   const std::filesystem::path cache_file = cache_dir / tts_file_name(*text);
-  std::optional<std::string> audio = read_cache_file(cache_file, kTtsCacheMaxBytes);
+  std::optional<std::string> audio = whole_cached_clip(cache_file);
   if (!audio) {
-    synthesise(runner, *text, cache_file);
-    audio = read_cache_file(cache_file, kTtsCacheMaxBytes);
+    // A synthesis that ended between the look above and this one has left its clip behind.
+    const std::optional<bool> ran = flights.run(cache_file.filename().string(), [&] {
+      if (!whole_cached_clip(cache_file)) synthesise(runner, *text, cache_file);
+      return true;
+    });
+    if (!ran) {
+      refuse(stream, kTtsBusy);
+      return;
+    }
+    audio = whole_cached_clip(cache_file);
   }
   if (!audio) {
     refuse(stream, kTtsFailed);
@@ -118,9 +139,9 @@ void serve_tts(Stream& stream, ProcessRunner& runner, std::string_view query, co
   respond(stream, "200 OK", "audio/mpeg", *audio);
 }
 
-void handle_tts(ProcessRunner& runner, const Request& request, Stream& stream) {
+void handle_tts(ProcessRunner& runner, TtsFlights& flights, const Request& request, Stream& stream) {
   const uid_t uid = ::geteuid();
-  serve_tts(stream, runner, request.query, tts_cache_dir(std::getenv("TMPDIR"), uid), uid);
+  serve_tts(stream, runner, flights, request.query, tts_cache_dir(std::getenv("TMPDIR"), uid), uid);
 }
 
 }  // namespace loomdeck

@@ -78,7 +78,7 @@ std::vector<std::string> updater_status_command(const std::string& base) {
 ProxyReply proxy_run_prompt(ProcessRunner& runner, const std::optional<std::string>& base, const json& body) {
   if (!base) return unreachable(kThreadsUnreachable);
   const std::string body_text = dump_compact(tag_prompt_body(body));
-  if (body_text.size() < kArgumentLimit) return pass_through(runner, run_prompt_command(*base, body_text), kPromptSilent);
+  if (fits_one_argument(body_text)) return pass_through(runner, run_prompt_command(*base, body_text), kPromptSilent);
   // Too long for the command line (curl would never start): it goes through a private file.
   const PrivateFolder folder("loomdeck-prompt-");
   std::string why = folder.error();

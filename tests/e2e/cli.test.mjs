@@ -1,5 +1,6 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import net from 'node:net';
 import { makeSandbox, runCli } from '../helpers/harness.mjs';
 
 const USAGE = `loomdeck v1.10.20 - the gantry's Launch Page
@@ -33,4 +34,20 @@ test('health needs no server and ignores an option without a value', () => {
   assert.equal(r.status, 0);
   assert.equal(r.stdout, 'OK: loomdeck v1.10.20\n');
   sb.cleanup();
+});
+
+test('serve on a busy port names that port and how to pick another', async () => {
+  const sb = makeSandbox();
+  const holder = net.createServer();
+  await new Promise((resolve) => holder.listen(0, '0.0.0.0', resolve));
+  const port = holder.address().port;
+  try {
+    const r = runCli(sb, ['serve', '--port', String(port)]);
+    assert.equal(r.status, 1);
+    assert.equal(r.stdout, '');
+    assert.equal(r.stderr, `ERROR: cannot bind port ${port}: Address already in use\nHint: Another program (or another loomdeck) holds port ${port} - \`loomdeck ui state --port ${port}\` tells whether it is loomdeck; serve on another port with \`loomdeck serve --port <port>\`, or leave --port out to take the first free one of 8930-8940.\n`);
+  } finally {
+    holder.close();
+    sb.cleanup();
+  }
 });

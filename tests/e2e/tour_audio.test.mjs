@@ -11,9 +11,20 @@ const STEPS = ['2d-board', '3d-board', '3d-package', 'aps', 'datahub', 'device',
 const REQUIRED = '{"ok":false,"why":"text required (<=1200 chars)"}';
 const FAILED = '{"ok":false,"why":"ovra-tts synthesis failed (is ovra-tts installed and the tts service reachable?)"}';
 
-// Appends its arguments to calls.jsonl and writes "spoken:<text>" to the --out path; the text
-// "silent" writes nothing and "hollow" an empty file. Like a strict real tool, it accepts only
-// `say --out <file> <text>` and takes a text that begins with "-" for an unknown option.
+// A whole MP3 that says which text it speaks: an ID3v2 tag holding "spoken:<text>", then one
+// silent frame (MPEG 2 layer III, 144 bytes).
+function spoken(text) {
+  const tag = Buffer.from('spoken:' + text);
+  const size = [21, 14, 7, 0].map((shift) => (tag.length >> shift) & 0x7f);
+  const frame = Buffer.alloc(144);
+  frame.set([0xff, 0xf3, 0x64, 0xc4]);
+  return Buffer.concat([Buffer.from([0x49, 0x44, 0x33, 4, 0, 0, ...size]), tag, frame]);
+}
+
+// Appends its arguments to calls.jsonl and writes spoken(<text>) to the --out path; the text
+// "silent" writes nothing, "hollow" an empty file and "cut" a clip that ends mid-frame. Like a
+// strict real tool, it accepts only `say --out <file> <text>` and takes a text that begins with
+// "-" for an unknown option.
 const FAKE_TTS = `#!/usr/bin/env node
 const fs = require('fs');
 const path = require('path');
@@ -23,7 +34,9 @@ if (argv.length !== 4 || argv[0] !== 'say' || argv[1] !== '--out' || argv[3].sta
 const out = argv[2];
 const text = argv[3];
 if (text === 'silent') process.exit(1);
-fs.writeFileSync(out, text === 'hollow' ? '' : 'spoken:' + text);
+${spoken}
+const clip = spoken(text);
+fs.writeFileSync(out, text === 'hollow' ? '' : text === 'cut' ? clip.subarray(0, clip.length - 40) : clip);
 `;
 
 let sb;
@@ -94,9 +107,9 @@ test('speech is synthesised once per distinct text and then served from the cach
   const first = await get('/api/tts?text=hello+world');
   assert.equal(first.status, 200);
   assert.equal(first.type, 'audio/mpeg');
-  assert.equal(first.body.toString(), 'spoken:hello world');
+  assert.ok(first.body.equals(spoken('hello world')));
   const again = await get('/api/tts?voice=x&text=hello%20world&text=other');
-  assert.equal(again.body.toString(), 'spoken:hello world');
+  assert.ok(again.body.equals(spoken('hello world')));
   const made = calls().filter((c) => c.at(-1) === 'hello world');
   assert.equal(made.length, 1);
   const [say, out, outPath, text] = made[0];
@@ -104,7 +117,7 @@ test('speech is synthesised once per distinct text and then served from the cach
   assert.equal(path.dirname(outPath), cacheDir);
   assert.equal(fs.statSync(cacheDir).mode & 0o777, 0o700);
   assert.deepEqual(fs.readdirSync(cacheDir).filter((f) => f.startsWith('e1d7')), ['e1d7a701437f78f9.mp3']);
-  assert.equal(fs.readFileSync(path.join(cacheDir, 'e1d7a701437f78f9.mp3'), 'utf8'), 'spoken:hello world');
+  assert.ok(fs.readFileSync(path.join(cacheDir, 'e1d7a701437f78f9.mp3')).equals(spoken('hello world')));
 });
 
 test('texts are decoded exactly and never become options of ovra-tts', async () => {
@@ -120,7 +133,7 @@ test('texts are decoded exactly and never become options of ovra-tts', async () 
   ];
   for (const [raw, text] of cases) {
     const got = await get(`/api/tts?text=${raw}`);
-    assert.equal(got.body.toString(), `spoken:${text}`, raw);
+    assert.ok(got.body.equals(spoken(text)), raw);
     const last = calls().at(-1);
     assert.equal(last.length, 4, raw);
     assert.equal(last[3], text, raw);
@@ -135,12 +148,12 @@ test('missing, empty and overlong texts are refused without running ovra-tts', a
     assert.equal(got.body.toString(), REQUIRED, q.slice(0, 20));
   }
   assert.equal(calls().length, before);
-  assert.equal((await get(`/api/tts?text=${'a'.repeat(1200)}`)).body.toString(), `spoken:${'a'.repeat(1200)}`);
-  assert.equal((await get(`/api/tts?text=${'%C3%A9'.repeat(600)}`)).body.toString(), `spoken:${'\u00e9'.repeat(600)}`);
+  assert.ok((await get(`/api/tts?text=${'a'.repeat(1200)}`)).body.equals(spoken('a'.repeat(1200))));
+  assert.ok((await get(`/api/tts?text=${'%C3%A9'.repeat(600)}`)).body.equals(spoken('\u00e9'.repeat(600))));
 });
 
-test('a synthesis that leaves no audio fails and is tried again next time', async () => {
-  for (const text of ['silent', 'hollow']) {
+test('a synthesis that leaves no audio or a cut clip fails and is tried again next time', async () => {
+  for (const text of ['silent', 'hollow', 'cut']) {
     for (let round = 0; round < 2; round++) {
       const got = await get(`/api/tts?text=${text}`);
       assert.equal(got.type, 'application/json', text);

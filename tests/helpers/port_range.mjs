@@ -62,13 +62,16 @@ export function runCliAsync(sandbox, args, opts = {}) {
   });
 }
 
-// Ids of the loomdeck processes running with this sandbox's HOME (backgrounded servers included).
+// Ids of the loomdeck processes running with this sandbox's HOME (backgrounded servers included,
+// their child guards not).
 export function sandboxServers(sandbox) {
   const pids = [];
   for (const entry of fs.readdirSync('/proc')) {
     if (!/^\d+$/.test(entry)) continue;
     try {
       if (fs.readlinkSync(`/proc/${entry}/exe`) !== LOOMDECK) continue;
+      // A server's child guard runs the same program under a name of its own.
+      if (fs.readFileSync(`/proc/${entry}/comm`, 'utf8') === 'loomdeck-guard\n') continue;
       const env = fs.readFileSync(`/proc/${entry}/environ`, 'utf8').split('\0');
       if (env.includes(`HOME=${sandbox.home}`)) pids.push(Number(entry));
     } catch {

@@ -30,7 +30,8 @@ export function alive(pid) {
   return s !== null && s.state !== 'Z';
 }
 
-function descendants(pid) {
+// Every process below `pid` right now: its children, theirs, and so on.
+export function descendants(pid) {
   const children = new Map();
   for (const s of allPids().map(stat)) {
     if (!s) continue;

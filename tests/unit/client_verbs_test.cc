@@ -29,6 +29,8 @@ void answer(FakeRunner& runner, std::map<std::string, ProcessResult> replies) {
   });
 }
 
+const std::string kPing = R"({"app":"loomdeck","dashboardVersion":"1.10.20"})";
+
 TEST(UiCurlCommand, GetOrJsonPostWithSortedKeys) {
   EXPECT_EQ(ui_curl_command(8931, "/state", std::nullopt),
             (std::vector<std::string>{"curl", "-s", "-m", "60", "http://127.0.0.1:8931/state"}));
@@ -62,36 +64,46 @@ TEST(UiVerb, ArgumentFailuresContactNoServer) {
 
 TEST(UiVerb, MessageIsTheWordAfterToastAndKindDefaultsToInfo) {
   FakeRunner runner;
-  answer(runner, {{"http://127.0.0.1:8930/ui/toast", exited(0, R"({"delivered":2,"ok":true})")}});
+  answer(runner, {{"http://127.0.0.1:8930/api/ping", exited(0, kPing)},
+                  {"http://127.0.0.1:8930/ui/toast", exited(0, R"({"delivered":2,"ok":true})")}});
   Output o = capture([&] { return run_ui(parse_command_line({"loomdeck", "ui", "toast", "--kind", "ok", "done"}), runner); });
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "OK: {\"delivered\":2,\"ok\":true}\n");
-  EXPECT_EQ(runner.calls[0][9], R"({"kind":"ok","message":"--kind"})");
+  EXPECT_EQ(runner.calls[1][9], R"({"kind":"ok","message":"--kind"})");
   o = capture([&] { return run_ui(parse_command_line({"loomdeck", "ui", "toast", "done", "--kind", "ok"}), runner); });
-  EXPECT_EQ(runner.calls[1][9], R"({"kind":"ok","message":"done"})");
+  EXPECT_EQ(runner.calls[3][9], R"({"kind":"ok","message":"done"})");
   o = capture([&] { return run_ui(parse_command_line({"loomdeck", "ui", "toast", "done"}), runner); });
-  EXPECT_EQ(runner.calls[2][9], R"({"kind":"info","message":"done"})");
+  EXPECT_EQ(runner.calls[5][9], R"({"kind":"info","message":"done"})");
   o = capture([&] { return run_ui(parse_command_line({"loomdeck", "ui", "click", "banana"}), runner); });
-  EXPECT_EQ(runner.calls[3][9], R"({"target":"banana"})");
-  EXPECT_EQ(runner.calls[3].back(), "http://127.0.0.1:8930/ui/click");
+  EXPECT_EQ(runner.calls[7][9], R"({"target":"banana"})");
+  EXPECT_EQ(runner.calls[7].back(), "http://127.0.0.1:8930/ui/click");
 }
 
-TEST(UiVerb, FirstCandidateThatPrintsJsonAnswers) {
+TEST(UiVerb, OnlyThePortWhosePingSaysLoomdeckIsAsked) {
   FakeRunner runner;
-  answer(runner, {{"http://127.0.0.1:8930/console", exited(0, "")},
-                  {"http://127.0.0.1:8931/console", exited(0, "<html>proxy</html>")},
-                  {"http://127.0.0.1:8932/console", exited(28, R"({"lines":["late"]})")},
-                  {"http://127.0.0.1:8933/console", exited(0, R"({"lines": ["toast [ok] done"]})")},
-                  {"http://127.0.0.1:8934/console", exited(0, R"({"lines":[]})")}});
+  // A squatter answering JSON on every path, a web page, a late answer, then a loomdeck of any version.
+  const std::string squatter = R"({"lines":["forged"],"ok":true})";
+  answer(runner, {{"http://127.0.0.1:8930/api/ping", exited(0, squatter)},
+                  {"http://127.0.0.1:8930/console", exited(0, squatter)},
+                  {"http://127.0.0.1:8931/api/ping", exited(0, "<html>proxy</html>")},
+                  {"http://127.0.0.1:8932/api/ping", exited(28, kPing)},
+                  {"http://127.0.0.1:8933/api/ping", exited(0, "")},
+                  {"http://127.0.0.1:8934/api/ping", exited(0, R"({"app":"loomdeck","dashboardVersion":"0.9"})")},
+                  {"http://127.0.0.1:8934/console", exited(0, R"({"lines": ["toast [ok] done"]})")}});
   const Output o = capture([&] { return run_ui(parse_command_line({"loomdeck", "ui", "console"}), runner); });
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "OK: {\"lines\":[\"toast [ok] done\"]}\n");
-  EXPECT_EQ(runner.calls.size(), 4u);
+  EXPECT_EQ(o.err,
+            "NOTE: port 8930 answers, but not as loomdeck - skipped\n"
+            "NOTE: port 8931 answers, but not as loomdeck - skipped\n");
+  EXPECT_EQ(runner.calls.size(), 6u);
+  EXPECT_EQ(runner.calls.back().back(), "http://127.0.0.1:8934/console");
 }
 
 TEST(UiVerb, AnyJsonReplyCountsAndInvalidUtf8IsReplaced) {
   FakeRunner runner;
-  answer(runner, {{"http://127.0.0.1:8930/state", exited(0, "{\"error\":\"not found\",\"x\":\"\xff\"}")}});
+  answer(runner, {{"http://127.0.0.1:8930/api/ping", exited(0, kPing)},
+                  {"http://127.0.0.1:8930/state", exited(0, "{\"error\":\"not found\",\"x\":\"\xff\"}")}});
   const Output o = capture([&] { return run_ui(parse_command_line({"loomdeck", "ui", "state"}), runner); });
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "OK: {\"error\":\"not found\",\"x\":\"\xEF\xBF\xBD\"}\n");
@@ -99,12 +111,12 @@ TEST(UiVerb, AnyJsonReplyCountsAndInvalidUtf8IsReplaced) {
 
 TEST(UiVerb, AGivenPortIsTheOnlyCandidate) {
   FakeRunner runner;
-  answer(runner, {{"http://127.0.0.1:8930/state", exited(0, "{}")}});
+  answer(runner, {{"http://127.0.0.1:8930/api/ping", exited(0, kPing)}, {"http://127.0.0.1:8930/state", exited(0, "{}")}});
   const Output o = capture([&] { return run_ui(parse_command_line({"loomdeck", "ui", "state", "--port", "8935"}), runner); });
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "ERROR: no loomdeck server answering on 8930-8940\nHint: Start it first: `loomdeck serve &`\n");
   ASSERT_EQ(runner.calls.size(), 1u);
-  EXPECT_EQ(runner.calls[0].back(), "http://127.0.0.1:8935/state");
+  EXPECT_EQ(runner.calls[0].back(), "http://127.0.0.1:8935/api/ping");
 }
 
 TEST(UiVerb, NoServerOrNoCurlFailsAfterTheWholeRange) {
@@ -119,18 +131,19 @@ const char kWebviewHint[] =
     "Hint: to place it in a Brindle webview tab, load the `webview` skill (ovra-workspace-control) and add a tab for "
     "that URL - panel selection is the AI's call, never this CLI's.\n";
 
-TEST(OpenVerb, ServerIsTheFirstPortWhoseHealthSaysOk) {
+TEST(OpenVerb, ServerIsTheFirstPortWhosePingSaysLoomdeck) {
   FakeRunner runner;
-  answer(runner, {{"http://127.0.0.1:8930/health", exited(0, R"({"ok":false})")},
-                  {"http://127.0.0.1:8931/health", exited(22, R"({"ok":true})")},
-                  {"http://127.0.0.1:8932/health", exited(0, R"({"ok":true,"sseClients":0,"version":"1.10.20"})")}});
+  answer(runner, {{"http://127.0.0.1:8930/api/ping", exited(0, R"({"ok":true})")},
+                  {"http://127.0.0.1:8931/api/ping", exited(22, kPing)},
+                  {"http://127.0.0.1:8932/api/ping", exited(0, kPing)}});
   const Output o = capture([&] {
     return run_open(parse_command_line({"loomdeck", "open", "--target", "Studio", "--webview"}), runner, std::nullopt);
   });
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, std::string("OK: Dashboard is serving at http://127.0.0.1:8932/\n") + kWebviewHint);
+  EXPECT_EQ(o.err, "NOTE: port 8930 answers, but not as loomdeck - skipped\n");
   EXPECT_EQ(runner.calls.size(), 3u);
-  EXPECT_EQ(runner.calls[0], (std::vector<std::string>{"curl", "-s", "-m", "1", "http://127.0.0.1:8930/health"}));
+  EXPECT_EQ(runner.calls[0], (std::vector<std::string>{"curl", "-s", "-m", "1", "http://127.0.0.1:8930/api/ping"}));
 }
 
 TEST(OpenVerb, NoServerFailsWithExitOne) {
@@ -143,7 +156,7 @@ TEST(OpenVerb, NoServerFailsWithExitOne) {
 
 TEST(OpenVerb, PupWindowThroughTheBridgeWithTheProxyUrl) {
   FakeRunner runner;
-  answer(runner, {{"http://127.0.0.1:8930/health", exited(0, R"({"ok":true})")}});
+  answer(runner, {{"http://127.0.0.1:8930/api/ping", exited(0, kPing)}});
   runner.prints("ovra-bridge", "{\"status\": \"ok\", \"window\": 7}\n");
   const Output o = capture([&] {
     return run_open(parse_command_line({"loomdeck", "open", "--ai-thread", "t7"}), runner,
@@ -162,7 +175,7 @@ TEST(OpenVerb, PupWindowThroughTheBridgeWithTheProxyUrl) {
 
 TEST(OpenVerb, BridgeFailuresAreReportedWithExitZero) {
   FakeRunner runner;
-  answer(runner, {{"http://127.0.0.1:8930/health", exited(0, R"({"ok":true})")}});
+  answer(runner, {{"http://127.0.0.1:8930/api/ping", exited(0, kPing)}});
   Output o = capture([&] { return run_open(parse_command_line({"loomdeck", "open", "--pup"}), runner, std::nullopt); });
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "");

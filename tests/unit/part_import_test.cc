@@ -100,6 +100,12 @@ TEST_F(PartImportTest, FailureAnswersCarryTheirExactTexts) {
             "{" + no_lbr_hint + ",\"error\":\"--dir=/etc has no .lbr file\"}");
   EXPECT_EQ(runner_.calls.size(), 2u);
   EXPECT_EQ(bridge_.count("send_files"), 0);
+  // One the kernel would refuse as an argument is refused here, by its length, not as a missing tool.
+  EXPECT_EQ(dump_compact(import(dump_compact(json{{"page", std::string(200000, 'p')}}))),
+            "{\"_hint\":\"Wiki page names are short (owner/slug, as in the wiki's address); check the name that was "
+            "sent.\",\"error\":\"the wiki page name is 200000 bytes; ovra-wiki takes at most 131072 on its command "
+            "line\"}");
+  EXPECT_EQ(runner_.calls.size(), 2u);
 
   FakeRunner no_wiki;
   ServerState bare("t7", "", clock_, no_wiki, bridge_, &sink_);

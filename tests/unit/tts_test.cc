@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <thread>
 
 #include "fakes.h"
 #include "http/stream.h"
@@ -16,6 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
+
+// A whole MP3 of `count` frames (MPEG 2 layer III, 144 bytes each) filled with `fill`.
+std::string clip(char fill, std::size_t count = 2) {
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i) out += "\xFF\xF3\x64\xC4"s + std::string(140, fill);
+  return out;
+}
 
 std::string repeat(std::string_view piece, std::size_t n) {
   std::string out;
@@ -117,7 +126,7 @@ class TtsServe : public ::testing::Test {
   }
   std::string get(std::string_view query) {
     StringStream stream;
-    serve_tts(stream, runner_, query, cache_, ::geteuid());
+    serve_tts(stream, runner_, flights_, query, cache_, ::geteuid());
     return stream.data;
   }
   std::set<std::string> cache_files() {
@@ -134,6 +143,8 @@ class TtsServe : public ::testing::Test {
 
   fs::path root_, cache_;
   FakeRunner runner_;
+  FakeClock clock_;
+  TtsFlights flights_{clock_, kTtsMaxRunning, kTtsSlotWait};
 };
 
 const std::string kRequired = R"json({"ok":false,"why":"text required (<=1200 chars)"})json";
@@ -141,8 +152,8 @@ const std::string kFailed =
     R"json({"ok":false,"why":"ovra-tts synthesis failed (is ovra-tts installed and the tts service reachable?)"})json";
 
 TEST_F(TtsServe, SynthesisesOnceAndServesTheCacheAfterwards) {
-  tts_writes("MP3 bytes\xFF\x00"s);
-  EXPECT_EQ(get("text=hello+world"), reply("audio/mpeg", "MP3 bytes\xFF\x00"s));
+  tts_writes(clip('h'));
+  EXPECT_EQ(get("text=hello+world"), reply("audio/mpeg", clip('h')));
   ASSERT_EQ(runner_.calls.size(), 1u);
   const std::vector<std::string>& argv = runner_.calls[0];
   ASSERT_EQ(argv.size(), 5u);
@@ -153,12 +164,12 @@ TEST_F(TtsServe, SynthesisesOnceAndServesTheCacheAfterwards) {
   EXPECT_EQ(argv[4], "hello world");
   EXPECT_EQ(cache_files(), std::set<std::string>{"e1d7a701437f78f9.mp3"});
 
-  EXPECT_EQ(get("text=hello%20world"), reply("audio/mpeg", "MP3 bytes\xFF\x00"s));
+  EXPECT_EQ(get("text=hello%20world"), reply("audio/mpeg", clip('h')));
   EXPECT_EQ(runner_.calls.size(), 1u);
 }
 
 TEST_F(TtsServe, RefusedTextsNeverRunTheTool) {
-  tts_writes("audio");
+  tts_writes(clip('a'));
   for (const std::string& q : std::vector<std::string>{"", "text=", "voice=a", "text=" + std::string(1201, 'x')}) {
     EXPECT_EQ(get(q), reply("application/json", kRequired)) << q;
   }
@@ -173,29 +184,76 @@ TEST_F(TtsServe, AFailedSynthesisIsNotCached) {
   tts_writes("");
   EXPECT_EQ(get("text=hi"), reply("application/json", kFailed));
   EXPECT_EQ(cache_files(), std::set<std::string>{});
+  // It writes something that is no MP3.
+  tts_writes("not audio");
+  EXPECT_EQ(get("text=hi"), reply("application/json", kFailed));
+  EXPECT_EQ(cache_files(), std::set<std::string>{});
   // Once it works, the same text is synthesised again and then cached.
-  tts_writes("audio");
-  EXPECT_EQ(get("text=hi"), reply("audio/mpeg", "audio"));
-  EXPECT_EQ(get("text=hi"), reply("audio/mpeg", "audio"));
+  tts_writes(clip('a'));
+  EXPECT_EQ(get("text=hi"), reply("audio/mpeg", clip('a')));
+  EXPECT_EQ(get("text=hi"), reply("audio/mpeg", clip('a')));
+  EXPECT_EQ(runner_.calls.size(), 4u);
+}
+
+TEST_F(TtsServe, WholeCacheFilesAreServedAndEmptyOrCutOnesReplaced) {
+  fs::create_directories(cache_);
+  fs::permissions(cache_, fs::perms::owner_all);
+  std::ofstream(cache_ / tts_file_name("a"), std::ios::binary) << clip('k');
+  std::ofstream(cache_ / tts_file_name("100%"), std::ios::binary) << "";
+  std::ofstream(cache_ / tts_file_name("cut"), std::ios::binary) << clip('c', 3).substr(0, 300);
+  tts_writes(clip('f'));
+  EXPECT_EQ(get("text=a"), reply("audio/mpeg", clip('k')));
+  EXPECT_TRUE(runner_.calls.empty());
+  EXPECT_EQ(get("text=100%"), reply("audio/mpeg", clip('f')));
+  ASSERT_EQ(runner_.calls.size(), 1u);
+  EXPECT_EQ(runner_.calls[0][4], "100%");
+
+  // A cut clip is removed, even when synthesis fails; a new one takes its place once it works.
+  tts_writes(std::nullopt);
+  EXPECT_EQ(get("text=cut"), reply("application/json", kFailed));
+  EXPECT_FALSE(fs::exists(cache_ / tts_file_name("cut")));
+  tts_writes(clip('f'));
+  EXPECT_EQ(get("text=cut"), reply("audio/mpeg", clip('f')));
   EXPECT_EQ(runner_.calls.size(), 3u);
 }
 
-TEST_F(TtsServe, ExistingCacheFilesAreServedAndEmptyOnesReplaced) {
-  fs::create_directories(cache_);
-  fs::permissions(cache_, fs::perms::owner_all);
-  std::ofstream(cache_ / tts_file_name("a"), std::ios::binary) << "kept from before";
-  std::ofstream(cache_ / tts_file_name("100%"), std::ios::binary) << "";
-  tts_writes("fresh");
-  EXPECT_EQ(get("text=a"), reply("audio/mpeg", "kept from before"));
-  EXPECT_TRUE(runner_.calls.empty());
-  EXPECT_EQ(get("text=100%"), reply("audio/mpeg", "fresh"));
-  ASSERT_EQ(runner_.calls.size(), 1u);
-  EXPECT_EQ(runner_.calls[0][4], "100%");
+TEST_F(TtsServe, OneSynthesisPerTextAndTwoAtOnceTheRestWaitThirtySecondsOnTheClock) {
+  Gate gate;
+  std::atomic<int> started{0};
+  runner_.on("ovra-tts", [&](const std::vector<std::string>& argv, const ProcessOptions&) {
+    ++started;
+    gate.wait();
+    std::ofstream(argv[3], std::ios::binary) << clip(argv[4][0]);
+    ProcessResult r;
+    r.started = true;
+    r.exit_code = 0;
+    return r;
+  });
+  std::string replies[3];
+  std::vector<std::thread> callers;
+  callers.emplace_back([&] { replies[0] = get("text=a"); });
+  callers.emplace_back([&] { replies[1] = get("text=b"); });
+  wait_until([&] { return started == 2; });
+  callers.emplace_back([&] { replies[2] = get("text=a"); });
+  wait_until([&] { return flights_.waiting() == 1; });
+
+  // A third text finds both slots busy and gives up after 30 s of the clock.
+  const std::string busy = R"json({"ok":false,"why":"speech is busy with 2 other texts; try again in a few seconds"})json";
+  EXPECT_EQ(get("text=c"), reply("application/json", busy));
+  EXPECT_EQ(clock_.elapsed(), 30.0);
+
+  gate.open();
+  for (std::thread& t : callers) t.join();
+  EXPECT_EQ(replies[0], reply("audio/mpeg", clip('a')));
+  EXPECT_EQ(replies[1], reply("audio/mpeg", clip('b')));
+  EXPECT_EQ(replies[2], reply("audio/mpeg", clip('a')));
+  EXPECT_EQ(started, 2);
+  EXPECT_EQ(get("text=c"), reply("audio/mpeg", clip('c')));
 }
 
 TEST_F(TtsServe, ATextLikeAnOptionIsSpokenAfterASpaceAndCachedUnderItsOwnName) {
-  tts_writes("audio");
-  EXPECT_EQ(get("text=--out+%2Fetc%2Fpasswd"), reply("audio/mpeg", "audio"));
+  tts_writes(clip('a'));
+  EXPECT_EQ(get("text=--out+%2Fetc%2Fpasswd"), reply("audio/mpeg", clip('a')));
   ASSERT_EQ(runner_.calls.size(), 1u);
   EXPECT_EQ(runner_.calls[0].size(), 5u);
   EXPECT_EQ(runner_.calls[0][4], " --out /etc/passwd");
@@ -203,18 +261,18 @@ TEST_F(TtsServe, ATextLikeAnOptionIsSpokenAfterASpaceAndCachedUnderItsOwnName) {
 }
 
 TEST_F(TtsServe, TheCacheIsAPrivateFolderAndNeverFollowsALink) {
-  tts_writes("fresh");
-  EXPECT_EQ(get("text=a"), reply("audio/mpeg", "fresh"));
+  tts_writes(clip('f'));
+  EXPECT_EQ(get("text=a"), reply("audio/mpeg", clip('f')));
   EXPECT_EQ(fs::status(cache_).permissions(), fs::perms::owner_all);
 
   // A link planted where a cache file would be is not served, and synthesis replaces it.
   fs::create_symlink("/etc/hostname", cache_ / tts_file_name("b"));
-  EXPECT_EQ(get("text=b"), reply("audio/mpeg", "fresh"));
+  EXPECT_EQ(get("text=b"), reply("audio/mpeg", clip('f')));
   EXPECT_FALSE(fs::is_symlink(cache_ / tts_file_name("b")));
 
   // A folder another user owns, or one others may write to, is not used at all.
   StringStream foreign;
-  serve_tts(foreign, runner_, "text=a", cache_, ::geteuid() + 1);
+  serve_tts(foreign, runner_, flights_, "text=a", cache_, ::geteuid() + 1);
   EXPECT_NE(foreign.data.find("belongs to another user"), std::string::npos) << foreign.data;
   fs::permissions(cache_, fs::perms::others_write, fs::perm_options::add);
   EXPECT_NE(get("text=a").find("is open to other users"), std::string::npos);
