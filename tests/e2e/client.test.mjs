@@ -1,12 +1,12 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawnSync } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { EventSource } from 'eventsource';
 import { ROOT, LOOMDECK, makeSandbox, runCli, startServer, freePort, waitFor } from '../helpers/harness.mjs';
-import { RANGE, fakeTool, hideForeignServers, killSandboxServers, runCliAsync, startRangeServer } from '../helpers/port_range.mjs';
+import { fakeTool, hideForeignServers, killSandboxServers, runCliAsync, startRangeServer } from '../helpers/port_range.mjs';
 
 const NO_SERVER = 'ERROR: no loomdeck server answering on 8930-8940\nHint: Start it first: `loomdeck serve &`\n';
 const WEBVIEW_HINT = "Hint: to place it in a Brindle webview tab, load the `webview` skill (ovra-workspace-control) and add a tab for that URL - panel selection is the AI's call, never this CLI's.\n";
@@ -130,37 +130,30 @@ test('ui fails when the given port does not answer JSON, whatever runs elsewhere
   }
 });
 
+// In a network namespace of its own, so the stranger on 8930 meets no other test's verbs.
 test('ui skips a stranger that answers JSON on every path and reaches the loomdeck after it', async () => {
   const local = makeSandbox({ withSim: false });
-  const taken = await hideForeignServers(local);
-  const heard = [];
-  const squatter = http.createServer((req, res) => {
-    heard.push(req.url);
-    res.setHeader('Content-Type', 'application/json');
-    res.end('{"delivered":1,"ok":true,"state":"forged"}');
-  });
-  const first = RANGE.find((port) => !taken.includes(port));
-  await new Promise((resolve, reject) => {
-    squatter.once('error', reject);
-    squatter.listen(first, '127.0.0.1', resolve);
-  });
   try {
-    const server = await startRangeServer(local);
-    assert.ok(server.port > first, `loomdeck on ${server.port}, the stranger on ${first}`);
-    const viewer = openViewer(`http://127.0.0.1:${server.port}`);
-    await viewer.ready;
-    const r = await runCliAsync(local, ['ui', 'click', 'stop']);
-    await waitFor(() => viewer.events.length === 1, { what: 'the click on the page' });
-    viewer.es.close();
-    assert.equal(r.status, 0);
-    assert.equal(r.stderr, `NOTE: port ${first} answers, but not as loomdeck - skipped\n`);
-    assert.equal(r.stdout, 'OK: {"_hint":"Targets: setup, start, stop, tour, import-part, settings, refresh. The PAGE performs the click, so what the AI drives is exactly what the user gets.","delivered":1,"ok":true}\n');
-    assert.deepEqual(viewer.events, [['click', { target: 'stop' }]]);
-    assert.deepEqual(heard, ['/api/ping']);
-    await server.stop();
+    const scenario = path.join(ROOT, 'tests/helpers/ui_squatter.mjs');
+    const r = await new Promise((resolve, reject) => {
+      const proc = spawn('unshare', ['--net', 'sh', '-c', 'ip link set lo up && exec "$0" "$1"', process.execPath, scenario],
+        { env: local.env, stdio: ['ignore', 'pipe', 'pipe'] });
+      let stdout = '';
+      let stderr = '';
+      proc.stdout.on('data', (d) => { stdout += d; });
+      proc.stderr.on('data', (d) => { stderr += d; });
+      proc.on('error', reject);
+      proc.on('close', (status) => resolve({ status, stdout, stderr }));
+    });
+    assert.equal(r.status, 0, r.stderr);
+    const seen = JSON.parse(r.stdout.trim().split('\n').pop());
+    assert.equal(seen.port, 8931);
+    assert.deepEqual(seen.heard, ['/api/ping']);
+    assert.equal(seen.status, 0);
+    assert.equal(seen.stderr, 'NOTE: port 8930 answers, but not as loomdeck - skipped\n');
+    assert.equal(seen.stdout, 'OK: {"_hint":"Targets: setup, start, stop, tour, import-part, settings, refresh. The PAGE performs the click, so what the AI drives is exactly what the user gets.","delivered":1,"ok":true}\n');
+    assert.deepEqual(seen.events, [{ target: 'stop' }]);
   } finally {
-    squatter.close();
-    killSandboxServers(local);
     local.cleanup();
   }
 });
