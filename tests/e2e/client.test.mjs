@@ -1,12 +1,12 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawn, spawnSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { EventSource } from 'eventsource';
 import { ROOT, LOOMDECK, makeSandbox, runCli, startServer, freePort, waitFor } from '../helpers/harness.mjs';
-import { fakeTool, hideForeignServers, killSandboxServers, runCliAsync, startRangeServer } from '../helpers/port_range.mjs';
+import { fakeTool, hideForeignServers, killSandboxServers, runAsync, runCliAsync, startRangeServer } from '../helpers/port_range.mjs';
 
 const NO_SERVER = 'ERROR: no loomdeck server answering on 8930-8940\nHint: Start it first: `loomdeck serve &`\n';
 const WEBVIEW_HINT = "Hint: to place it in a Brindle webview tab, load the `webview` skill (ovra-workspace-control) and add a tab for that URL - panel selection is the AI's call, never this CLI's.\n";
@@ -135,16 +135,8 @@ test('ui skips a stranger that answers JSON on every path and reaches the loomde
   const local = makeSandbox({ withSim: false });
   try {
     const scenario = path.join(ROOT, 'tests/helpers/ui_squatter.mjs');
-    const r = await new Promise((resolve, reject) => {
-      const proc = spawn('unshare', ['--net', 'sh', '-c', 'ip link set lo up && exec "$0" "$1"', process.execPath, scenario],
-        { env: local.env, stdio: ['ignore', 'pipe', 'pipe'] });
-      let stdout = '';
-      let stderr = '';
-      proc.stdout.on('data', (d) => { stdout += d; });
-      proc.stderr.on('data', (d) => { stderr += d; });
-      proc.on('error', reject);
-      proc.on('close', (status) => resolve({ status, stdout, stderr }));
-    });
+    const r = await runAsync('unshare', ['--net', 'sh', '-c', 'ip link set lo up && exec "$0" "$1"', process.execPath, scenario],
+      { env: local.env });
     assert.equal(r.status, 0, r.stderr);
     const seen = JSON.parse(r.stdout.trim().split('\n').pop());
     assert.equal(seen.port, 8931);

@@ -51,8 +51,13 @@ export async function hideForeignServers(sandbox) {
 }
 
 export function runCliAsync(sandbox, args, opts = {}) {
+  return runAsync(LOOMDECK, args, { env: sandbox.env, ...opts });
+}
+
+// Any program, its output collected, without blocking this process's event loop.
+export function runAsync(program, args, opts = {}) {
   return new Promise((resolve, reject) => {
-    const proc = spawn(LOOMDECK, args, { env: sandbox.env, stdio: ['ignore', 'pipe', 'pipe'], ...opts });
+    const proc = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'], ...opts });
     let stdout = '';
     let stderr = '';
     proc.stdout.on('data', (d) => { stdout += d; });
