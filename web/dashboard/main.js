@@ -1,4 +1,14 @@
-const $ = (id) => document.getElementById(id);
+
+import { api, postJson } from '../kit/api.js';
+import { $, el, storeGet, storeSet } from '../kit/dom.js';
+import { appendMarkup } from '../kit/markup.js';
+import { payload, replyError, replyHint } from '../kit/reply.js';
+import { shapeToasts, toast } from '../kit/toast.js';
+import { wireTooltips } from '../kit/tooltip.js';
+import { isObj, lastSegment, nonEmpty, present, str } from '../kit/values.js';
+import { ago, sinceText } from './ages.js';
+import { changeColour, displayState, knownLabel, LED_ORDER, ledWord } from './leds.js';
+
 const WIKI = 'https://wiki.ovra.dev';
 const BRIDGE_WIKI_PAGE = WIKI + '/ovra/ovra-bridge';
 const DEFAULT_PART = 'tolm/in-s63btg';
@@ -15,15 +25,6 @@ const TARGETS_EVERY_MS = 60000;
 const CHANGES_SHOWN = 10;
 const CHANGE_AGES_EVERY_MS = 30000;
 const EVIDENCE_TICK_MS = 1000;
-const LED_ORDER = [
-  ['fusionRunning', 'Fusion running'],
-  ['addinReady', 'Bridge add-in'],
-  ['signedIn', 'Autodesk sign-in'],
-  ['aps', 'APS cloud search'],
-  ['mcp', 'Fusion MCP server'],
-  ['datahub', 'Data Hub API'],
-  ['update', 'Fusion up to date'],
-];
 const PROMPTS = [
   'run the fusion demo tour and show me the gallery',
   'import the basic part tolm/in-s42ata from the wiki and open it in Fusion',
@@ -62,53 +63,9 @@ let statusAt = 0;     // when the shown LEDs were verified
 let dashSettings = { autoGreenOnLaunch: true, demoPart: DEFAULT_PART };
 let lastBridgeVersion = '';
 
-// ---- Small helpers ------------------------------------------------------------------------
-const isObj = (v) => v !== null && typeof v === 'object' && !Array.isArray(v);
-const nonEmpty = (v) => (typeof v === 'string' && v !== '' ? v : '');
-const present = (v) => v !== undefined && v !== null;
-
-// Untrusted values become display text: strings as they are, anything else as JSON.
-function text(v) {
-  if (v === undefined || v === null) return '';
-  if (typeof v === 'string') return v;
-  try {
-    const j = JSON.stringify(v);
-    return j === undefined ? String(v) : j;
-  } catch (e) {
-    return String(v);
-  }
-}
-
-function el(tag, cls, content) {
-  const e = document.createElement(tag);
-  if (cls) e.className = cls;
-  if (content !== undefined) e.textContent = content;
-  return e;
-}
-
-function storeGet(key) {
-  try { return localStorage.getItem(key); } catch (e) { return null; }
-}
-function storeSet(key, value) {
-  try { localStorage.setItem(key, value); } catch (e) { /* private windows refuse storage; the page works without it */ }
-}
-
 const clone = (v) => (v === null || v === undefined ? v : JSON.parse(JSON.stringify(v)));
-const lastSegment = (ref) => ref.split('/').filter(Boolean).pop() || ref;
 const demoPart = () => nonEmpty(dashSettings.demoPart) || DEFAULT_PART;
 const wikiUrl = (ref) => WIKI + '/' + ref.split('/').map(encodeURIComponent).join('/');
-const payload = (r) => (isObj(r) && isObj(r.data) ? r.data : r);
-
-// The failure text of an action reply, or '' when it succeeded.
-function replyError(r) {
-  const d = payload(r);
-  for (const v of [d, r]) {
-    if (!isObj(v)) continue;
-    if (v.error) return text(v.error);
-    if (v.success === false || v.ok === false) return 'refused';
-  }
-  return '';
-}
 
 // ---- Console capture and the agent's handle ------------------------------------------------
 function remember(line) {
@@ -117,7 +74,7 @@ function remember(line) {
 }
 function describe(v) {
   if (v instanceof Error) return v.message;
-  return text(v);
+  return str(v);
 }
 for (const level of ['log', 'warn', 'error']) {
   const original = console[level];
@@ -126,7 +83,7 @@ for (const level of ['log', 'warn', 'error']) {
     return original.apply(console, args);
   };
 }
-window.onerror = (message) => { remember('onerror: ' + text(message)); return false; };
+window.onerror = (message) => { remember('onerror: ' + str(message)); return false; };
 window.addEventListener('unhandledrejection', (e) => { remember('onerror: ' + describe(e.reason)); });
 
 // Agents read the page's real state here instead of scraping the markup.
@@ -151,13 +108,7 @@ function liftToasts() {
   toastBox.showPopover();
 }
 
-function toast(message, kind) {
-  const t = el('div', 'toast' + (kind === 'ok' || kind === 'err' ? ' ' + kind : ''), text(message));
-  t.setAttribute('role', kind === 'err' ? 'alert' : 'status');
-  toastBox.prepend(t);
-  liftToasts();
-  setTimeout(() => t.remove(), kind === 'err' ? 9000 : 4000);
-}
+shapeToasts({ newestFirst: true, errMs: 9000, onShow: liftToasts });
 
 // Toasts leave on their own timers (the newbie panel's too): the empty stack leaves the top layer.
 new MutationObserver(() => {
@@ -182,20 +133,6 @@ function showDialog(dlg) {
   if (toastBox.matches(':popover-open')) liftToasts();
 }
 
-async function api(path, options) {
-  const res = await fetch(path, Object.assign({ cache: 'no-store' }, options));
-  const body = await res.text();
-  try {
-    return JSON.parse(body);
-  } catch (e) {
-    throw new Error(res.ok ? 'the reply was not JSON' : 'HTTP ' + res.status);
-  }
-}
-
-function postJson(path, body) {
-  return api(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
-}
-
 function act(action, args) {
   const body = { action };
   if (currentTarget) body.target = currentTarget;
@@ -211,7 +148,7 @@ function imageSrc(b64) {
   const clean = b64.replace(/\s+/g, '');
   if (clean.length < 16 || !/^[A-Za-z0-9+/]+={0,2}$/.test(clean)) return null;
   let head;
-  try { head = atob(clean.slice(0, 16)); } catch (e) { return null; }
+  try { head = atob(clean.slice(0, 16)); } catch { return null; }
   let type = null;
   if (head.startsWith('RIFF') && head.slice(8, 12) === 'WEBP') type = 'image/webp';
   else if (head.charCodeAt(0) === 0xFF && head.charCodeAt(1) === 0xD8) type = 'image/jpeg';
@@ -245,99 +182,7 @@ function copyText(value) {
   return navigator.clipboard.writeText(value);
 }
 
-// Hints may carry inline markup: tags of an allow-list of inline elements become those elements
-// (without attributes); every other "<" is text, so "ui click <target>" keeps its "<target>" and
-// a hint can emphasise words but can't bring elements, attributes or script. Entities decode.
-const INLINE_TAGS = new Set(['B', 'STRONG', 'I', 'EM', 'CODE', 'KBD', 'SMALL', 'U', 'SUB', 'SUP', 'MARK', 'BR']);
-const TAG_OR_LT = /<\/?([A-Za-z][A-Za-z0-9]*)(?:\s+[A-Za-z_:][-\w:.]*(?:\s*=\s*(?:"[^"<>]*"|'[^'<>]*'|[^\s"'<>=`]+))?)*\s*\/?>|</g;
-function appendMarkup(into, markup) {
-  if (typeof markup !== 'string') {
-    into.append(text(markup));
-    return;
-  }
-  const onlyInline = markup.replace(TAG_OR_LT, (m, name) => (name && INLINE_TAGS.has(name.toUpperCase()) ? m : m.replace(/</g, '&lt;')));
-  const inert = new DOMParser().parseFromString(onlyInline, 'text/html');
-  copyAllowed(inert.body, into);
-}
-function copyAllowed(from, into) {
-  for (const node of from.childNodes) {
-    if (node.nodeType === Node.TEXT_NODE) {
-      into.append(node.data);
-    } else if (node.nodeType === Node.ELEMENT_NODE) {
-      const tag = node.tagName.toUpperCase();
-      if (INLINE_TAGS.has(tag)) {
-        const copy = document.createElement(tag.toLowerCase());
-        into.append(copy);
-        copyAllowed(node, copy);
-      } else {
-        copyAllowed(node, into);
-      }
-    }
-  }
-}
-
-// ---- Tooltip --------------------------------------------------------------------------------
-const tip = $('tt');
-let tipTimer = 0;
-let tipFor = null;
-
-function hideTip() {
-  clearTimeout(tipTimer);
-  tipFor = null;
-  tip.classList.remove('show');
-  if (tip.matches(':popover-open')) tip.hidePopover();
-}
-
-function showTip(target) {
-  if (!target.isConnected) return;
-  tip.textContent = target.getAttribute('data-tip') || '';
-  if (tip.matches(':popover-open')) tip.hidePopover();
-  tip.showPopover();
-  const r = target.getBoundingClientRect();
-  const w = tip.offsetWidth;
-  const h = tip.offsetHeight;
-  let left = r.left + r.width / 2 - w / 2;
-  let top = r.bottom + 10;
-  if (top + h > window.innerHeight - 8) top = r.top - 10 - h;
-  left = Math.max(8, Math.min(left, window.innerWidth - 8 - w));
-  top = Math.max(8, Math.min(top, window.innerHeight - 8 - h));
-  tip.style.left = left + 'px';
-  tip.style.top = top + 'px';
-  requestAnimationFrame(() => { if (tipFor === target) tip.classList.add('show'); });
-}
-
-document.addEventListener('mouseover', (e) => {
-  const target = e.target instanceof Element ? e.target.closest('[data-tip]') : null;
-  if (target === tipFor) return;
-  hideTip();
-  if (!target) return;
-  tipFor = target;
-  tipTimer = setTimeout(() => showTip(target), 600);
-});
-document.addEventListener('mouseout', (e) => {
-  if (!tipFor) return;
-  if (e.relatedTarget instanceof Node && tipFor.contains(e.relatedTarget)) return;
-  hideTip();
-});
-document.addEventListener('pointerdown', hideTip, true);
-
-// ---- LEDs, header and versions ---------------------------------------------------------------
-function displayState(led) {
-  if (led.state === 'starting') return 'starting';
-  if (led.state === 'stale') return 'busy';
-  if (led.pending === true || led.state === 'dormant' || led.state === 'busy') return 'busy';
-  if (led.on === true) return 'ok';
-  return 'bad';
-}
-
-function ledWord(led) {
-  if (led.state === 'stale') return 'stuck?';
-  if (led.state === 'starting') return 'starting';
-  if (led.state === 'dormant') return 'dormant';
-  if (led.state === 'busy' || led.pending === true) return 'busy';
-  if (led.on === true) return '';
-  return 'needs setup';
-}
+wireTooltips($('tt'));
 
 function ledPill(key, label, state, word) {
   const pill = el('button', 'ledpill');
@@ -359,8 +204,6 @@ function ledKeys(leds) {
   const known = LED_ORDER.map(([k]) => k).filter((k) => Object.prototype.hasOwnProperty.call(leds, k));
   return known.concat(Object.keys(leds).filter((k) => !known.includes(k)));
 }
-
-const knownLabel = (key) => (LED_ORDER.find(([k]) => k === key) || [key, key])[1];
 
 function renderLeds(s) {
   const grid = $('ledGrid');
@@ -399,16 +242,16 @@ function fillDetail() {
   const led = isObj(leds[selectedLed]) ? leds[selectedLed] : {};
   const top = el('div', 'dtop');
   top.append(el('strong', null, nonEmpty(led.label) || knownLabel(selectedLed)));
-  if (present(led.version) && led.version !== '') top.append(el('span', 'ver', text(led.version)));
+  if (present(led.version) && led.version !== '') top.append(el('span', 'ver', str(led.version)));
   const hint = el('div', 'hint');
   if (present(led._hint)) appendMarkup(hint, led._hint);
   panel.replaceChildren(top, hint);
-  if (present(led.who) && led.who !== '') panel.append(el('div', 'who', 'signed in as ' + text(led.who)));
+  if (present(led.who) && led.who !== '') panel.append(el('div', 'who', 'signed in as ' + str(led.who)));
   panel.hidden = false;
 }
 
 function renderHeader(s) {
-  const target = text(s.target);
+  const target = str(s.target);
   $('tname').textContent = target ? 'target: ' + target : 'no bridge target';
   const leds = isObj(s.leds) ? s.leds : {};
   const bridge = nonEmpty(s.bridgeVersion);
@@ -454,14 +297,6 @@ const evidence = {
   readError: '',  // the last status read's failure, '' once one succeeded
 };
 
-function sinceText(ms) {
-  const s = Math.max(0, Math.round(ms / 1000));
-  if (s < 5) return 'just now';
-  if (s < 60) return s + ' s ago';
-  if (s < 3600) return Math.floor(s / 60) + ' min ago';
-  return Math.floor(s / 3600) + ' h ago';
-}
-
 // A request without a box goes to the bridge's default box: a message never names nobody.
 const boxLabel = (box) => nonEmpty(box) || 'the default box';
 const boxSubject = (box) => { const b = boxLabel(box); return b.charAt(0).toUpperCase() + b.slice(1); };
@@ -506,12 +341,6 @@ let closeDocuments = null;    // documents a refused close names: {box, names}
 // that then shows Fusion up again ends the close.
 const closedBoxes = new Map();
 
-function replyHint(r) {
-  const d = payload(r);
-  for (const v of [d, r]) if (isObj(v) && present(v._hint) && v._hint !== '') return v._hint;
-  return '';
-}
-
 // A reply's refusal as an Error carrying the reply's hint, or null when it succeeded.
 function refusal(r) {
   const error = replyError(r);
@@ -527,12 +356,12 @@ function actionBegins() {
 }
 
 function showRefusal(what, error, hint) {
-  actionNote = { box: shownBox(), what, error: text(error), hint: hint || '' };
+  actionNote = { box: shownBox(), what, error: str(error), hint: hint || '' };
   paintNotes();
 }
 
 // Reads an action's reply: a refusal stays shown until dismissed or the next action. True when it succeeded.
-function readReply(what, r) {
+function reportReply(what, r) {
   const failed = refusal(r);
   if (failed) showRefusal(what, failed.message, failed.hint);
   return !failed;
@@ -678,7 +507,7 @@ function renderTargets() {
     pill.dataset.box = name;
     pill.setAttribute('aria-pressed', name === currentTarget ? 'true' : 'false');
     pill.setAttribute('data-tip', (t.running === true ? 'Fusion is running here' : 'Fusion is closed here') +
-      (present(t.lastReadyAt) && t.lastReadyAt !== '' ? ' - last ready ' + text(t.lastReadyAt) : ''));
+      (present(t.lastReadyAt) && t.lastReadyAt !== '' ? ' - last ready ' + str(t.lastReadyAt) : ''));
     pill.append(el('span', 'dot' + (t.running === true ? ' on' : '')), el('span', null, name));
     pill.addEventListener('click', () => chooseTarget(name));
     holder.append(pill);
@@ -708,7 +537,7 @@ function chooseTarget(name) {
 // The timed refresh takes a listing the server made for another page lately, if there is one.
 async function loadTargets(shared) {
   let reply;
-  try { reply = await api('api/targets' + (shared ? '?shared=1' : '')); } catch (e) { return; }
+  try { reply = await api('api/targets' + (shared ? '?shared=1' : '')); } catch { return; }
   if (!isObj(reply) || !Array.isArray(reply.targets)) return;
   targetsCache = reply.targets.filter(isObj);
   $('seatnote').hidden = targetsCache.length <= 1;
@@ -725,7 +554,7 @@ async function refreshStatus() {
     const s = await api(statusUrl());
     evidence.readError = '';
     heard();
-    if (!isObj(s) || !isObj(s.leds)) throw new Error(text(isObj(s) && (s.error || s.why)) || 'the reply carries no LEDs');
+    if (!isObj(s) || !isObj(s.leds)) throw new Error(str(isObj(s) && (s.error || s.why)) || 'the reply carries no LEDs');
     // A box switch while this was in flight: the newer request renders instead.
     if (asked !== currentTarget) return;
     syncTargetPill(s);
@@ -756,28 +585,7 @@ let changesAsked = 0;    // so an older reply never overwrites a newer box's lis
 
 const shownBox = () => currentTarget || (lastStatus && nonEmpty(lastStatus.target)) || '';
 
-// A state's colour, as its LED shows it.
-function changeColour(state) {
-  if (typeof state !== 'string') return 'none';
-  if (state === 'on' || state === 'answering') return 'ok';
-  if (state === 'starting') return 'starting';
-  if (state === 'busy' || state === 'dormant' || state === 'stale' || state === 'pending') return 'busy';
-  return 'bad';
-}
-
-function ago(at, now) {
-  const t = typeof at === 'string' ? Date.parse(at) : NaN;
-  if (!Number.isFinite(t)) return '';
-  const s = Math.max(0, Math.round((now - t) / 1000));
-  if (s < 10) return 'just now';
-  if (s < 60) return s + ' s ago';
-  if (s < 3600) return Math.floor(s / 60) + ' min ago';
-  if (s < 86400) return Math.floor(s / 3600) + ' h ago';
-  const days = Math.floor(s / 86400);
-  return days + (days === 1 ? ' day ago' : ' days ago');
-}
-
-const changeKey = (e) => [e.at, e.led, e.from, e.to].map(text).join('|');
+const changeKey = (e) => [e.at, e.led, e.from, e.to].map(str).join('|');
 
 function renderChanges() {
   const list = $('changeList');
@@ -785,14 +593,14 @@ function renderChanges() {
   const now = Date.now();
   for (const e of changes.slice(-CHANGES_SHOWN).reverse()) {
     const li = el('li');
-    li.dataset.led = text(e.led);
-    const tipText = nonEmpty(e.hint) || text(e.at);
+    li.dataset.led = str(e.led);
+    const tipText = nonEmpty(e.hint) || str(e.at);
     if (tipText) li.setAttribute('data-tip', tipText);
-    const from = el('span', 'st', present(e.from) ? text(e.from) : 'new');
+    const from = el('span', 'st', present(e.from) ? str(e.from) : 'new');
     from.dataset.state = changeColour(e.from);
-    const to = el('span', 'st', text(e.to));
+    const to = el('span', 'st', str(e.to));
     to.dataset.state = changeColour(e.to);
-    li.append(el('span', 'when', ago(e.at, now)), el('span', 'lbl', nonEmpty(e.label) || knownLabel(text(e.led))),
+    li.append(el('span', 'when', ago(e.at, now)), el('span', 'lbl', nonEmpty(e.label) || knownLabel(str(e.led))),
       from, el('span', 'arrow', '->'), to);
     list.append(li);
   }
@@ -818,7 +626,7 @@ async function loadChanges() {
   if (!box) return;
   const asked = ++changesAsked;
   let reply;
-  try { reply = await api('api/logbook?target=' + encodeURIComponent(box) + '&limit=' + CHANGES_SHOWN); } catch (e) { return; }
+  try { reply = await api('api/logbook?target=' + encodeURIComponent(box) + '&limit=' + CHANGES_SHOWN); } catch { return; }
   if (asked !== changesAsked || !isObj(reply) || !Array.isArray(reply.entries)) return;
   const live = changes;
   changes = reply.entries.filter((e) => isObj(e) && e.box === box);
@@ -843,11 +651,11 @@ function showProgress(p) {
   const raw = typeof p.percent === 'number' && Number.isFinite(p.percent) ? p.percent : 0;
   const pct = Math.max(0, Math.min(100, raw));
   $('lbFill').style.width = pct + '%';
-  $('lbEta').textContent = (present(p.etaSec) ? '~' + text(p.etaSec) + 's left' : '') + '  ' + Math.round(pct) + '%';
+  $('lbEta').textContent = (present(p.etaSec) ? '~' + str(p.etaSec) + 's left' : '') + '  ' + Math.round(pct) + '%';
   const pieces = [];
-  if (present(p.startKind)) pieces.push(text(p.startKind) + ' start');
-  if (present(p.confidence)) pieces.push(text(p.confidence) + (p.confidence === 'measured' ? ' from this machine’s own history' : ''));
-  if (present(p.elapsedSec)) pieces.push(text(p.elapsedSec) + 's elapsed');
+  if (present(p.startKind)) pieces.push(str(p.startKind) + ' start');
+  if (present(p.confidence)) pieces.push(str(p.confidence) + (p.confidence === 'measured' ? ' from this machine’s own history' : ''));
+  if (present(p.elapsedSec)) pieces.push(str(p.elapsedSec) + 's elapsed');
   $('lbNote').textContent = pieces.join(' · ');
   const hide = () => { $('launchbar').hidden = true; };
   clearTimeout(launchHide);
@@ -932,7 +740,7 @@ function remoteClick(name) {
   }
   const id = typeof name === 'string' ? CLICKS.get(name) : undefined;
   if (id) $(id).click();
-  else toast('unknown click target: ' + text(name), 'err');
+  else toast('unknown click target: ' + str(name), 'err');
 }
 
 // ---- Dashboard settings and auto-green -------------------------------------------------------
@@ -940,7 +748,7 @@ async function loadSettings() {
   try {
     const r = await api('settings');
     if (isObj(r) && isObj(r.settings)) dashSettings = r.settings;
-  } catch (e) { /* the page keeps its copy */ }
+  } catch { /* the page keeps its copy */ }
 }
 
 function saveSettings(changes) {
@@ -956,7 +764,7 @@ async function autoGreen(force) {
     if (!force && isObj(r) && r.started === false && !('target' in r)) console.log('auto-green off by setting');
     // A run that finished moments ago is not repeated; the server says so.
     if (isObj(r) && nonEmpty(r.message)) toast(r.message);
-  } catch (e) { /* the LEDs keep telling the state */ }
+  } catch { /* the LEDs keep telling the state */ }
 }
 
 // ---- Telling the user who looked away ---------------------------------------------------------
@@ -974,13 +782,13 @@ const notifyAllowed = () => typeof Notification !== 'undefined' && Notification.
 
 function notify(message) {
   if (!notifyOn() || !notifyAllowed()) return;
-  try { new Notification(message); } catch (e) { /* a browser that offers no page notifications */ }
+  try { new Notification(message); } catch { /* a browser that offers no page notifications */ }
 }
 
 // The icon with a coloured dot, from the served icon (or a plain square when it can't be read).
 async function dottedIcon(colour) {
   if (away.icon === null) {
-    try { away.icon = await (await fetch('favicon.svg', { cache: 'force-cache' })).text(); } catch (e) { away.icon = ''; }
+    try { away.icon = await (await fetch('favicon.svg', { cache: 'force-cache' })).text(); } catch { away.icon = ''; }
     if (!away.icon.includes('</svg>')) away.icon = '<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 24 24"><rect x="2" y="2" width="20" height="20" rx="5" fill="#1f6feb"/></svg>';
   }
   const dot = '<circle cx="18" cy="6" r="5.5" fill="' + colour + '" stroke="#0d1117" stroke-width="1.5"/>';
@@ -1011,7 +819,7 @@ function leftGreen(s, states) {
   const key = keys[at];
   if (key === 'fusionRunning') return 'Fusion on ' + box + ' stopped - open loomdeck';
   const led = isObj(s.leds) && isObj(s.leds[key]) ? s.leds[key] : {};
-  return (nonEmpty(led.label) || knownLabel(text(key))) + ' on ' + box + ' is no longer green - open loomdeck';
+  return (nonEmpty(led.label) || knownLabel(str(key))) + ' on ' + box + ' is no longer green - open loomdeck';
 }
 
 // Called with every decision about the LEDs. Only what a snapshot or the lost server says counts
@@ -1068,7 +876,7 @@ async function toggleNotify() {
     return;
   }
   let permission = 'denied';
-  try { if (typeof Notification !== 'undefined') permission = await Notification.requestPermission(); } catch (e) { /* stays denied */ }
+  try { if (typeof Notification !== 'undefined') permission = await Notification.requestPermission(); } catch { /* stays denied */ }
   storeSet('ldNotify', permission === 'granted' ? '1' : '0');
   if (permission === 'granted') toast('I will notify you when the shown box needs you while this page is hidden', 'ok');
   else toast('The browser does not allow notifications from this page', 'err');
@@ -1133,7 +941,7 @@ async function runNextStep() {
   const [, action, label] = step;
   actionBegins();
   toast('running: ' + label);
-  try { readReply(label, await act(action, {})); } catch (e) { showRefusal(label, e.message); }
+  try { reportReply(label, await act(action, {})); } catch (e) { showRefusal(label, e.message); }
   refreshStatus();
   setTimeout(async () => {
     await refreshStatus();
@@ -1387,12 +1195,12 @@ async function openSurface(btn, key, label) {
         img.dataset.src = src;
         img.hidden = false;
       }
-      toast((text(r.label) || label) + ' surface opened', 'ok');
+      toast((str(r.label) || label) + ' surface opened', 'ok');
     } else {
-      const err = (isObj(r) && text(r.error)) || 'failed';
+      const err = (isObj(r) && str(r.error)) || 'failed';
       state.classList.add('err');
       state.textContent = err;
-      toast(((isObj(r) && text(r.label)) || key) + ': ' + err, 'err');
+      toast(((isObj(r) && str(r.label)) || key) + ': ' + err, 'err');
       showRefusal('The ' + label.toLowerCase() + ' surface', err, replyHint(r));
     }
   } catch (e) {
@@ -1413,8 +1221,8 @@ function bridgeStepError(step) {
   const d = payload(step);
   for (const o of [d, step]) {
     if (!isObj(o)) continue;
-    if (present(o.error) && o.error !== '') return text(o.error);
-    if (present(o.errorCode) && o.errorCode !== '') return text(o.errorCode);
+    if (present(o.error) && o.error !== '') return str(o.error);
+    if (present(o.errorCode) && o.errorCode !== '') return str(o.errorCode);
   }
   return step.success === false || step.ok === false || (isObj(d) && d.success === false) ? 'the bridge reported no success' : '';
 }
@@ -1429,7 +1237,7 @@ async function importPart() {
     const err = (isObj(d) && d.error) || (isObj(r) && r.error) ||
       (isObj(d) && (bridgeStepError(d.sent) || bridgeStepError(d.opened)));
     if (err) {
-      toast('import failed: ' + text(err), 'err');
+      toast('import failed: ' + str(err), 'err');
       showRefusal('Importing ' + page, err, replyHint(r) || (isObj(d) && (replyHint(d.opened) || replyHint(d.sent))));
     } else {
       toast('library opened in Fusion (background)', 'ok');
@@ -1542,7 +1350,7 @@ async function startTour() {
   const d = payload(r);
   const demoId = (isObj(d) && nonEmpty(d.demoId)) || (isObj(r) && nonEmpty(r.demoId));
   if (!demoId) {
-    toast('tour failed to start: ' + ((isObj(d) && text(d.error)) || (isObj(r) && text(r.error)) || 'unknown'), 'err');
+    toast('tour failed to start: ' + ((isObj(d) && str(d.error)) || (isObj(r) && str(r.error)) || 'unknown'), 'err');
     return;
   }
   stopNarration();
@@ -1578,7 +1386,7 @@ async function pollTour(t) {
   let r;
   try {
     r = await act('tour_progress', { demoId: t.demoId, imagesAs: 'base64', sinceShot: t.cursor });
-  } catch (e) {
+  } catch {
     t.inFlight = false;
     if (tour === t) setTimeout(() => pollTour(t), 4000);
     return;
@@ -1594,7 +1402,7 @@ async function pollTour(t) {
   const pct = typeof d.percent === 'number' && Number.isFinite(d.percent) ? d.percent : 0;
   $('tourBar').value = Math.max(0, Math.min(100, pct));
   const views = t.views + ' views captured';
-  $('tourLabel').textContent = pct + '% ' + text(d.stepLabel) + (t.views ? '  -  ' + views : '');
+  $('tourLabel').textContent = pct + '% ' + str(d.stepLabel) + (t.views ? '  -  ' + views : '');
   if (nonEmpty(d.stepCaption) && d.stepCaption !== t.lastCaption) {
     t.lastCaption = d.stepCaption;
     $('tourCaption').textContent = d.stepCaption;
@@ -1607,8 +1415,8 @@ async function pollTour(t) {
     $('tourTransport').hidden = true;
     stopNarration();
     const failed = d.failed === true;
-    $('tourLabel').textContent = (failed ? 'tour stopped: ' + text(d.error) : 'tour complete') + '  -  ' + views;
-    if (failed) toast('tour failed: ' + text(d.error), 'err');
+    $('tourLabel').textContent = (failed ? 'tour stopped: ' + str(d.error) : 'tour complete') + '  -  ' + views;
+    if (failed) toast('tour failed: ' + str(d.error), 'err');
     else toast('tour complete: ' + views, 'ok');
     return;
   }
@@ -1623,7 +1431,7 @@ async function tourControl(action) {
   let r;
   try {
     r = await act('tour_control', args);
-  } catch (first) {
+  } catch {
     try {
       r = await act('tour_control', args);
     } catch (e) {
@@ -1633,7 +1441,7 @@ async function tourControl(action) {
   }
   const d = payload(r);
   if ((isObj(d) && d.success === false) || (isObj(r) && r.success === false)) {
-    toast((isObj(d) && text(d.error)) || (isObj(r) && text(r.error)) || 'control refused', 'err');
+    toast((isObj(d) && str(d.error)) || (isObj(r) && str(r.error)) || 'control refused', 'err');
     return false;
   }
   return true;
@@ -1706,8 +1514,8 @@ function startRemote(id) {
     const args = { demoId: id, action };
     try {
       return await act('tour_control', args);
-    } catch (first) {
-      try { return await act('tour_control', args); } catch (e) { return null; }
+    } catch {
+      try { return await act('tour_control', args); } catch { return null; }
     }
   };
   let paused = false;
@@ -1725,17 +1533,17 @@ function startRemote(id) {
     let d;
     try {
       d = payload(await act('tour_progress', { demoId: id, imagesAs: 'paths', sinceShot: 9999 }));
-    } catch (e) {
+    } catch {
       setTimeout(poll, 2000);
       return;
     }
     if (!isObj(d)) d = {};
     const pct = typeof d.percent === 'number' && Number.isFinite(d.percent) ? d.percent : 0;
     bar.value = Math.max(0, Math.min(100, pct));
-    label.textContent = pct + '%  ' + text(d.stepLabel);
+    label.textContent = pct + '%  ' + str(d.stepLabel);
     if (nonEmpty(d.stepCaption)) caption.textContent = d.stepCaption;
     if (d.done === true) {
-      label.textContent = d.failed === true ? 'stopped: ' + text(d.error) : 'Tour complete';
+      label.textContent = d.failed === true ? 'stopped: ' + str(d.error) : 'Tour complete';
       return;
     }
     setTimeout(poll, 2000);
@@ -1806,7 +1614,7 @@ function wireControls() {
     actionBegins();
     closedBoxes.delete(shownBox());
     toast('starting Fusion in the background');
-    try { readReply('Start Fusion', await act('start')); } catch (e) { showRefusal('Start Fusion', e.message); }
+    try { reportReply('Start Fusion', await act('start')); } catch (e) { showRefusal('Start Fusion', e.message); }
     refreshStatus();
     setTimeout(refreshStatus, 4000);
   });
@@ -1817,8 +1625,8 @@ function wireControls() {
     try {
       const r = await act('stop');
       const d = payload(r);
-      if (readReply('Close Fusion', r)) closedBoxes.set(box, false);
-      else if (isObj(d) && Array.isArray(d.openDocuments) && d.openDocuments.length) closeDocuments = { box, names: d.openDocuments.map(text) };
+      if (reportReply('Close Fusion', r)) closedBoxes.set(box, false);
+      else if (isObj(d) && Array.isArray(d.openDocuments) && d.openDocuments.length) closeDocuments = { box, names: d.openDocuments.map(str) };
     } catch (e) {
       showRefusal('Close Fusion', e.message);
     }
@@ -1858,13 +1666,6 @@ async function startUp(runAutoGreen) {
 }
 
 currentTarget = storeGet('ldTarget') || '';
-const remoteId = new URLSearchParams(location.search).get('remote');
-if (remoteId && !FOREIGN_ENTRANCE) {
-  const run = () => startRemote(remoteId);
-  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', run);
-  else run();
-  return;
-}
 
 // Live from here on: the event stream, the first reads and the regular polls.
 function goLive(runAutoGreen) {
@@ -1892,8 +1693,16 @@ function awaitTheUser() {
   document.addEventListener('click', onPress, true);
 }
 
-renderSkeleton();
-renderPrompts();
-wireControls();
-if (FOREIGN_ENTRANCE) awaitTheUser();
-else goLive(true);
+// A page opened as a remote control of another page only relays; every other page goes live.
+const remoteId = new URLSearchParams(location.search).get('remote');
+if (remoteId && !FOREIGN_ENTRANCE) {
+  const run = () => startRemote(remoteId);
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', run);
+  else run();
+} else {
+  renderSkeleton();
+  renderPrompts();
+  wireControls();
+  if (FOREIGN_ENTRANCE) awaitTheUser();
+  else goLive(true);
+}

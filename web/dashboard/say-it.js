@@ -1,5 +1,11 @@
+// Mounts the newbie panel (/newbie-panel.js, loaded just before) as the dashboard's "Say it" card,
+// except on a page that only relays a remote control.
+
+
+import { PHRASES } from './phrases.js';
+
 if (window.OvraNewbiePanel && !new URLSearchParams(location.search).has('remote')) {
-  OvraNewbiePanel.mount({
+  window.OvraNewbiePanel.mount({
     mount: '#newbie',
     app: 'fusion',
     appName: 'Loomdeck',
@@ -10,14 +16,7 @@ if (window.OvraNewbiePanel && !new URLSearchParams(location.search).has('remote'
       meta: 'the whole bridge, about 10 minutes',
       onPlay: () => document.dispatchEvent(new CustomEvent('ld:play-tour')),
     },
-    phrases: [
-      'open the step in fusion',
-      'export this board to fusion',
-      'build the parts library in fusion',
-      'sign me into fusion',
-      'search my fusion cloud files for the amp board',
-      'export the fusion design as STEP',
-    ],
+    phrases: PHRASES.slice(),
   });
   // The panel keeps its toggle's tooltip in step with its open state; the page's own tip would double it.
   document.getElementById('btnRecall').removeAttribute('data-tip');

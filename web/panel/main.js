@@ -198,17 +198,17 @@ function hostNode() {
 
 function resolveElement(target) {
   if (typeof target === 'string') {
-    try { return doc().querySelector(target); } catch (e) { return null; }
+    try { return doc().querySelector(target); } catch { return null; }
   }
   return target && target.nodeType === 1 ? target : null;
 }
 
 function readStored(key) {
-  try { return root.localStorage.getItem(key); } catch (e) { return null; }
+  try { return root.localStorage.getItem(key); } catch { return null; }
 }
 
 function writeStored(key, value) {
-  try { root.localStorage.setItem(key, value); } catch (e) { /* storage can be disabled; the panel still works */ }
+  try { root.localStorage.setItem(key, value); } catch { /* storage can be disabled; the panel still works */ }
 }
 
 // ---- toasts -------------------------------------------------------------------------------
@@ -322,7 +322,7 @@ function legacyCopy(text) {
     area.select();
     area.setSelectionRange(0, text.length);
     return d.execCommand('copy') === true;
-  } catch (e) {
+  } catch {
     return false;
   } finally {
     area.remove();
@@ -443,7 +443,7 @@ function compareVersions(a, b) {
 }
 
 function parseJson(text) {
-  try { return { ok: true, value: JSON.parse(text) }; } catch (e) { return { ok: false, value: null }; }
+  try { return { ok: true, value: JSON.parse(text) }; } catch { return { ok: false, value: null }; }
 }
 
 function isObject(v) { return v !== null && typeof v === 'object' && !Array.isArray(v); }

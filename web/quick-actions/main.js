@@ -1,10 +1,34 @@
 // ---- Addresses ---------------------------------------------------------------------------
 // The listener is always on the loopback address; ?bridgePorts=FIRST-LAST and ?wiki=URL
 // point the page elsewhere (stand-ins, a staging wiki).
+
+
+
+import { $, h } from '../kit/dom.js';
+import { catalogEntries, isEmpty, lintText, pollFailureKind, readReply, resultOf, summarize } from '../kit/reply.js';
+import { toast } from '../kit/toast.js';
+import { errText, firstPresent, has, isNum, isObjectLike, safeName, str, timeoutSignal } from '../kit/values.js';
+import { crc32, makeZip, toBase64, utf8 } from '../kit/zip.js';
+import { fillLibrary, GENERIC_DESCRIPTION, GENERIC_NAME, mergeLibraries } from './library.js';
+import { stageBundle } from './staging.js';
+import {
+  buildPartSet,
+  drawChips,
+  formatDate,
+  modelEntries,
+  pageUrl,
+  parseCatalog,
+  partSetName,
+  pickRefs,
+  readPartPage,
+  refPath,
+  splitRefs,
+  stripYear,
+} from './wiki.js';
+
 const BRIDGE_HOST = '127.0.0.1';
 const DEFAULT_WIKI = 'https://wiki.ovra.dev';
 const OWNER = 'sefa';
-const CHUNK_BYTES = 1048576;
 const LOG_KEEP = 1000;
 
 function portRange(text) {
@@ -22,7 +46,7 @@ function wikiBase(text) {
     try {
       const u = new URL(text);
       if (u.protocol === 'http:' || u.protocol === 'https:') return (u.origin + u.pathname).replace(/\/+$/, '');
-    } catch (e) { /* an unusable override falls back to the real wiki */ }
+    } catch { /* an unusable override falls back to the real wiki */ }
   }
   return DEFAULT_WIKI;
 }
@@ -32,567 +56,8 @@ const PORTS = portRange(params.get('bridgePorts'));
 const WIKI = wikiBase(params.get('wiki'));
 const PORT_TEXT = PORTS.first + '-' + PORTS.last;
 
-// ---- Plain helpers -----------------------------------------------------------------------
-const utf8 = (s) => new TextEncoder().encode(s);
-
-// Untrusted values become display text: strings as they are, anything else as JSON.
-function str(v) {
-  if (v === null || v === undefined) return '';
-  if (typeof v === 'string') return v;
-  if (typeof v === 'number' || typeof v === 'boolean') return String(v);
-  try { return JSON.stringify(v); } catch (e) { return String(v); }
-}
-const isObj = (v) => v !== null && typeof v === 'object';
-const has = (o, k) => isObj(o) && Object.prototype.hasOwnProperty.call(o, k);
-const isNum = (v) => typeof v === 'number' && Number.isFinite(v);
-const errText = (e) => (e && e.message) ? String(e.message) : str(e);
-
-function firstPresent() {
-  for (const v of arguments) if (v !== null && v !== undefined && v !== '') return str(v);
-  return '';
-}
-
-function timeoutSignal(ms) {
-  return (typeof AbortSignal !== 'undefined' && AbortSignal.timeout) ? AbortSignal.timeout(ms) : undefined;
-}
-
-const safeName = (s) => String(s).replace(/[^A-Za-z0-9._-]+/g, '_');
-const lastSegment = (ref) => { const parts = String(ref).split('/'); return parts[parts.length - 1]; };
-
-function toBase64(bytes) {
-  let s = '';
-  for (let i = 0; i < bytes.length; i += 0x8000) s += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
-  return btoa(s);
-}
-
-// ---- CRC-32 and the stored zip bundle ----------------------------------------------------
-const CRC_TABLE = (function () {
-  const t = new Uint32Array(256);
-  for (let n = 0; n < 256; n++) {
-    let c = n;
-    for (let k = 0; k < 8; k++) c = (c & 1) ? (0xEDB88320 ^ (c >>> 1)) : (c >>> 1);
-    t[n] = c >>> 0;
-  }
-  return t;
-})();
-
-function crc32(data) {
-  const bytes = typeof data === 'string' ? utf8(data) : data;
-  let c = 0xFFFFFFFF;
-  for (let i = 0; i < bytes.length; i++) c = CRC_TABLE[(c ^ bytes[i]) & 0xFF] ^ (c >>> 8);
-  return (c ^ 0xFFFFFFFF) >>> 0;
-}
-
-// entries: [{name, data: Uint8Array or string}] -> the archive bytes, no compression.
-function makeZip(entries) {
-  const files = entries.map((e) => {
-    const name = utf8(String(e.name));
-    const data = e.data instanceof Uint8Array ? e.data : utf8(String(e.data));
-    // Names outside ASCII carry the UTF-8 flag, or unzip tools would read them as code page 437.
-    const ascii = name.every((b) => b < 0x80);
-    return { name, data, crc: crc32(data), flags: ascii ? 0 : 0x0800, offset: 0 };
-  });
-  let dataSize = 0;
-  let dirSize = 0;
-  for (const f of files) { dataSize += 30 + f.name.length + f.data.length; dirSize += 46 + f.name.length; }
-  if (files.length > 0xFFFF || dataSize + dirSize + 22 > 0xFFFFFFFF) throw new Error('the bundle is too large for a zip archive');
-  const out = new Uint8Array(dataSize + dirSize + 22);
-  const dv = new DataView(out.buffer);
-  let p = 0;
-  for (const f of files) {
-    f.offset = p;
-    dv.setUint32(p, 0x04034b50, true);
-    dv.setUint16(p + 4, 20, true);
-    dv.setUint16(p + 6, f.flags, true);
-    dv.setUint16(p + 8, 0, true);
-    dv.setUint16(p + 10, 0, true);
-    dv.setUint16(p + 12, 0x21, true);
-    dv.setUint32(p + 14, f.crc, true);
-    dv.setUint32(p + 18, f.data.length, true);
-    dv.setUint32(p + 22, f.data.length, true);
-    dv.setUint16(p + 26, f.name.length, true);
-    dv.setUint16(p + 28, 0, true);
-    out.set(f.name, p + 30);
-    out.set(f.data, p + 30 + f.name.length);
-    p += 30 + f.name.length + f.data.length;
-  }
-  const dirOffset = p;
-  for (const f of files) {
-    dv.setUint32(p, 0x02014b50, true);
-    dv.setUint16(p + 4, 20, true);
-    dv.setUint16(p + 6, 20, true);
-    dv.setUint16(p + 8, f.flags, true);
-    dv.setUint16(p + 10, 0, true);
-    dv.setUint16(p + 12, 0, true);
-    dv.setUint16(p + 14, 0x21, true);
-    dv.setUint32(p + 16, f.crc, true);
-    dv.setUint32(p + 20, f.data.length, true);
-    dv.setUint32(p + 24, f.data.length, true);
-    dv.setUint16(p + 28, f.name.length, true);
-    dv.setUint16(p + 30, 0, true);
-    dv.setUint16(p + 32, 0, true);
-    dv.setUint16(p + 34, 0, true);
-    dv.setUint16(p + 36, 0, true);
-    dv.setUint32(p + 38, 0, true);
-    dv.setUint32(p + 42, f.offset, true);
-    out.set(f.name, p + 46);
-    p += 46 + f.name.length;
-  }
-  dv.setUint32(p, 0x06054b50, true);
-  dv.setUint16(p + 4, 0, true);
-  dv.setUint16(p + 6, 0, true);
-  dv.setUint16(p + 8, files.length, true);
-  dv.setUint16(p + 10, files.length, true);
-  dv.setUint32(p + 12, p - dirOffset, true);
-  dv.setUint32(p + 16, dirOffset, true);
-  dv.setUint16(p + 20, 0, true);
-  return out;
-}
-
-// ---- Library fix-ups ---------------------------------------------------------------------
-const GENERIC_NAME = /^(L|R|C|D|LED|Q|Y|X|F|FB|J|Conn_\d+x\d+.*|Crystal(_\w+)?|Resistor|Capacitor|Inductor)$/i;
-const GENERIC_DESCRIPTION = /^(inductor|resistor|capacitor|unpolarized capacitor|polarized capacitor|light emitting diode|led|diode|generic connector.*|four pin crystal.*|crystal|two pin crystal.*|fuse|ferrite bead|transistor.*|mosfet.*)$/i;
-
-const XML_DECLARATION = '<?xml version="1.0" encoding="utf-8"?>\n';
-
-function parseXml(text) {
-  const doc = new DOMParser().parseFromString(text, 'application/xml');
-  if (doc.getElementsByTagName('parsererror').length) throw new Error('not well-formed XML');
-  return doc;
-}
-
-function serializeXml(doc, original) {
-  const text = new XMLSerializer().serializeToString(doc);
-  // The serializer drops the declaration; keep the file announcing itself as UTF-8 XML.
-  return /^\s*<\?xml/.test(original) && !/^\s*<\?xml/.test(text) ? XML_DECLARATION + text : text;
-}
-
-const childrenNamed = (el, name) => el ? Array.from(el.children).filter((c) => c.localName === name) : [];
-const childNamed = (el, name) => childrenNamed(el, name)[0] || null;
-const makeEl = (doc, near, name) => doc.createElementNS(near.namespaceURI, name);
-
-function findLibrary(doc) {
-  const drawing = childNamed(doc.documentElement, 'drawing');
-  return childNamed(drawing, 'library') || doc.getElementsByTagName('library')[0] || null;
-}
-
-// Repairs a fetched library's metadata from its wiki page record; `fills` receives what changed.
-function fillLibrary(text, record, fills) {
-  if (!record || (!record.brief && !record.title)) return text;
-  const found = [];
-  try {
-    const doc = parseXml(text);
-    let changed = false;
-    let mpn = String(record.mpn || '').trim();
-    if (!mpn || GENERIC_NAME.test(mpn)) mpn = lastSegment(record.ref).toUpperCase();
-    const library = findLibrary(doc);
-    const devicesets = childrenNamed(childNamed(library, 'devicesets'), 'deviceset');
-    const taken = new Set(devicesets.map((d) => d.getAttribute('name') || ''));
-    for (const ds of devicesets) {
-      let name = ds.getAttribute('name') || '';
-      if (GENERIC_NAME.test(name)) {
-        const renamed = safeName(mpn);
-        // Two generic devicesets of one library must not end up with the same name.
-        if (!taken.has(renamed)) {
-          ds.setAttribute('name', renamed);
-          taken.delete(name);
-          taken.add(renamed);
-          found.push({ deviceset: name, field: 'name -> ' + renamed, from: record.ref });
-          name = renamed;
-          changed = true;
-        }
-      }
-      let desc = childNamed(ds, 'description');
-      const descText = desc ? desc.textContent.trim() : '';
-      if ((!desc || !descText || GENERIC_DESCRIPTION.test(descText)) && record.brief) {
-        if (!desc) {
-          desc = makeEl(doc, ds, 'description');
-          ds.insertBefore(desc, ds.firstChild);
-        }
-        desc.textContent = record.brief;
-        found.push({ deviceset: name, field: 'description', from: record.ref });
-        changed = true;
-      }
-      let addedMpn = false;
-      for (const device of childrenNamed(childNamed(ds, 'devices'), 'device')) {
-        let techs = childNamed(device, 'technologies');
-        let list = childrenNamed(techs, 'technology');
-        if (!list.length) {
-          if (!techs) { techs = makeEl(doc, device, 'technologies'); device.appendChild(techs); }
-          const tech = makeEl(doc, techs, 'technology');
-          tech.setAttribute('name', '');
-          techs.appendChild(tech);
-          list = [tech];
-          changed = true;
-        }
-        for (const tech of list) {
-          const hasMpn = childrenNamed(tech, 'attribute').some((a) =>
-            (a.getAttribute('name') || '').toUpperCase() === 'MPN' && (a.getAttribute('value') || '').trim() !== '');
-          if (hasMpn) continue;
-          const attr = makeEl(doc, tech, 'attribute');
-          attr.setAttribute('name', 'MPN');
-          attr.setAttribute('value', mpn);
-          attr.setAttribute('constant', 'no');
-          tech.appendChild(attr);
-          addedMpn = true;
-          changed = true;
-        }
-      }
-      if (addedMpn) found.push({ deviceset: name, field: 'MPN', from: record.ref });
-    }
-    if (!changed) return text;
-    const out = serializeXml(doc, text);
-    if (Array.isArray(fills)) fills.push.apply(fills, found);
-    return out;
-  } catch (e) {
-    return text;
-  }
-}
-
-const MERGED_SECTIONS = ['packages', 'symbols', 'devicesets'];
-
-function sectionOf(doc, library, name) {
-  let sec = childNamed(library, name);
-  if (!sec) { sec = makeEl(doc, library, name); library.appendChild(sec); }
-  return sec;
-}
-
-// Merges libraries into the first; the first library to bring a name wins. A library that is
-// not well-formed XML can't be merged: it is left out and reported through onSkip(index).
-function mergeLibraries(texts, onSkip) {
-  if (texts.length === 1) return texts[0];
-  const parsed = texts.map((t, i) => {
-    try {
-      const doc = parseXml(t);
-      const library = findLibrary(doc);
-      if (!library) throw new Error('no library element');
-      return { doc, library, text: t };
-    } catch (e) {
-      if (onSkip) onSkip(i, e);
-      return null;
-    }
-  });
-  const usable = parsed.filter(Boolean);
-  if (!usable.length) return texts[0];
-  const base = usable[0];
-  const sections = {};
-  const names = {};
-  for (const kind of MERGED_SECTIONS) {
-    sections[kind] = sectionOf(base.doc, base.library, kind);
-    names[kind] = new Set(Array.from(sections[kind].children).map((c) => c.getAttribute('name')));
-  }
-  let packages3d = childNamed(base.library, 'packages3d');
-  for (const other of usable.slice(1)) {
-    for (const kind of MERGED_SECTIONS) {
-      for (const child of Array.from(childNamed(other.library, kind) ? childNamed(other.library, kind).children : [])) {
-        const name = child.getAttribute('name');
-        if (names[kind].has(name)) continue;
-        names[kind].add(name);
-        sections[kind].appendChild(base.doc.importNode(child, true));
-      }
-    }
-    const their3d = childNamed(other.library, 'packages3d');
-    if (their3d) {
-      if (!packages3d) packages3d = sectionOf(base.doc, base.library, 'packages3d');
-      for (const child of Array.from(their3d.children)) packages3d.appendChild(base.doc.importNode(child, true));
-    }
-  }
-  return serializeXml(base.doc, base.text);
-}
-
-// ---- Part references, records and sets ---------------------------------------------------
-function splitRefs(text) {
-  return String(text || '').split(',')
-    .map((s) => s.trim().replace(/^\/+|\/+$/g, '').trim())
-    .filter(Boolean);
-}
-
-// "owner/slug" as a URL path; dot segments and empty segments are no page of the wiki.
-function refPath(ref) {
-  return ref.split('/').map((seg) => {
-    if (seg === '' || seg === '.' || seg === '..') throw new Error(ref + ' is not a wiki page reference');
-    return encodeURIComponent(seg);
-  }).join('/');
-}
-
-const pageUrl = (ref, base) => (base || WIKI) + '/' + refPath(ref);
-
-async function readPartPage(ref, base) {
-  const api = (base || WIKI) + '/api/v1/pages/' + refPath(ref);
-  const filesUrl = api + '/files';
-  let res;
-  try {
-    res = await fetch(filesUrl, { signal: timeoutSignal(15000) });
-  } catch (e) {
-    throw new Error(ref + ': ' + errText(e));
-  }
-  if (!res.ok) throw new Error(ref + ': wiki answered ' + res.status);
-  let body = null;
-  try { body = await res.json(); } catch (e) { body = null; }
-  const files = (isObj(body) && Array.isArray(body.files) ? body.files : []).filter((f) => isObj(f) && typeof f.name === 'string');
-  const fileRec = (f) => ({ name: f.name, url: filesUrl + '/' + encodeURIComponent(f.name), size: isNum(f.size) ? f.size : 0 });
-  const lbrs = files.filter((f) => /\.lbr$/i.test(f.name));
-  const sym = files.find((f) => /\.kicad_sym$/i.test(f.name));
-  const steps = files.filter((f) => /\.(step|stp)$/i.test(f.name));
-  if (!lbrs.length) throw new Error(ref + ' publishes no .lbr');
-
-  let page = {};
-  try {
-    const r = await fetch(api, { signal: timeoutSignal(15000) });
-    if (r.ok) {
-      const j = await r.json();
-      page = isObj(j) && isObj(j.page) ? j.page : (isObj(j) ? j : {});
-    }
-  } catch (e) { page = {}; }
-
-  let mpn = '';
-  if (sym) {
-    try {
-      const r = await fetch(fileRec(sym).url, { signal: timeoutSignal(15000) });
-      if (r.ok) {
-        const m = /\(property "Value" "([^"]+)"/.exec(await r.text());
-        if (m) mpn = m[1];
-      }
-    } catch (e) { mpn = ''; }
-  }
-
-  let lastCommit = 0;
-  for (const f of files) {
-    const ts = isObj(f.lastCommit) ? Number(f.lastCommit.timestamp) : NaN;
-    if (Number.isFinite(ts) && ts > lastCommit) lastCommit = ts;
-  }
-  return {
-    ref,
-    name: lastSegment(ref),
-    title: typeof page.title === 'string' ? page.title : '',
-    brief: typeof page.brief === 'string' ? page.brief : '',
-    mpn,
-    lbr: fileRec(lbrs[0]),
-    steps: steps.map(fileRec),
-    lastCommit,
-  };
-}
-
-// The zip entry of each model: its file name without any path, unique within the bundle
-// (case-insensitively: the box may be Windows), so no model overwrites another on unpacking.
-function modelEntries(steps) {
-  const seen = new Set();
-  return steps.map((s, i) => {
-    let name = String(s.name).split(/[\\/]/).pop();
-    if (!name || /^\.+$/.test(name)) name = 'model-' + (i + 1) + '.step';
-    const dot = name.lastIndexOf('.');
-    const stem = dot > 0 ? name.slice(0, dot) : name;
-    const ext = dot > 0 ? name.slice(dot) : '';
-    let entry = name;
-    for (let n = 2; seen.has(entry.toLowerCase()); n++) entry = stem + '-' + n + ext;
-    seen.add(entry.toLowerCase());
-    return Object.assign({}, s, { entry });
-  });
-}
-
-function partSetName(records) {
-  return records.length > 1 ? 'ovra-multi-' + records.length + 'parts' : records[0].name;
-}
-
-function buildPartSet(refs, records, skipModels) {
-  const all = [];
-  for (const r of records) all.push.apply(all, r.steps);
-  return {
-    refs: refs.slice(),
-    parts: records,
-    multi: records.length > 1,
-    name: partSetName(records),
-    lbr: records[0].lbr,
-    steps: skipModels ? [] : modelEntries(all),
-  };
-}
-
-// ---- Owner catalog and chips -------------------------------------------------------------
-function parseCatalog(reply) {
-  const pages = isObj(reply) && Array.isArray(reply.pages) ? reply.pages : [];
-  const list = pages.filter((p) => isObj(p) && p.kind === 'component');
-  const key = (p) => str(p.last_commit_at);
-  list.sort((a, b) => (key(a) < key(b) ? 1 : key(a) > key(b) ? -1 : 0));
-  const byRef = new Map();
-  for (const p of list) byRef.set(str(p.owner) + '/' + str(p.slug), p);
-  return { list, byRef };
-}
-
-function drawChips(list, count, random) {
-  const pool = list.slice(0, 120);
-  const rnd = random || Math.random;
-  const n = Math.min(count === undefined ? 6 : count, pool.length);
-  for (let i = 0; i < n; i++) {
-    const j = i + Math.floor(rnd() * (pool.length - i));
-    const t = pool[i]; pool[i] = pool[j]; pool[j] = t;
-  }
-  return pool.slice(0, n);
-}
-
-// The references after clicking a chip: an active chip leaves, an inactive one joins (or starts
-// a fresh list when the input isn't in multi-pick mode yet).
-function pickRefs(inputText, ref, wasActive, multi) {
-  if (wasActive) return splitRefs(inputText).filter((r) => r !== ref);
-  const list = multi ? splitRefs(inputText) : [];
-  if (!list.includes(ref)) list.push(ref);
-  return list;
-}
-
-function formatDate(v) {
-  if (v === null || v === undefined || v === '') return '';
-  let d;
-  if (typeof v === 'number') d = new Date(v);
-  else if (typeof v === 'string') d = new Date(v.replace(' ', 'T'));
-  else return str(v);
-  if (isNaN(d.getTime())) return str(v);
-  return d.toLocaleString(undefined, { year: 'numeric', month: 'short', day: 'numeric', hour: '2-digit', minute: '2-digit' });
-}
-
-const stripYear = (s) => String(s).replace(/,? \d{4}/, '');
-
-// ---- Listener replies --------------------------------------------------------------------
-const SUMMARY_KEYS = ['success', 'ok', 'errorCode', 'error', 'stage', 'percent', 'runId', 'installed', 'partsToBind',
-  'healthy', 'captured', 'tick', 'running', 'status', 'verdict', 'evidenceCount'];
-
-function isEmpty(v) {
-  if (v === null || v === undefined || v === '') return true;
-  if (Array.isArray(v)) return v.length === 0;
-  return isObj(v) && Object.keys(v).length === 0;
-}
-
-function summarize(v) {
-  if (!isObj(v)) return str(v);
-  const out = [];
-  for (const k of SUMMARY_KEYS) {
-    if (has(v, k) && !isEmpty(v[k])) out.push(k + '=' + str(JSON.stringify(v[k])).slice(0, 60));
-  }
-  return out.length ? out.join(' ') : Object.keys(v).slice(0, 6).join(',');
-}
-
-function readReply(status, text) {
-  let reply;
-  try { reply = JSON.parse(text); } catch (e) { reply = {}; }
-  if (!isObj(reply)) reply = {};
-  const payload = isObj(reply.data) ? reply.data : reply;
-  const ok = status === 200 && reply.success !== false && payload.success !== false && !reply.errorCode;
-  if (ok) return { ok, reply, payload };
-  return {
-    ok, reply, payload,
-    message: firstPresent(payload.error, reply.error, reply.errorCode, payload.errorCode) || ('HTTP ' + status),
-    code: firstPresent(reply.errorCode, payload.errorCode) || (status === 403 ? 'web_denied' : ''),
-  };
-}
-
-const resultOf = (p) => (isObj(p) && isObj(p.result) && !Array.isArray(p.result) ? p.result : (isObj(p) ? p : {}));
-
-// A failed poll of a run: 'not_filed' (the bridge has not written the run yet), 'transient'
-// (worth another try) or 'fatal'.
-function pollFailureKind(err) {
-  const msg = errText(err);
-  const code = err && err.code ? String(err.code) : '';
-  if (code === 'run_not_found' || code === 'unknown_run_id' || /no prove run/i.test(msg)) return 'not_filed';
-  if (code === 'unreachable' || code === 'main_thread_busy' || (err && err.status >= 500)) return 'transient';
-  if (/error sending request|unreachable|HTTP 0|HTTP 5\d\d|timed out|main_thread_busy/i.test(msg)) return 'transient';
-  return 'fatal';
-}
-
-// The part-number lint of an install receipt or a finished run.
-function lintText(meta) {
-  if (!isObj(meta)) return null;
-  if (meta.ok !== false) return { ok: true, text: 'every component carries a manufacturer part number and a distributor number.' };
-  const num = (v) => (isNum(Number(v)) ? Number(v) : 0);
-  const missing = isObj(meta.missingCounts) ? meta.missingCounts : {};
-  const noDistributor = num(meta.componentsWithoutAnyDistributor);
-  const total = isNum(meta.componentsTotal) ? meta.componentsTotal : (isNum(meta.variantsTotal) ? meta.variantsTotal : null);
-  let n = Math.max(noDistributor, num(missing.MPN), num(missing.MANUFACTURER), num(missing.MOUSER_PN), num(missing.DIGIKEY_PN), num(missing.LCSC_PN));
-  if (!n && total !== null) n = total;
-  const items = [];
-  if (num(missing.MPN)) items.push('manufacturer part number');
-  if (num(missing.MANUFACTURER)) items.push('manufacturer');
-  if (noDistributor) items.push('a distributor number (Mouser, DigiKey or LCSC)');
-  const head = total !== null ? n + ' of ' + total + ' component' + (total === 1 ? '' : 's') + ' missing ' : 'missing ';
-  return { ok: false, text: head + (items.length ? items.join(', ') : 'part numbers') + '. The import is fine; the BOM will be blank for it until the numbers are added upstream.' };
-}
-
-// The verb list of a fusion_describe payload.
-function catalogEntries(payload) {
-  let found = null;
-  for (const k of ['verbs', 'commands', 'catalog']) if (has(payload, k) && isObj(payload[k])) { found = payload[k]; break; }
-  if (!found && Array.isArray(payload)) found = payload;
-  if (!found) return [];
-  const entry = (v, key) => {
-    const o = isObj(v) ? v : {};
-    return {
-      name: firstPresent(o.name, o.verb, key, isObj(v) ? '' : v),
-      description: firstPresent(o.description, o.desc, o.summary, key !== undefined && !isObj(v) ? v : ''),
-    };
-  };
-  if (Array.isArray(found)) return found.map((v) => entry(v));
-  // An object of verbs: its own fusion_ members (and the payload's) are the verbs.
-  const out = [];
-  const seen = new Set();
-  for (const src of [found, payload]) {
-    for (const key of Object.keys(src)) {
-      if (!key.startsWith('fusion_') || seen.has(key)) continue;
-      seen.add(key);
-      out.push(entry(src[key], key));
-    }
-  }
-  return out;
-}
-
-// Sends a bundle in 1 MiB chunks (at least one, the last marked final); resolves with the
-// staged path. send(args) performs one write_file_chunk and resolves with its payload.
-async function stageBundle(bytes, path, send, onChunk) {
-  const total = Math.max(1, Math.ceil(bytes.length / CHUNK_BYTES));
-  let offset = 0;
-  for (let n = 1; ; n++) {
-    const end = Math.min(bytes.length, offset + CHUNK_BYTES);
-    const final = end >= bytes.length;
-    if (onChunk) onChunk(n, total);
-    const reply = await send({ path, dataB64: toBase64(bytes.subarray(offset, end)), offset, final, createDirs: true });
-    if (final) {
-      // The last write must leave the whole bundle on the box: a short one would install a
-      // truncated library. The reply's next offset is the file's length; without one, a byte
-      // count may be the file's or this write's, and either must come out whole.
-      const r = isObj(reply) ? reply : {};
-      const short = typeof r.nextOffset === 'number' ? r.nextOffset !== bytes.length
-        : typeof r.bytes === 'number' ? r.bytes !== bytes.length && r.bytes !== end - offset : false;
-      if (short) {
-        const said = typeof r.nextOffset === 'number' ? 'nextOffset ' + r.nextOffset : 'bytes ' + r.bytes;
-        throw new Error('the bundle was not staged whole: the bridge answered its last chunk with ' + said + ' for a ' +
-          bytes.length + '-byte bundle at ' + path + ', so nothing was installed. Press the button to try again.');
-      }
-      return isObj(reply) && typeof reply.path === 'string' && reply.path ? reply.path : path;
-    }
-    const next = isObj(reply) && typeof reply.nextOffset === 'number' ? reply.nextOffset : end;
-    // A next offset that doesn't move forward would send the same bytes for ever.
-    if (!(next > offset && next <= bytes.length)) throw new Error('the bridge answered an unusable next offset (' + next + ') for the chunk at ' + offset);
-    offset = next;
-  }
-}
-
 // ---- DOM helpers -------------------------------------------------------------------------
-const $ = (id) => document.getElementById(id);
 
-function h(tag, props) {
-  const e = document.createElement(tag);
-  if (props) {
-    for (const k of Object.keys(props)) {
-      const v = props[k];
-      if (v === undefined || v === null || v === false) continue;
-      if (k === 'class') e.className = v;
-      else if (k === 'text') e.textContent = v;
-      else if (k === 'onclick') e.addEventListener('click', v);
-      else e.setAttribute(k, v === true ? '' : String(v));
-    }
-  }
-  for (let i = 2; i < arguments.length; i++) {
-    const kid = arguments[i];
-    for (const k of [].concat(kid)) if (k !== null && k !== undefined && k !== false) e.append(k instanceof Node ? k : String(k));
-  }
-  return e;
-}
 const b = (text) => h('b', { text });
 
 function setStatus(el, text, kind) {
@@ -608,12 +73,6 @@ function renderKv(el, rows) {
   }
 }
 
-function toast(message, kind) {
-  const t = h('div', { class: 'toast' + (kind ? ' ' + kind : ''), role: kind === 'err' ? 'alert' : 'status', text: message });
-  $('toasts').append(t);
-  setTimeout(() => t.remove(), kind === 'err' ? 7000 : 4000);
-  return t;
-}
 
 // ---- Verb log ----------------------------------------------------------------------------
 let callCount = 0;
@@ -650,8 +109,8 @@ async function probeOne(port) {
     const res = await fetch('http://' + BRIDGE_HOST + ':' + port + '/status', { cache: 'no-store', signal: timeoutSignal(1500) });
     if (!res.ok) return null;
     const body = await res.json();
-    return isObj(body) && body.service === 'ovra-bridge' ? { host: BRIDGE_HOST, port, status: body } : null;
-  } catch (e) {
+    return isObjectLike(body) && body.service === 'ovra-bridge' ? { host: BRIDGE_HOST, port, status: body } : null;
+  } catch {
     return null;
   }
 }
@@ -704,17 +163,17 @@ function failText(e) {
   return e && e.code === 'web_denied' ? m + ' (allow this page in Ovra Bridge: click Allow (1 hr) in its toast, or grant it in vb Settings > Web Control)' : m;
 }
 
-const granted = () => !!(bridge && isObj(bridge.status.webControl) && bridge.status.webControl.grantedForYou === true);
+const granted = () => !!(bridge && isObjectLike(bridge.status.webControl) && bridge.status.webControl.grantedForYou === true);
 
 function machineName(status) {
   const m = status.machine;
-  if (isObj(m)) return firstPresent(m.clientName, m.hostname) || 'this machine';
+  if (isObjectLike(m)) return firstPresent(m.clientName, m.hostname) || 'this machine';
   return typeof m === 'string' && m ? m : 'this machine';
 }
 
 function showBridge() {
   const st = bridge.status;
-  const wc = isObj(st.webControl) ? st.webControl : {};
+  const wc = isObjectLike(st.webControl) ? st.webControl : {};
   const name = machineName(st);
   const version = firstPresent(st.version) || '?';
   $('led').className = 'led ' + (wc.enabled ? 'green' : 'amber');
@@ -771,7 +230,7 @@ async function readFusion() {
     if (r.ready) setStatus(status, 'ready', 'ok');
     else setStatus(status, r.running ? 'running, add-in not ready' : (r.installed ? 'installed, not running' : 'not installed'), 'warn');
     const app = await cmd('fusion_get_app_state', {});
-    const docs = Array.isArray(app.documents) ? app.documents.filter(isObj) : [];
+    const docs = Array.isArray(app.documents) ? app.documents.filter(isObjectLike) : [];
     $('docList').replaceChildren(...(docs.length ? docs.map((d) => h('li', null,
       h('span', null, str(d.name), (d.isModified || d.modified) ? h('span', { class: 'warn', text: ' unsaved' }) : null),
       d.isActive ? h('span', { class: 'acc', text: 'active' }) : null)) : [h('li', { class: 'note', text: 'no documents open' })]));
@@ -814,7 +273,7 @@ function describeSet(set, record) {
     });
   } else {
     const p = set.parts[0];
-    const link = h('a', { href: pageUrl(p.ref), target: '_blank', rel: 'noopener noreferrer', text: pageUrl(p.ref) });
+    const link = h('a', { href: pageUrl(p.ref, WIKI), target: '_blank', rel: 'noopener noreferrer', text: pageUrl(p.ref, WIKI) });
     rows.push(['page', link]);
     const c = record || (owners && owners.byRef.get(p.ref));
     if (c) {
@@ -853,7 +312,7 @@ async function resolvePart(text, record) {
   setStatus($('partStatus'), 'resolving ' + refs.length + (refs.length === 1 ? ' page' : ' pages') + '...');
   forgetPart();
   try {
-    const records = await Promise.all(refs.map((r) => readPartPage(r)));
+    const records = await Promise.all(refs.map((r) => readPartPage(r, WIKI)));
     if (seq !== resolveSeq) return null;
     const set = buildPartSet(refs, records, skipModel);
     part = set;
@@ -924,7 +383,7 @@ async function plan() {
   setStatus(status, 'planning...');
   try {
     const r = await cmd('fusion_plan_library_import', { parts });
-    const fusion = isObj(r.fusion) ? r.fusion : {};
+    const fusion = isObjectLike(r.fusion) ? r.fusion : {};
     setStatus(status, str(fusion.status), fusion.status === 'ready' ? 'ok' : 'warn');
     const total = Math.round(Number(r.estimatedSec) || 0);
     const open = Math.round(Number(r.estimatedSecIfAlreadyOpen));
@@ -934,7 +393,7 @@ async function plan() {
       ['total', total + 's' + (isNum(open) && open !== total ? ' (' + open + 's if already open)' : '')],
       ['confidence', str(r.confidence)],
     ]);
-    const stages = Array.isArray(r.plan) ? r.plan.filter(isObj) : [];
+    const stages = Array.isArray(r.plan) ? r.plan.filter(isObjectLike) : [];
     $('planStages').replaceChildren(...stages.map((s) => h('li', null,
       h('span', { text: firstPresent(s.label, s.stage) + (s.needsUserConsent ? ' (asks you first)' : '') }),
       h('span', { class: s.confidence === 'measured' ? 'ok' : '', text: Math.round(Number(s.estimatedSec) || 0) + 's · ' + str(s.confidence) }))));
@@ -1031,7 +490,7 @@ async function importBundle() {
       stageLine(b(e.code || 'failed'), ' ' + errText(e));
       toast(errText(e), 'err');
     }
-    if (isObj(e.payload) && e.payload.errorCode === 'addin_restart_required') showRestartAsk(e.payload);
+    if (isObjectLike(e.payload) && e.payload.errorCode === 'addin_restart_required') showRestartAsk(e.payload);
   } finally {
     btn.disabled = !part;
   }
@@ -1039,16 +498,16 @@ async function importBundle() {
 
 function renderReceipt(r, set) {
   const parts = Array.isArray(r.parts) ? r.parts : [];
-  const packages = parts.map((p) => (isObj(p) ? str(p.package) : str(p)));
+  const packages = parts.map((p) => (isObjectLike(p) ? str(p.package) : str(p)));
   const unbound = Array.isArray(r.unbound) ? r.unbound : [];
   const fills = set.metaFills || [];
   renderKv($('receiptKv'), [
     ['installed', r.installed ? 'yes, ' + str(r.libraryPath) : 'no'],
     ['library', str(r.libraryName)],
     ['parts', str(r.partsToBind) + ' of ' + str(r.partsTotal) + ' paired with a STEP' + (packages.length > 1 ? ': ' + packages.join(', ') : '')],
-    ['named skips', unbound.length ? unbound.map((u) => (isObj(u) ? str(u.package) + ' (' + str(u.reason) + ')' : str(u))).join('; ') : 'none'],
+    ['named skips', unbound.length ? unbound.map((u) => (isObjectLike(u) ? str(u.package) + ' (' + str(u.reason) + ')' : str(u))).join('; ') : 'none'],
     ['filled from wiki pages', fills.length ? fills.map((f) => f.deviceset + ' ' + f.field).join(', ') : 'nothing (source libraries were complete)'],
-    ['fusion', isObj(r.fusion) ? str(r.fusion.message) : ''],
+    ['fusion', isObjectLike(r.fusion) ? str(r.fusion.message) : ''],
     ['runId', str(r.runId)],
     ['estimated', isNum(r.estimatedSec) ? Math.round(r.estimatedSec) + 's' : ''],
   ]);
@@ -1124,26 +583,26 @@ async function poll(id) {
       return res;
     }
     setStatus(status, 'failed', 'err');
-    stageLine(b('failed'), ' ' + (firstPresent(res.error, isObj(res.bind) ? res.bind.error : '', res.errorCode)));
+    stageLine(b('failed'), ' ' + (firstPresent(res.error, isObjectLike(res.bind) ? res.bind.error : '', res.errorCode)));
     toast('Import failed: ' + (firstPresent(res.error) || 'see the log'), 'err');
     return res;
   }
   if (stage === 'done') {
     liveStop('done');
     progress(100, 'ok');
-    const prove = isObj(res.prove) ? res.prove : {};
-    const proven = isObj(res.prove) ? prove.proven === true : res.verdict === 'proven';
+    const prove = isObjectLike(res.prove) ? res.prove : {};
+    const proven = isObjectLike(res.prove) ? prove.proven === true : res.verdict === 'proven';
     const partsProven = firstPresent(prove.partsProven) || '0';
     const partsTotal = firstPresent(prove.partsTotal, res.partsTotal) || '0';
     stageLine(b('done'), ' verdict: ' + (firstPresent(res.verdict) || (prove.proven ? 'proven' : 'not proven')) + ' · ' +
       partsProven + '/' + partsTotal + ' parts proven · ' + (firstPresent(res.evidenceCount) || '0') + ' frames');
     setStatus(status, proven ? 'proven' : 'finished, not proven', proven ? 'ok' : 'warn');
-    if (isObj(res.partMetadata)) renderLint(res.partMetadata);
+    if (isObjectLike(res.partMetadata)) renderLint(res.partMetadata);
     toast('Library created in Fusion: ' + partsProven + '/' + partsTotal + ' parts proven', 'ok');
     try {
       const inline = resultOf(await cmd('fusion_prove_result', { runId: run, inlineFrames: true }, { timeoutMs: 120000 }));
       if (run === runId) renderFrames(inline.evidence);
-    } catch (e) {
+    } catch {
       if (run === runId) renderFrames(res.evidence);
     }
     return res;
@@ -1211,7 +670,7 @@ async function attachRun() {
 // ---- Restart ask ---------------------------------------------------------------------------
 function showRestartAsk(info) {
   const box = $('askBox');
-  const nameOf = (d) => (isObj(d) ? str(d.name) : str(d));
+  const nameOf = (d) => (isObjectLike(d) ? str(d.name) : str(d));
   const docs = (Array.isArray(info.openDocuments) ? info.openDocuments : (Array.isArray(info.documentNames) ? info.documentNames : [])).map(nameOf);
   const unsaved = new Set((Array.isArray(info.unsavedDocuments) ? info.unsavedDocuments : []).map(nameOf));
   const remedy = typeof info.remedyVerb === 'string' && /^[A-Za-z0-9_]+$/.test(info.remedyVerb) ? info.remedyVerb : 'fusion_restart_for_addin';
@@ -1234,7 +693,7 @@ function showRestartAsk(info) {
     }
   });
   hold.addEventListener('click', async () => {
-    try { await cmd(remedy, { decline: true, notificationId: firstPresent(info.notificationId) }); } catch (e) { /* the answer is the user's either way */ }
+    try { await cmd(remedy, { decline: true, notificationId: firstPresent(info.notificationId) }); } catch { /* the answer is the user's either way */ }
     box.replaceChildren(h('div', { class: 'ask', text: 'You own the restart. Nothing will restart Fusion until you do; the running import stops.' }));
     toast('Okay, the restart is yours', 'ok');
   });
@@ -1275,7 +734,7 @@ function renderFrames(evidence) {
   const gallery = $('gallery');
   gallery.replaceChildren();
   for (const f of Array.isArray(evidence) ? evidence : []) {
-    if (!isObj(f)) continue;
+    if (!isObjectLike(f)) continue;
     const kind = firstPresent(f.kind);
     const ph = h('div', { class: 'ph', text: 'loading frame...' });
     const size = isNum(f.width) && isNum(f.height) ? f.width + 'x' + f.height : '';
@@ -1317,21 +776,21 @@ async function drawLive(main, popups) {
   const mainImg = await loadImage(await frameSrc(main, false));
   const layers = [];
   for (const p of popups) {
-    const r = isObj(p.rect) ? p.rect : p;
+    const r = isObjectLike(p.rect) ? p.rect : p;
     const w = numOr(r.w, r.width);
     const hgt = numOr(r.h, r.height);
     if ((w !== undefined && w < 3) || (hgt !== undefined && hgt < 3)) continue;
     try {
       const img = await loadImage(await frameSrc(p, false));
       layers.push({ r, img, w: w !== undefined ? w : img.naturalWidth, h: hgt !== undefined ? hgt : img.naturalHeight });
-    } catch (e) { /* a dialog that can't be fetched is left out of this frame */ }
+    } catch { /* a dialog that can't be fetched is left out of this frame */ }
   }
   const canvas = $('liveCanvas');
   canvas.width = mainImg.naturalWidth;
   canvas.height = mainImg.naturalHeight;
   const ctx = canvas.getContext('2d');
   ctx.drawImage(mainImg, 0, 0);
-  const rect = isObj(main.rect) ? main.rect : {};
+  const rect = isObjectLike(main.rect) ? main.rect : {};
   const winW = numOr(rect.width) || mainImg.naturalWidth;
   const winH = numOr(rect.height) || mainImg.naturalHeight;
   const left = numOr(rect.left, rect.x) || 0;
@@ -1377,7 +836,7 @@ async function liveTick(gen) {
   try {
     const p = await cmd('fusion_live_feed', { action: 'frames', since: live.since }, { timeoutMs: 20000 });
     if (!live.on || gen !== live.gen) return;
-    const frames = Array.isArray(p.frames) ? p.frames.filter(isObj) : [];
+    const frames = Array.isArray(p.frames) ? p.frames.filter(isObjectLike) : [];
     const mains = frames.filter((f) => f.kind === 'main');
     if (!mains.length) {
       if (p.healthy === false) {
