@@ -1,4 +1,5 @@
 
+
 import { api, postJson } from '../kit/api.js';
 import { $, el, storeGet, storeSet } from '../kit/dom.js';
 import { appendMarkup } from '../kit/markup.js';
@@ -8,6 +9,7 @@ import { wireTooltips } from '../kit/tooltip.js';
 import { isObj, lastSegment, nonEmpty, present, str } from '../kit/values.js';
 import { ago, sinceText } from './ages.js';
 import { changeColour, displayState, knownLabel, LED_ORDER, ledWord } from './leds.js';
+import { startRemote } from './remote.js';
 
 const WIKI = 'https://wiki.ovra.dev';
 const BRIDGE_WIKI_PAGE = WIKI + '/ovra/ovra-bridge';
@@ -673,7 +675,7 @@ function onEvent(source, name, handler) {
   source.addEventListener(name, (e) => {
     heard();
     let value;
-    try { value = JSON.parse(e.data); } catch (err) { return; }
+    try { value = JSON.parse(e.data); } catch { return; }
     handler(value);
   });
 }
@@ -1478,78 +1480,6 @@ function wireTour() {
   document.addEventListener('ld:play-tour', startTour);
 }
 
-// ---- Compact tour remote window --------------------------------------------------------------
-function startRemote(id) {
-  document.title = 'Fusion Tour Remote';
-  document.body.classList.add('remote');
-  const panel = el('div', 'rpanel');
-  const bar = el('progress');
-  bar.id = 'rBar';
-  bar.max = 100;
-  bar.value = 0;
-  const label = el('div', null, '');
-  label.id = 'rLabel';
-  const caption = el('div', null, '');
-  caption.id = 'rCaption';
-  const button = (bid, glyph, tipText) => {
-    const b = el('button', null, glyph);
-    b.type = 'button';
-    b.id = bid;
-    b.setAttribute('aria-label', tipText);
-    b.setAttribute('data-tip', tipText);
-    return b;
-  };
-  const prev = button('rPrev', '⏮', 'Replay previous view');
-  const pause = button('rPause', '⏸', 'Pause / resume');
-  const next = button('rNext', '⏭', 'Skip upcoming step');
-  const exit = button('rExit', '⏹ Exit tour', 'End the tour');
-  const row1 = el('div', 'row');
-  row1.append(prev, pause, next);
-  const row2 = el('div', 'row');
-  row2.append(exit);
-  panel.append(el('h2', null, 'Fusion Tour'), bar, label, caption, row1, row2);
-  $('main').replaceChildren(panel);
-
-  const send = async (action) => {
-    const args = { demoId: id, action };
-    try {
-      return await act('tour_control', args);
-    } catch {
-      try { return await act('tour_control', args); } catch { return null; }
-    }
-  };
-  let paused = false;
-  prev.addEventListener('click', () => send('prev'));
-  next.addEventListener('click', () => send('next'));
-  exit.addEventListener('click', () => send('exit'));
-  pause.addEventListener('click', async () => {
-    const r = await send(paused ? 'resume' : 'pause');
-    if (!r || replyError(r)) return;
-    paused = !paused;
-    pause.textContent = paused ? '▶' : '⏸';
-  });
-
-  const poll = async () => {
-    let d;
-    try {
-      d = payload(await act('tour_progress', { demoId: id, imagesAs: 'paths', sinceShot: 9999 }));
-    } catch {
-      setTimeout(poll, 2000);
-      return;
-    }
-    if (!isObj(d)) d = {};
-    const pct = typeof d.percent === 'number' && Number.isFinite(d.percent) ? d.percent : 0;
-    bar.value = Math.max(0, Math.min(100, pct));
-    label.textContent = pct + '%  ' + str(d.stepLabel);
-    if (nonEmpty(d.stepCaption)) caption.textContent = d.stepCaption;
-    if (d.done === true) {
-      label.textContent = d.failed === true ? 'stopped: ' + str(d.error) : 'Tour complete';
-      return;
-    }
-    setTimeout(poll, 2000);
-  };
-  poll();
-}
 
 // ---- About box ------------------------------------------------------------------------------
 let aboutShow = 0;
@@ -1696,7 +1626,7 @@ function awaitTheUser() {
 // A page opened as a remote control of another page only relays; every other page goes live.
 const remoteId = new URLSearchParams(location.search).get('remote');
 if (remoteId && !FOREIGN_ENTRANCE) {
-  const run = () => startRemote(remoteId);
+  const run = () => startRemote(remoteId, act);
   if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', run);
   else run();
 } else {

@@ -2,6 +2,7 @@
 // except on a page that only relays a remote control.
 
 
+
 import { PHRASES } from './phrases.js';
 
 if (window.OvraNewbiePanel && !new URLSearchParams(location.search).has('remote')) {

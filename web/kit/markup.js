@@ -2,6 +2,7 @@
 
 
 
+
 import { str } from './values.js';
 
 // Hints may carry inline markup: tags of an allow-list of inline elements become those elements

@@ -4,6 +4,7 @@
 
 
 
+
 import { errText, firstPresent, has, isNum, isObj, isObjectLike, present, str } from './values.js';
 
 export function isEmpty(v) {

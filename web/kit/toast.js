@@ -3,6 +3,7 @@
 
 
 
+
 import { $, el } from './dom.js';
 import { str } from './values.js';
 

@@ -4,6 +4,7 @@
 
 
 
+
 let tip = null;
 let tipTimer = 0;
 let tipFor = null;

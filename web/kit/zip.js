@@ -27,6 +27,25 @@ export function crc32(data) {
   return (c ^ 0xFFFFFFFF) >>> 0;
 }
 
+// The three records of a stored zip archive, as [field width in bytes, value] in file order,
+// little-endian; version 2.0, method 0 (stored), the fixed time 0x21 (1980-01-01 00:00).
+const localHeader = (f) => [[4, 0x04034b50], [2, 20], [2, f.flags], [2, 0], [2, 0], [2, 0x21], [4, f.crc],
+  [4, f.data.length], [4, f.data.length], [2, f.name.length], [2, 0]];
+const centralHeader = (f) => [[4, 0x02014b50], [2, 20], [2, 20], [2, f.flags], [2, 0], [2, 0], [2, 0x21], [4, f.crc],
+  [4, f.data.length], [4, f.data.length], [2, f.name.length], [2, 0], [2, 0], [2, 0], [2, 0], [4, 0], [4, f.offset]];
+const endRecord = (count, dirSize, dirOffset) => [[4, 0x06054b50], [2, 0], [2, 0], [2, count], [2, count],
+  [4, dirSize], [4, dirOffset], [2, 0]];
+
+// Writes the fields at p; returns the position after them.
+function writeFields(dv, p, fields) {
+  for (const [width, value] of fields) {
+    if (width === 4) dv.setUint32(p, value, true);
+    else dv.setUint16(p, value, true);
+    p += width;
+  }
+  return p;
+}
+
 // entries: [{name, data: Uint8Array or string}] -> the archive bytes, no compression.
 export function makeZip(entries) {
   const files = entries.map((e) => {
@@ -45,50 +64,17 @@ export function makeZip(entries) {
   let p = 0;
   for (const f of files) {
     f.offset = p;
-    dv.setUint32(p, 0x04034b50, true);
-    dv.setUint16(p + 4, 20, true);
-    dv.setUint16(p + 6, f.flags, true);
-    dv.setUint16(p + 8, 0, true);
-    dv.setUint16(p + 10, 0, true);
-    dv.setUint16(p + 12, 0x21, true);
-    dv.setUint32(p + 14, f.crc, true);
-    dv.setUint32(p + 18, f.data.length, true);
-    dv.setUint32(p + 22, f.data.length, true);
-    dv.setUint16(p + 26, f.name.length, true);
-    dv.setUint16(p + 28, 0, true);
-    out.set(f.name, p + 30);
-    out.set(f.data, p + 30 + f.name.length);
-    p += 30 + f.name.length + f.data.length;
+    p = writeFields(dv, p, localHeader(f));
+    out.set(f.name, p);
+    out.set(f.data, p + f.name.length);
+    p += f.name.length + f.data.length;
   }
   const dirOffset = p;
   for (const f of files) {
-    dv.setUint32(p, 0x02014b50, true);
-    dv.setUint16(p + 4, 20, true);
-    dv.setUint16(p + 6, 20, true);
-    dv.setUint16(p + 8, f.flags, true);
-    dv.setUint16(p + 10, 0, true);
-    dv.setUint16(p + 12, 0, true);
-    dv.setUint16(p + 14, 0x21, true);
-    dv.setUint32(p + 16, f.crc, true);
-    dv.setUint32(p + 20, f.data.length, true);
-    dv.setUint32(p + 24, f.data.length, true);
-    dv.setUint16(p + 28, f.name.length, true);
-    dv.setUint16(p + 30, 0, true);
-    dv.setUint16(p + 32, 0, true);
-    dv.setUint16(p + 34, 0, true);
-    dv.setUint16(p + 36, 0, true);
-    dv.setUint32(p + 38, 0, true);
-    dv.setUint32(p + 42, f.offset, true);
-    out.set(f.name, p + 46);
-    p += 46 + f.name.length;
+    p = writeFields(dv, p, centralHeader(f));
+    out.set(f.name, p);
+    p += f.name.length;
   }
-  dv.setUint32(p, 0x06054b50, true);
-  dv.setUint16(p + 4, 0, true);
-  dv.setUint16(p + 6, 0, true);
-  dv.setUint16(p + 8, files.length, true);
-  dv.setUint16(p + 10, files.length, true);
-  dv.setUint32(p + 12, p - dirOffset, true);
-  dv.setUint32(p + 16, dirOffset, true);
-  dv.setUint16(p + 20, 0, true);
+  writeFields(dv, p, endRecord(files.length, p - dirOffset, dirOffset));
   return out;
 }

@@ -767,20 +767,55 @@ function iconButton(name, tip, className) {
   return button;
 }
 
-function mount(options) {
-  var cfg = normalise(options);
-  ensureStyles();
-  var host = resolveElement(options && options.mount);
-  if (!host) throw new Error(TEXT.notFound + String(options && options.mount));
+function copyPhrase(phrase) {
+  copyText(phrase).then(function () { toast(TEXT.copied, 'ok'); },
+    function () { toast(TEXT.copyFailed, 'err'); });
+}
 
-  var pattern = nounPattern(cfg.app);
-  var storeKey = 'vnp:' + cfg.slug + ':open';
+function sendPhrase(cfg, phrase, button) {
+  if (button.disabled) return;
+  button.disabled = true;
+  var pending = toast(TEXT.opening, 'info', SEND_LIMIT_MS);
+  function report(state, job) {
+    if (Object.prototype.hasOwnProperty.call(PHASES, state)) pending.setText(PHASES[state]);
+    if (!cfg.onProgress) return;
+    try { cfg.onProgress(state, job); } catch (e) { root.console.error(e); }
+  }
+  sendPrompt({ apiBase: cfg.apiBase, prompt: phrase, appName: cfg.appName, slug: cfg.slug }, report)
+    .then(function (outcome) {
+      pending.remove();
+      if (outcome.delivered) {
+        toast(TEXT.sent, 'ok');
+      } else {
+        if (outcome.hint) root.console.info('[newbie-panel] thread opened, delivery not confirmed: ' + outcome.hint);
+        toast(TEXT.unconfirmed, 'info', 8000);
+      }
+    }, function (err) {
+      pending.remove();
+      toast(err && err.message ? err.message : TEXT.sendFailed, 'err');
+    })
+    .then(function () { button.disabled = false; });
+}
 
-  var wrap = el('div', 'vnp-wrap');
-  var panel = el('section', 'vnp');
-  panel.setAttribute('aria-label', TEXT.label + cfg.appName);
-  wrap.appendChild(panel);
+function phraseRow(cfg, pattern, phrase) {
+  var tr = el('tr', 'vnp-row');
+  var cell = el('td', 'vnp-phrase');
+  appendPhrase(cell, phrase, pattern);
+  var act = el('td', 'vnp-act');
+  var copyButton = iconButton('copy', TEXT.copyTip, 'vnp-copy');
+  var sendButton = iconButton('send', TEXT.sendTip, 'vnp-send');
+  copyButton.addEventListener('click', function (ev) { ev.stopPropagation(); copyPhrase(phrase); });
+  sendButton.addEventListener('click', function (ev) { ev.stopPropagation(); sendPhrase(cfg, phrase, sendButton); });
+  tr.addEventListener('click', function () { copyPhrase(phrase); });
+  act.appendChild(copyButton);
+  act.appendChild(sendButton);
+  tr.appendChild(cell);
+  tr.appendChild(act);
+  return tr;
+}
 
+// The heading, the lede naming the app, and the close button.
+function panelHead(cfg) {
   var head = el('div', 'vnp-head');
   var headText = el('div', 'vnp-head-text');
   headText.appendChild(el('h2', 'vnp-title', TEXT.heading));
@@ -791,8 +826,11 @@ function mount(options) {
   var closeButton = iconButton('close', TEXT.close, 'vnp-close');
   head.appendChild(headText);
   head.appendChild(closeButton);
-  panel.appendChild(head);
+  return { head: head, closeButton: closeButton };
+}
 
+// The demo button and its line.
+function panelLeft(cfg) {
   var left = el('div', 'vnp-left');
   var demoButton = el('button', 'vnp-demo');
   demoButton.type = 'button';
@@ -804,8 +842,11 @@ function mount(options) {
   });
   left.appendChild(demoButton);
   if (cfg.demoMeta !== null) left.appendChild(el('div', 'vnp-meta', cfg.demoMeta));
-  panel.appendChild(left);
+  return left;
+}
 
+// The phrase table.
+function panelRight(cfg, pattern) {
   var right = el('div', 'vnp-right');
   var table = el('table', 'vnp-phrases');
   var cols = el('colgroup');
@@ -814,99 +855,75 @@ function mount(options) {
   table.appendChild(cols);
   var tbody = el('tbody');
   cfg.phrases.slice(0, MAX_PHRASES).forEach(function (phrase) {
-    tbody.appendChild(phraseRow(phrase));
+    tbody.appendChild(phraseRow(cfg, pattern, phrase));
   });
   table.appendChild(tbody);
   right.appendChild(table);
-  panel.appendChild(right);
+  return right;
+}
 
-  host.appendChild(wrap);
-
-  function copyPhrase(phrase) {
-    copyText(phrase).then(function () { toast(TEXT.copied, 'ok'); },
-      function () { toast(TEXT.copyFailed, 'err'); });
-  }
-
-  function sendPhrase(phrase, button) {
-    if (button.disabled) return;
-    button.disabled = true;
-    var pending = toast(TEXT.opening, 'info', SEND_LIMIT_MS);
-    function report(state, job) {
-      if (Object.prototype.hasOwnProperty.call(PHASES, state)) pending.setText(PHASES[state]);
-      if (!cfg.onProgress) return;
-      try { cfg.onProgress(state, job); } catch (e) { root.console.error(e); }
-    }
-    sendPrompt({ apiBase: cfg.apiBase, prompt: phrase, appName: cfg.appName, slug: cfg.slug }, report)
-      .then(function (outcome) {
-        pending.remove();
-        if (outcome.delivered) {
-          toast(TEXT.sent, 'ok');
-        } else {
-          if (outcome.hint) root.console.info('[newbie-panel] thread opened, delivery not confirmed: ' + outcome.hint);
-          toast(TEXT.unconfirmed, 'info', 8000);
-        }
-      }, function (err) {
-        pending.remove();
-        toast(err && err.message ? err.message : TEXT.sendFailed, 'err');
-      })
-      .then(function () { button.disabled = false; });
-  }
-
-  function phraseRow(phrase) {
-    var tr = el('tr', 'vnp-row');
-    var cell = el('td', 'vnp-phrase');
-    appendPhrase(cell, phrase, pattern);
-    var act = el('td', 'vnp-act');
-    var copyButton = iconButton('copy', TEXT.copyTip, 'vnp-copy');
-    var sendButton = iconButton('send', TEXT.sendTip, 'vnp-send');
-    copyButton.addEventListener('click', function (ev) { ev.stopPropagation(); copyPhrase(phrase); });
-    sendButton.addEventListener('click', function (ev) { ev.stopPropagation(); sendPhrase(phrase, sendButton); });
-    tr.addEventListener('click', function () { copyPhrase(phrase); });
-    act.appendChild(copyButton);
-    act.appendChild(sendButton);
-    tr.appendChild(cell);
-    tr.appendChild(act);
-    return tr;
-  }
-
-  var toggleButton = options && options.toggleButton != null ? resolveElement(options.toggleButton) : null;
-  var isOpen = true;
-
-  function apply(open, remember, source) {
-    isOpen = !!open;
-    wrap.hidden = !isOpen;
-    panel.hidden = !isOpen;
+// Opening and closing: the panel, the toggle button's state and tip, the remembered choice.
+function openState(cfg, wrap, panel, toggleButton) {
+  var storeKey = 'vnp:' + cfg.slug + ':open';
+  var state = { isOpen: true };
+  state.apply = function (open, remember, source) {
+    state.isOpen = !!open;
+    wrap.hidden = !state.isOpen;
+    panel.hidden = !state.isOpen;
     if (toggleButton) {
-      var label = isOpen ? TEXT.hide : TEXT.show;
-      toggleButton.setAttribute('aria-pressed', isOpen ? 'true' : 'false');
+      var label = state.isOpen ? TEXT.hide : TEXT.show;
+      toggleButton.setAttribute('aria-pressed', state.isOpen ? 'true' : 'false');
       toggleButton.setAttribute('aria-label', label);
       setTip(toggleButton, label);
     }
-    if (remember !== false) writeStored(storeKey, isOpen ? '1' : '0');
-    if (cfg.onToggle) cfg.onToggle(isOpen, source || 'api');
-  }
+    if (remember !== false) writeStored(storeKey, state.isOpen ? '1' : '0');
+    if (cfg.onToggle) cfg.onToggle(state.isOpen, source || 'api');
+  };
+  state.stored = function () { return readStored(storeKey) !== '0'; };
+  return state;
+}
 
-  if (toggleButton) {
-    if (!toggleButton.firstElementChild && !toggleButton.textContent.trim()) {
-      toggleButton.textContent = '';
-      toggleButton.appendChild(icon('help', 18));
-    }
-    setTip(toggleButton, TEXT.show);
-    toggleButton.addEventListener('click', function () { apply(!isOpen, true, 'user'); });
+function wireToggle(toggleButton, state) {
+  if (!toggleButton.firstElementChild && !toggleButton.textContent.trim()) {
+    toggleButton.textContent = '';
+    toggleButton.appendChild(icon('help', 18));
   }
-  closeButton.addEventListener('click', function () { apply(false, true, 'user'); });
+  setTip(toggleButton, TEXT.show);
+  toggleButton.addEventListener('click', function () { state.apply(!state.isOpen, true, 'user'); });
+}
 
-  apply(readStored(storeKey) !== '0', false, 'api');
+function mount(options) {
+  var cfg = normalise(options);
+  ensureStyles();
+  var host = resolveElement(options && options.mount);
+  if (!host) throw new Error(TEXT.notFound + String(options && options.mount));
+  var pattern = nounPattern(cfg.app);
+
+  var wrap = el('div', 'vnp-wrap');
+  var panel = el('section', 'vnp');
+  panel.setAttribute('aria-label', TEXT.label + cfg.appName);
+  wrap.appendChild(panel);
+  var top = panelHead(cfg);
+  panel.appendChild(top.head);
+  panel.appendChild(panelLeft(cfg));
+  panel.appendChild(panelRight(cfg, pattern));
+  host.appendChild(wrap);
+
+  var toggleButton = options && options.toggleButton != null ? resolveElement(options.toggleButton) : null;
+  var state = openState(cfg, wrap, panel, toggleButton);
+  if (toggleButton) wireToggle(toggleButton, state);
+  top.closeButton.addEventListener('click', function () { state.apply(false, true, 'user'); });
+  state.apply(state.stored(), false, 'api');
 
   var overBudget = [];
   guardWidths(cfg.phrases, pattern, overBudget);
 
   return {
     panel: panel,
-    open: function (o) { apply(true, !(o && o.remember === false), 'api'); },
-    close: function (o) { apply(false, !(o && o.remember === false), 'api'); },
-    toggle: function () { apply(!isOpen, true, 'api'); },
-    isOpen: function () { return isOpen; },
+    open: function (o) { state.apply(true, !(o && o.remember === false), 'api'); },
+    close: function (o) { state.apply(false, !(o && o.remember === false), 'api'); },
+    toggle: function () { state.apply(!state.isOpen, true, 'api'); },
+    isOpen: function () { return state.isOpen; },
     overBudget: overBudget,
     toast: toast,
     selfCheck: function () { return selfCheck(panel); }

@@ -34,6 +34,38 @@ export function findLibrary(doc) {
   return childNamed(drawing, 'library') || doc.getElementsByTagName('library')[0] || null;
 }
 
+// Gives every technology of the deviceset's devices an MPN unless it has one (a device without
+// technologies gets one first); says whether it added an MPN and whether it changed anything.
+function fillMpns(doc, ds, mpn) {
+  let changed = false;
+  let addedMpn = false;
+  for (const device of childrenNamed(childNamed(ds, 'devices'), 'device')) {
+    let techs = childNamed(device, 'technologies');
+    let list = childrenNamed(techs, 'technology');
+    if (!list.length) {
+      if (!techs) { techs = makeEl(doc, device, 'technologies'); device.appendChild(techs); }
+      const tech = makeEl(doc, techs, 'technology');
+      tech.setAttribute('name', '');
+      techs.appendChild(tech);
+      list = [tech];
+      changed = true;
+    }
+    for (const tech of list) {
+      const hasMpn = childrenNamed(tech, 'attribute').some((a) =>
+        (a.getAttribute('name') || '').toUpperCase() === 'MPN' && (a.getAttribute('value') || '').trim() !== '');
+      if (hasMpn) continue;
+      const attr = makeEl(doc, tech, 'attribute');
+      attr.setAttribute('name', 'MPN');
+      attr.setAttribute('value', mpn);
+      attr.setAttribute('constant', 'no');
+      tech.appendChild(attr);
+      addedMpn = true;
+      changed = true;
+    }
+  }
+  return { addedMpn, changed };
+}
+
 // Repairs a fetched library's metadata from its wiki page record; `fills` receives what changed.
 export function fillLibrary(text, record, fills) {
   if (!record || (!record.brief && !record.title)) return text;
@@ -71,32 +103,9 @@ export function fillLibrary(text, record, fills) {
         found.push({ deviceset: name, field: 'description', from: record.ref });
         changed = true;
       }
-      let addedMpn = false;
-      for (const device of childrenNamed(childNamed(ds, 'devices'), 'device')) {
-        let techs = childNamed(device, 'technologies');
-        let list = childrenNamed(techs, 'technology');
-        if (!list.length) {
-          if (!techs) { techs = makeEl(doc, device, 'technologies'); device.appendChild(techs); }
-          const tech = makeEl(doc, techs, 'technology');
-          tech.setAttribute('name', '');
-          techs.appendChild(tech);
-          list = [tech];
-          changed = true;
-        }
-        for (const tech of list) {
-          const hasMpn = childrenNamed(tech, 'attribute').some((a) =>
-            (a.getAttribute('name') || '').toUpperCase() === 'MPN' && (a.getAttribute('value') || '').trim() !== '');
-          if (hasMpn) continue;
-          const attr = makeEl(doc, tech, 'attribute');
-          attr.setAttribute('name', 'MPN');
-          attr.setAttribute('value', mpn);
-          attr.setAttribute('constant', 'no');
-          tech.appendChild(attr);
-          addedMpn = true;
-          changed = true;
-        }
-      }
-      if (addedMpn) found.push({ deviceset: name, field: 'MPN', from: record.ref });
+      const mpns = fillMpns(doc, ds, mpn);
+      if (mpns.changed) changed = true;
+      if (mpns.addedMpn) found.push({ deviceset: name, field: 'MPN', from: record.ref });
     }
     if (!changed) return text;
     const out = serializeXml(doc, text);

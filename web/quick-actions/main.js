@@ -425,6 +425,38 @@ async function fetchOk(url, name) {
   return res;
 }
 
+// What the install receipt says: placed without a run, placed with no run named, or a run to watch.
+function afterInstall(receipt, set, status) {
+  renderReceipt(receipt, set);
+  if (receipt.errorCode === 'nothing_to_bind' || receipt.started === false) {
+    progress(100, 'ok');
+    stageLine(b('installed, unbound'), ' · ' + (firstPresent(receipt._hint) || 'nothing to bind'));
+    setStatus(status, 'installed, unbound', 'warn');
+    toast('Library placed at ' + str(receipt.libraryPath) + ' with no 3D bound', 'ok');
+  } else if (!firstPresent(receipt.runId)) {
+    progress(100, 'ok');
+    stageLine(b('installed'), ' · the bridge named no run to watch');
+    setStatus(status, 'installed', 'warn');
+  } else {
+    toast(receipt.attached ? 'An import is already running; attached to ' + str(receipt.runId) : 'Installed and started run ' + str(receipt.runId), 'ok');
+    watch(str(receipt.runId));
+  }
+}
+
+// A failed import: a missing Allow click explains itself; a restart the add-in needs is asked for.
+function importFailed(e, status) {
+  progress(100, 'err');
+  setStatus(status, 'failed', 'err');
+  if (e.code === 'web_denied') {
+    stageLine(b('not allowed'), ' Ovra Bridge asked you to allow this page and did not get a click in time. Press the button again and click Allow (1 hr) in the Ovra Bridge toast, or grant this page in vb Settings > Web Control.');
+    toast('Ovra Bridge did not get your Allow click. ' + errText(e), 'err');
+  } else {
+    stageLine(b(e.code || 'failed'), ' ' + errText(e));
+    toast(errText(e), 'err');
+  }
+  if (isObjectLike(e.payload) && e.payload.errorCode === 'addin_restart_required') showRestartAsk(e.payload);
+}
+
 async function importBundle() {
   const btn = $('btnImport');
   const status = $('impStatus');
@@ -466,31 +498,9 @@ async function importBundle() {
     });
     stageLine('installing the bundle (one call)...');
     const receipt = await cmd('fusion_install_library_bundle', { zipPath: staged, libraryName: name });
-    renderReceipt(receipt, set);
-    if (receipt.errorCode === 'nothing_to_bind' || receipt.started === false) {
-      progress(100, 'ok');
-      stageLine(b('installed, unbound'), ' · ' + (firstPresent(receipt._hint) || 'nothing to bind'));
-      setStatus(status, 'installed, unbound', 'warn');
-      toast('Library placed at ' + str(receipt.libraryPath) + ' with no 3D bound', 'ok');
-    } else if (!firstPresent(receipt.runId)) {
-      progress(100, 'ok');
-      stageLine(b('installed'), ' · the bridge named no run to watch');
-      setStatus(status, 'installed', 'warn');
-    } else {
-      toast(receipt.attached ? 'An import is already running; attached to ' + str(receipt.runId) : 'Installed and started run ' + str(receipt.runId), 'ok');
-      watch(str(receipt.runId));
-    }
+    afterInstall(receipt, set, status);
   } catch (e) {
-    progress(100, 'err');
-    setStatus(status, 'failed', 'err');
-    if (e.code === 'web_denied') {
-      stageLine(b('not allowed'), ' Ovra Bridge asked you to allow this page and did not get a click in time. Press the button again and click Allow (1 hr) in the Ovra Bridge toast, or grant this page in vb Settings > Web Control.');
-      toast('Ovra Bridge did not get your Allow click. ' + errText(e), 'err');
-    } else {
-      stageLine(b(e.code || 'failed'), ' ' + errText(e));
-      toast(errText(e), 'err');
-    }
-    if (isObjectLike(e.payload) && e.payload.errorCode === 'addin_restart_required') showRestartAsk(e.payload);
+    importFailed(e, status);
   } finally {
     btn.disabled = !part;
   }
@@ -542,6 +552,58 @@ function watch(id) {
   return poll();
 }
 
+// A run the user cancelled.
+function showCancelled(res, status) {
+  cancelButton('hidden');
+  liveStop('cancelled');
+  progress(100, 'err');
+  stageLine(b('cancelled'), ' · ' + (firstPresent(res.error) || 'stopped while ' + str(res.cancelledAt)));
+  setStatus(status, 'cancelled', 'warn');
+  renderFrames(res.evidence);
+  toast('Import cancelled: ' + str(res.error), 'ok');
+  return res;
+}
+
+// A failed run; a bridge that restarted under it offers to start again.
+function showFailed(res, status) {
+  liveStop('failed');
+  progress(100, 'err');
+  renderFrames(res.evidence);
+  if (res.errorCode === 'bridge_restarted_mid_run') {
+    setStatus(status, 'bridge restarted mid-run', 'err');
+    stageLine(b('the bridge restarted under this run'), ' ' + str(res.error) + ' ',
+      h('button', { 'data-action': 'start_again', text: 'Start again', onclick: () => importBundle() }));
+    toast('The bridge restarted mid-run (an update or a crash). Press Start again.', 'err');
+    return res;
+  }
+  setStatus(status, 'failed', 'err');
+  stageLine(b('failed'), ' ' + (firstPresent(res.error, isObjectLike(res.bind) ? res.bind.error : '', res.errorCode)));
+  toast('Import failed: ' + (firstPresent(res.error) || 'see the log'), 'err');
+  return res;
+}
+
+// A finished run: the verdict, the lint, and the frames fetched once more with their images.
+async function showDone(res, run, status) {
+  liveStop('done');
+  progress(100, 'ok');
+  const prove = isObjectLike(res.prove) ? res.prove : {};
+  const proven = isObjectLike(res.prove) ? prove.proven === true : res.verdict === 'proven';
+  const partsProven = firstPresent(prove.partsProven) || '0';
+  const partsTotal = firstPresent(prove.partsTotal, res.partsTotal) || '0';
+  stageLine(b('done'), ' verdict: ' + (firstPresent(res.verdict) || (prove.proven ? 'proven' : 'not proven')) + ' · ' +
+    partsProven + '/' + partsTotal + ' parts proven · ' + (firstPresent(res.evidenceCount) || '0') + ' frames');
+  setStatus(status, proven ? 'proven' : 'finished, not proven', proven ? 'ok' : 'warn');
+  if (isObjectLike(res.partMetadata)) renderLint(res.partMetadata);
+  toast('Library created in Fusion: ' + partsProven + '/' + partsTotal + ' parts proven', 'ok');
+  try {
+    const inline = resultOf(await cmd('fusion_prove_result', { runId: run, inlineFrames: true }, { timeoutMs: 120000 }));
+    if (run === runId) renderFrames(inline.evidence);
+  } catch {
+    if (run === runId) renderFrames(res.evidence);
+  }
+  return res;
+}
+
 async function poll(id) {
   if (id !== undefined && id !== runId) return watch(String(id));
   clearTimeout(pollTimer);
@@ -559,54 +621,11 @@ async function poll(id) {
   if (run !== runId) return null;
   const status = $('impStatus');
   const stage = str(res.stage);
-  if (stage === 'cancelled') {
-    cancelButton('hidden');
-    liveStop('cancelled');
-    progress(100, 'err');
-    stageLine(b('cancelled'), ' · ' + (firstPresent(res.error) || 'stopped while ' + str(res.cancelledAt)));
-    setStatus(status, 'cancelled', 'warn');
-    renderFrames(res.evidence);
-    toast('Import cancelled: ' + str(res.error), 'ok');
-    return res;
-  }
+  if (stage === 'cancelled') return showCancelled(res, status);
   if (stage === 'done' || stage === 'failed') cancelButton('hidden');
   else if (res.cancelRequested) cancelButton('stopping');
-  if (stage === 'failed') {
-    liveStop('failed');
-    progress(100, 'err');
-    renderFrames(res.evidence);
-    if (res.errorCode === 'bridge_restarted_mid_run') {
-      setStatus(status, 'bridge restarted mid-run', 'err');
-      stageLine(b('the bridge restarted under this run'), ' ' + str(res.error) + ' ',
-        h('button', { 'data-action': 'start_again', text: 'Start again', onclick: () => importBundle() }));
-      toast('The bridge restarted mid-run (an update or a crash). Press Start again.', 'err');
-      return res;
-    }
-    setStatus(status, 'failed', 'err');
-    stageLine(b('failed'), ' ' + (firstPresent(res.error, isObjectLike(res.bind) ? res.bind.error : '', res.errorCode)));
-    toast('Import failed: ' + (firstPresent(res.error) || 'see the log'), 'err');
-    return res;
-  }
-  if (stage === 'done') {
-    liveStop('done');
-    progress(100, 'ok');
-    const prove = isObjectLike(res.prove) ? res.prove : {};
-    const proven = isObjectLike(res.prove) ? prove.proven === true : res.verdict === 'proven';
-    const partsProven = firstPresent(prove.partsProven) || '0';
-    const partsTotal = firstPresent(prove.partsTotal, res.partsTotal) || '0';
-    stageLine(b('done'), ' verdict: ' + (firstPresent(res.verdict) || (prove.proven ? 'proven' : 'not proven')) + ' · ' +
-      partsProven + '/' + partsTotal + ' parts proven · ' + (firstPresent(res.evidenceCount) || '0') + ' frames');
-    setStatus(status, proven ? 'proven' : 'finished, not proven', proven ? 'ok' : 'warn');
-    if (isObjectLike(res.partMetadata)) renderLint(res.partMetadata);
-    toast('Library created in Fusion: ' + partsProven + '/' + partsTotal + ' parts proven', 'ok');
-    try {
-      const inline = resultOf(await cmd('fusion_prove_result', { runId: run, inlineFrames: true }, { timeoutMs: 120000 }));
-      if (run === runId) renderFrames(inline.evidence);
-    } catch {
-      if (run === runId) renderFrames(res.evidence);
-    }
-    return res;
-  }
+  if (stage === 'failed') return showFailed(res, status);
+  if (stage === 'done') return showDone(res, run, status);
   if (isNum(res.percent)) progress(res.percent);
   const line = [b(stage || 'working')];
   if (!isEmpty(res.stageLabel)) line.push(' · ' + str(res.stageLabel));
