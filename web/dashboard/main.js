@@ -1,4 +1,5 @@
-
+// The dashboard: the shown box's LEDs and the evidence behind them, controls and settings, the
+// live channel, recent changes, surfaces, the tour, and the agent's handle (window.__dash).
 
 import { api, postJson } from '../kit/api.js';
 import { $, el, storeGet, storeSet } from '../kit/dom.js';
@@ -486,7 +487,6 @@ function decorateLeds() {
   paintNotes();
   if (verdict && s) watchAway(s, states);
 }
-
 
 // ---- Targets and status ---------------------------------------------------------------------
 const boxName = (t) => (typeof t.name === 'string' ? t.name : '');
@@ -1479,7 +1479,6 @@ function wireTour() {
   });
   document.addEventListener('ld:play-tour', startTour);
 }
-
 
 // ---- About box ------------------------------------------------------------------------------
 let aboutShow = 0;

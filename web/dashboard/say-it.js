@@ -1,8 +1,6 @@
 // Mounts the newbie panel (/newbie-panel.js, loaded just before) as the dashboard's "Say it" card,
 // except on a page that only relays a remote control.
 
-
-
 import { PHRASES } from './phrases.js';
 
 if (window.OvraNewbiePanel && !new URLSearchParams(location.search).has('remote')) {

@@ -1,8 +1,5 @@
 // Hint texts with inline markup, shown without letting the text bring elements of its own.
 
-
-
-
 import { str } from './values.js';
 
 // Hints may carry inline markup: tags of an allow-list of inline elements become those elements
@@ -12,13 +9,16 @@ export const INLINE_TAGS = new Set(['B', 'STRONG', 'I', 'EM', 'CODE', 'KBD', 'SM
 
 export const TAG_OR_LT = /<\/?([A-Za-z][A-Za-z0-9]*)(?:\s+[A-Za-z_:][-\w:.]*(?:\s*=\s*(?:"[^"<>]*"|'[^'<>]*'|[^\s"'<>=`]+))?)*\s*\/?>|</g;
 
+// The markup with every "<" that does not open or close an allowed inline tag escaped.
+export const inlineOnly = (markup) =>
+  markup.replace(TAG_OR_LT, (m, name) => (name && INLINE_TAGS.has(name.toUpperCase()) ? m : m.replace(/</g, '&lt;')));
+
 export function appendMarkup(into, markup) {
   if (typeof markup !== 'string') {
     into.append(str(markup));
     return;
   }
-  const onlyInline = markup.replace(TAG_OR_LT, (m, name) => (name && INLINE_TAGS.has(name.toUpperCase()) ? m : m.replace(/</g, '&lt;')));
-  const inert = new DOMParser().parseFromString(onlyInline, 'text/html');
+  const inert = new DOMParser().parseFromString(inlineOnly(markup), 'text/html');
   copyAllowed(inert.body, into);
 }
 

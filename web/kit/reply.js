@@ -1,9 +1,5 @@
-// Reading the listener's replies: payload, success and error, log summaries, lint texts, verbs.
-
-
-
-
-
+// Reading replies: an action's payload, failure and hint (the dashboard), and the listener's
+// success and error, log summaries, lint texts and verbs (the quick-actions page).
 
 import { errText, firstPresent, has, isNum, isObj, isObjectLike, present, str } from './values.js';
 

@@ -1,9 +1,6 @@
 // Toasts: one short line each in the page's stack (the element with the id "toasts"), gone on
 // their own after a few seconds; an error stays longer and is announced as an alert.
 
-
-
-
 import { $, el } from './dom.js';
 import { str } from './values.js';
 

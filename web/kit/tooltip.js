@@ -1,10 +1,6 @@
 // The page's one tooltip: a manual popover (so it shows above an open dialog) that carries the
 // data-tip text of the element the pointer rests on, below it or, without room, above it.
 
-
-
-
-
 let tip = null;
 let tipTimer = 0;
 let tipFor = null;

@@ -1,6 +1,5 @@
 // CRC-32 and the stored (uncompressed) zip archive the quick-actions page bundles a part set in.
 
-// ---- Plain helpers -----------------------------------------------------------------------
 export const utf8 = (s) => new TextEncoder().encode(s);
 
 export function toBase64(bytes) {

@@ -8,6 +8,9 @@
  *   Figtree, copyright 2022 The Figtree Project Authors; it renders the body text wherever
  *   Satoshi itself is not installed or served by the page.
  */
+
+import { el, storeGet, storeSet } from '../kit/dom.js';
+import { isObj } from '../kit/values.js';
 import { FAMILJEN_WOFF2, FIGTREE_WOFF2 } from './fonts.js';
 
 // The page the panel is mounted in.
@@ -79,7 +82,6 @@ var DELIVERED_STATES = ['working', 'done', 'needs_you', 'still_working'];
 var OPENED_STATES = ['submit_failed', 'submitted_unidentified', 'submit_unconfirmed'];
 
 var TOAST_EDGES = { ok: '#3fb950', err: '#f85149', info: '#00b8b1' };
-
 
 var CSS = [
   '/* Familjen Grotesk: Copyright 2021 The Familjen Grotesk Project Authors ' +
@@ -175,13 +177,6 @@ function icon(name, size) {
   return svg;
 }
 
-function el(tag, className, text) {
-  var node = doc().createElement(tag);
-  if (className) node.className = className;
-  if (text != null) node.textContent = text;
-  return node;
-}
-
 function ensureStyles() {
   var d = doc();
   if (d.getElementById('vnp-css')) return;
@@ -201,14 +196,6 @@ function resolveElement(target) {
     try { return doc().querySelector(target); } catch { return null; }
   }
   return target && target.nodeType === 1 ? target : null;
-}
-
-function readStored(key) {
-  try { return root.localStorage.getItem(key); } catch { return null; }
-}
-
-function writeStored(key, value) {
-  try { root.localStorage.setItem(key, value); } catch { /* storage can be disabled; the panel still works */ }
 }
 
 // ---- toasts -------------------------------------------------------------------------------
@@ -446,11 +433,9 @@ function parseJson(text) {
   try { return { ok: true, value: JSON.parse(text) }; } catch { return { ok: false, value: null }; }
 }
 
-function isObject(v) { return v !== null && typeof v === 'object' && !Array.isArray(v); }
-
 function textOf(v) { return typeof v === 'string' && v !== '' ? v : null; }
 
-function member(obj, key) { return isObject(obj) ? obj[key] : undefined; }
+function member(obj, key) { return isObj(obj) ? obj[key] : undefined; }
 
 function reportedVersion(reply) {
   var v = member(member(reply, 'updater'), 'current_version');
@@ -490,14 +475,14 @@ function workspaceVersion(apiBase) {
   return request(apiBase + '/updater/status', { cache: 'no-store' }, PROBE_LIMIT_MS).then(function (answer) {
     if (answer.status < 200 || answer.status > 299 || !answer.json.ok) return null;
     var reply = answer.json.value;
-    if (!isObject(member(reply, 'updater'))) return null;
+    if (!isObj(member(reply, 'updater'))) return null;
     return reportedVersion(reply) || '0.0.0';
   }, function () { return null; });
 }
 
 function jobId(job) {
   if (typeof job === 'string' || typeof job === 'number') return String(job);
-  if (isObject(job) && job.id != null) return String(job.id);
+  if (isObj(job) && job.id != null) return String(job.id);
   return null;
 }
 
@@ -743,7 +728,7 @@ function checkSend(apiBase) {
 function normalise(options) {
   var o = options || {};
   var app = o.app == null ? '' : String(o.app);
-  var demo = isObject(o.demo) ? o.demo : {};
+  var demo = isObj(o.demo) ? o.demo : {};
   return {
     app: app,
     slug: o.slug == null ? app.replace(/\s+/g, '-') : String(o.slug),
@@ -876,10 +861,10 @@ function openState(cfg, wrap, panel, toggleButton) {
       toggleButton.setAttribute('aria-label', label);
       setTip(toggleButton, label);
     }
-    if (remember !== false) writeStored(storeKey, state.isOpen ? '1' : '0');
+    if (remember !== false) storeSet(storeKey, state.isOpen ? '1' : '0');
     if (cfg.onToggle) cfg.onToggle(state.isOpen, source || 'api');
   };
-  state.stored = function () { return readStored(storeKey) !== '0'; };
+  state.stored = function () { return storeGet(storeKey) !== '0'; };
   return state;
 }
 

@@ -1,7 +1,6 @@
 // Part libraries as the wiki serves them (Eagle .lbr XML), fixed up for Fusion: generic names and
 // descriptions replaced from the part's page, and several libraries merged into one.
 
-
 import { lastSegment, safeName } from '../kit/values.js';
 
 // ---- Library fix-ups ---------------------------------------------------------------------

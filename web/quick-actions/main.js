@@ -1,8 +1,5 @@
-// ---- Addresses ---------------------------------------------------------------------------
-// The listener is always on the loopback address; ?bridgePorts=FIRST-LAST and ?wiki=URL
-// point the page elsewhere (stand-ins, a staging wiki).
-
-
+// The quick-actions page: finds Ovra Bridge's listener, resolves wiki part pages into a part set,
+// bundles and stages it, starts the import and watches the run to its verdict with live frames.
 
 import { $, h } from '../kit/dom.js';
 import { catalogEntries, isEmpty, lintText, pollFailureKind, readReply, resultOf, summarize } from '../kit/reply.js';
@@ -25,6 +22,10 @@ import {
   splitRefs,
   stripYear,
 } from './wiki.js';
+
+// ---- Addresses ---------------------------------------------------------------------------
+// The listener is always on the loopback address; ?bridgePorts=FIRST-LAST and ?wiki=URL
+// point the page elsewhere (stand-ins, a staging wiki).
 
 const BRIDGE_HOST = '127.0.0.1';
 const DEFAULT_WIKI = 'https://wiki.ovra.dev';
@@ -72,7 +73,6 @@ function renderKv(el, rows) {
     el.append(h('dt', { text: row[0] }), h('dd', { class: row[2] }, row[1] instanceof Node ? row[1] : (str(row[1]) || '-')));
   }
 }
-
 
 // ---- Verb log ----------------------------------------------------------------------------
 let callCount = 0;

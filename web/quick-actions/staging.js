@@ -1,6 +1,5 @@
 // Sending a bundle to the listener in chunks it can take.
 
-
 import { isObjectLike } from '../kit/values.js';
 import { toBase64 } from '../kit/zip.js';
 

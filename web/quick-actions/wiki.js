@@ -1,7 +1,6 @@
 // Part pages on the wiki: references as the user types them, the page records, part sets and the
 // owner's catalog.
 
-
 import { errText, isNum, isObjectLike, lastSegment, str, timeoutSignal } from '../kit/values.js';
 
 // ---- Part references, records and sets ---------------------------------------------------
