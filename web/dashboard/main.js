@@ -8,12 +8,16 @@ import { payload, replyError, replyHint } from '../kit/reply.js';
 import { shapeToasts, toast } from '../kit/toast.js';
 import { wireTooltips } from '../kit/tooltip.js';
 import { isObj, lastSegment, nonEmpty, present, str } from '../kit/values.js';
+import { wireAbout } from './about.js';
 import { ago, sinceText } from './ages.js';
-import { changeColour, displayState, knownLabel, LED_ORDER, ledWord } from './leds.js';
+import { addChange, reloadChanges, renderChanges, syncChanges } from './changes.js';
+import { imageSrc, openImage } from './images.js';
+import { showProgress } from './launch.js';
+import { displayState, knownLabel, LED_ORDER, ledWord } from './leds.js';
 import { startRemote } from './remote.js';
+import { startTour, wireTour } from './tour.js';
 
 const WIKI = 'https://wiki.ovra.dev';
-const BRIDGE_WIKI_PAGE = WIKI + '/ovra/ovra-bridge';
 const DEFAULT_PART = 'tolm/in-s63btg';
 const CONSOLE_KEEP = 300;
 const STATUS_EVERY_MS = 15000;
@@ -25,7 +29,6 @@ const LIVE_STATE_MS = 20000;
 const AGE_SHOWN_AFTER_MS = 30000;
 const AGE_EVERY_MS = 5000;
 const TARGETS_EVERY_MS = 60000;
-const CHANGES_SHOWN = 10;
 const CHANGE_AGES_EVERY_MS = 30000;
 const EVIDENCE_TICK_MS = 1000;
 const PROMPTS = [
@@ -145,40 +148,6 @@ function act(action, args) {
 
 const statusUrl = () => 'api/status' + (currentTarget ? '?target=' + encodeURIComponent(currentTarget) : '');
 
-// Only base64 with the magic bytes of a known image type becomes an image source.
-function imageSrc(b64) {
-  if (typeof b64 !== 'string') return null;
-  const clean = b64.replace(/\s+/g, '');
-  if (clean.length < 16 || !/^[A-Za-z0-9+/]+={0,2}$/.test(clean)) return null;
-  let head;
-  try { head = atob(clean.slice(0, 16)); } catch { return null; }
-  let type = null;
-  if (head.startsWith('RIFF') && head.slice(8, 12) === 'WEBP') type = 'image/webp';
-  else if (head.charCodeAt(0) === 0xFF && head.charCodeAt(1) === 0xD8) type = 'image/jpeg';
-  else if (head.startsWith('\x89PNG')) type = 'image/png';
-  return type ? 'data:' + type + ';base64,' + clean : null;
-}
-
-// Browsers refuse to open data URLs in a tab, so the image travels as a blob.
-function openImage(src) {
-  const comma = src.indexOf(',');
-  const type = src.slice(5, src.indexOf(';'));
-  const bin = atob(src.slice(comma + 1));
-  const bytes = new Uint8Array(bin.length);
-  for (let i = 0; i < bin.length; i++) bytes[i] = bin.charCodeAt(i);
-  const url = URL.createObjectURL(new Blob([bytes], { type }));
-  window.open(url, '_blank', 'noopener');
-  setTimeout(() => URL.revokeObjectURL(url), 60000);
-}
-
-function imageElement(src, alt) {
-  const img = el('img');
-  img.alt = alt;
-  img.src = src;
-  img.addEventListener('click', () => openImage(src));
-  return img;
-}
-
 function copyText(value) {
   const panel = window.OvraNewbiePanel;
   if (panel && typeof panel.copyText === 'function') return panel.copyText(value);
@@ -276,7 +245,7 @@ function applyStatus(s) {
   renderHeader(s);
   renderAge();
   decorateLeds();
-  syncChanges();
+  syncChanges(shownBox());
 }
 
 // LEDs that are no longer fresh say how old they are, so a page whose channel broke does not look live.
@@ -530,7 +499,7 @@ function syncTargetPill(s) {
 function chooseTarget(name) {
   setTarget(name);
   renderTargets();
-  syncChanges();
+  syncChanges(shownBox());
   loadTargets();
   refreshStatus();
   toast('switched to ' + name);
@@ -580,91 +549,8 @@ async function pollStatus() {
   try { await refreshStatus(); } finally { pollingStatus = false; }
 }
 
-// ---- Recent changes (the server's logbook) -----------------------------------------------------
-let changes = [];        // the shown box's newest entries, oldest first
-let changesFor = null;   // the box they belong to
-let changesAsked = 0;    // so an older reply never overwrites a newer box's list
-
+// The box the page shows: the chosen one, else the one the server reported.
 const shownBox = () => currentTarget || (lastStatus && nonEmpty(lastStatus.target)) || '';
-
-const changeKey = (e) => [e.at, e.led, e.from, e.to].map(str).join('|');
-
-function renderChanges() {
-  const list = $('changeList');
-  list.replaceChildren();
-  const now = Date.now();
-  for (const e of changes.slice(-CHANGES_SHOWN).reverse()) {
-    const li = el('li');
-    li.dataset.led = str(e.led);
-    const tipText = nonEmpty(e.hint) || str(e.at);
-    if (tipText) li.setAttribute('data-tip', tipText);
-    const from = el('span', 'st', present(e.from) ? str(e.from) : 'new');
-    from.dataset.state = changeColour(e.from);
-    const to = el('span', 'st', str(e.to));
-    to.dataset.state = changeColour(e.to);
-    li.append(el('span', 'when', ago(e.at, now)), el('span', 'lbl', nonEmpty(e.label) || knownLabel(str(e.led))),
-      from, el('span', 'arrow', '->'), to);
-    list.append(li);
-  }
-  $('changes').hidden = changes.length === 0;
-}
-
-function addChange(e) {
-  if (!isObj(e) || e.box !== changesFor) return;
-  const key = changeKey(e);
-  if (changes.some((c) => changeKey(c) === key)) return;
-  changes.push(e);
-  if (changes.length > CHANGES_SHOWN) changes = changes.slice(-CHANGES_SHOWN);
-  renderChanges();
-}
-
-async function loadChanges() {
-  const box = shownBox();
-  if (box !== changesFor) {
-    changesFor = box;
-    changes = [];
-    renderChanges();
-  }
-  if (!box) return;
-  const asked = ++changesAsked;
-  let reply;
-  try { reply = await api('api/logbook?target=' + encodeURIComponent(box) + '&limit=' + CHANGES_SHOWN); } catch { return; }
-  if (asked !== changesAsked || !isObj(reply) || !Array.isArray(reply.entries)) return;
-  const live = changes;
-  changes = reply.entries.filter((e) => isObj(e) && e.box === box);
-  for (const e of live) addChange(e);
-  renderChanges();
-}
-
-// Fills the list when the page opens or the shown box changes.
-function syncChanges() {
-  if (shownBox() !== changesFor) loadChanges();
-}
-
-// ---- Launch progress ------------------------------------------------------------------------
-let launchHide = 0;
-let launchDone = 0;
-
-function showProgress(p) {
-  if (!isObj(p)) return;
-  if (currentTarget && nonEmpty(p.target) && p.target !== currentTarget) return;
-  $('launchbar').hidden = false;
-  $('lbLabel').textContent = nonEmpty(p.stepLabel) || 'Fusion is starting';
-  const raw = typeof p.percent === 'number' && Number.isFinite(p.percent) ? p.percent : 0;
-  const pct = Math.max(0, Math.min(100, raw));
-  $('lbFill').style.width = pct + '%';
-  $('lbEta').textContent = (present(p.etaSec) ? '~' + str(p.etaSec) + 's left' : '') + '  ' + Math.round(pct) + '%';
-  const pieces = [];
-  if (present(p.startKind)) pieces.push(str(p.startKind) + ' start');
-  if (present(p.confidence)) pieces.push(str(p.confidence) + (p.confidence === 'measured' ? ' from this machine’s own history' : ''));
-  if (present(p.elapsedSec)) pieces.push(str(p.elapsedSec) + 's elapsed');
-  $('lbNote').textContent = pieces.join(' · ');
-  const hide = () => { $('launchbar').hidden = true; };
-  clearTimeout(launchHide);
-  clearTimeout(launchDone);
-  launchHide = setTimeout(hide, 25000);
-  if (pct >= 100) launchDone = setTimeout(hide, 1500);
-}
 
 // ---- Live channel ---------------------------------------------------------------------------
 let live = null;
@@ -693,7 +579,7 @@ function openLive(why) {
     console.log('sse connected');
     if (why !== 'reconnect') return;
     // What happened while the channel was down is read again.
-    if (changesFor) loadChanges();
+    reloadChanges(shownBox());
     refreshStatus();
   });
   onEvent(source, 'logbook', addChange);
@@ -704,7 +590,7 @@ function openLive(why) {
     liveStateAt = Date.now();
     applyStatus(s);
   });
-  onEvent(source, 'progress', showProgress);
+  onEvent(source, 'progress', (p) => showProgress(p, currentTarget));
   onEvent(source, 'toast', (t) => {
     if (!isObj(t)) return;
     toast(t.message, t.kind === 'info' ? '' : t.kind);
@@ -1250,287 +1136,6 @@ async function importPart() {
   }
 }
 
-// ---- Guided tour and narration ---------------------------------------------------------------
-let tour = null;
-const narration = { queue: [], playing: false, paused: false, audio: null, fail: null };
-let muted = storeGet('ovra-tour-muted') === '1';
-
-function paintMute() {
-  $('ttMute').textContent = muted ? '🔇' : '🔊';
-}
-
-function setMuted(on) {
-  muted = on;
-  storeSet('ovra-tour-muted', on ? '1' : '0');
-  paintMute();
-  if (on) stopNarration();
-}
-
-function stopNarration() {
-  const a = narration.audio;
-  narration.queue = [];
-  narration.audio = null;
-  narration.fail = null;
-  narration.playing = false;
-  narration.paused = false;
-  if (a) {
-    a.pause();
-    a.removeAttribute('src');
-  }
-}
-
-function queueNarration(caption, step) {
-  if (muted) return;
-  narration.queue.push({ caption, step });
-  if (!narration.playing) playNext();
-}
-
-function playNext() {
-  const item = narration.queue.shift();
-  if (!item) {
-    narration.playing = false;
-    narration.audio = null;
-    return;
-  }
-  narration.playing = true;
-  const sources = [];
-  if (item.step) sources.push('demo/audio/' + encodeURIComponent(item.step) + '.mp3');
-  if (item.caption) sources.push('api/tts?text=' + encodeURIComponent(item.caption));
-  playSource(sources, 0);
-}
-
-function playSource(sources, i) {
-  if (i >= sources.length) {
-    playNext();
-    return;
-  }
-  const a = new Audio();
-  let done = false;
-  const fail = (e) => {
-    if (done || narration.audio !== a) return;
-    // Pausing the tour interrupts a pending play(); that is not a broken source.
-    if (narration.paused && e && e.name === 'AbortError') return;
-    done = true;
-    playSource(sources, i + 1);
-  };
-  narration.audio = a;
-  narration.fail = fail;
-  a.addEventListener('ended', () => {
-    if (done || narration.audio !== a) return;
-    done = true;
-    playNext();
-  });
-  a.addEventListener('error', fail);
-  a.src = sources[i];
-  if (narration.paused) return;
-  const p = a.play();
-  if (p) p.catch(fail);
-}
-
-function pauseNarration() {
-  narration.paused = true;
-  if (narration.audio) narration.audio.pause();
-}
-
-function resumeNarration() {
-  narration.paused = false;
-  if (muted || !narration.audio) return;
-  const a = narration.audio;
-  const p = a.play();
-  if (p && narration.fail) p.catch(narration.fail);
-}
-
-async function startTour() {
-  toast('starting the guided tour (background)');
-  let r;
-  try {
-    r = await act('tour');
-  } catch (e) {
-    toast('tour failed to start: ' + e.message, 'err');
-    return;
-  }
-  const d = payload(r);
-  const demoId = (isObj(d) && nonEmpty(d.demoId)) || (isObj(r) && nonEmpty(r.demoId));
-  if (!demoId) {
-    toast('tour failed to start: ' + ((isObj(d) && str(d.error)) || (isObj(r) && str(r.error)) || 'unknown'), 'err');
-    return;
-  }
-  stopNarration();
-  const steps = (isObj(d) && Array.isArray(d.steps) && d.steps) || (isObj(r) && Array.isArray(r.steps) && r.steps) || [];
-  tour = { demoId, steps, cursor: 0, views: 0, lastCaption: null, inFlight: false, paused: false };
-  const bar = $('tourBar');
-  bar.value = 0;
-  bar.hidden = false;
-  $('tourGallery').replaceChildren();
-  $('tourTransport').hidden = false;
-  $('ttPause').textContent = '⏸';
-  $('ttStep').textContent = 'step -/-';
-  const stored = storeGet('ovra-tour-muted');
-  if (stored !== null) muted = stored === '1';
-  paintMute();
-  pollTour(tour);
-}
-
-function addShot(shot) {
-  const src = imageSrc(shot.image);
-  if (!src) return false;
-  const label = nonEmpty(shot.label) || nonEmpty(shot.title) || 'step';
-  const fig = el('figure', 'shot');
-  fig.append(el('figcaption', null, label), imageElement(src, label));
-  $('tourGallery').append(fig);
-  return true;
-}
-
-// One poll at a time, each scheduled by the previous reply, so a slow reply can't stack polls.
-async function pollTour(t) {
-  if (tour !== t || t.inFlight) return;
-  t.inFlight = true;
-  let r;
-  try {
-    r = await act('tour_progress', { demoId: t.demoId, imagesAs: 'base64', sinceShot: t.cursor });
-  } catch {
-    t.inFlight = false;
-    if (tour === t) setTimeout(() => pollTour(t), 4000);
-    return;
-  }
-  t.inFlight = false;
-  if (tour !== t) return;
-  const d = isObj(payload(r)) ? payload(r) : {};
-  const shots = Array.isArray(d.shots) ? d.shots : [];
-  for (const shot of shots) {
-    if (isObj(shot) && shot.image && addShot(shot)) t.views++;
-  }
-  t.cursor = typeof d.shotCount === 'number' ? d.shotCount : t.cursor + shots.length;
-  const pct = typeof d.percent === 'number' && Number.isFinite(d.percent) ? d.percent : 0;
-  $('tourBar').value = Math.max(0, Math.min(100, pct));
-  const views = t.views + ' views captured';
-  $('tourLabel').textContent = pct + '% ' + str(d.stepLabel) + (t.views ? '  -  ' + views : '');
-  if (nonEmpty(d.stepCaption) && d.stepCaption !== t.lastCaption) {
-    t.lastCaption = d.stepCaption;
-    $('tourCaption').textContent = d.stepCaption;
-    queueNarration(d.stepCaption, nonEmpty(d.step));
-  }
-  const position = t.steps.findIndex((s) => isObj(s) && s.step === d.step);
-  if (position >= 0) $('ttStep').textContent = 'step ' + (position + 1) + '/' + t.steps.length;
-  if (d.done === true) {
-    tour = null;
-    $('tourTransport').hidden = true;
-    stopNarration();
-    const failed = d.failed === true;
-    $('tourLabel').textContent = (failed ? 'tour stopped: ' + str(d.error) : 'tour complete') + '  -  ' + views;
-    if (failed) toast('tour failed: ' + str(d.error), 'err');
-    else toast('tour complete: ' + views, 'ok');
-    return;
-  }
-  setTimeout(() => pollTour(t), 2500);
-}
-
-// Sent once more before any message: a slow relay hop must not eat a pause click.
-async function tourControl(action) {
-  const t = tour;
-  if (!t) return false;
-  const args = { demoId: t.demoId, action };
-  let r;
-  try {
-    r = await act('tour_control', args);
-  } catch {
-    try {
-      r = await act('tour_control', args);
-    } catch (e) {
-      toast('control failed: ' + e.message, 'err');
-      return false;
-    }
-  }
-  const d = payload(r);
-  if ((isObj(d) && d.success === false) || (isObj(r) && r.success === false)) {
-    toast((isObj(d) && str(d.error)) || (isObj(r) && str(r.error)) || 'control refused', 'err');
-    return false;
-  }
-  return true;
-}
-
-async function togglePause() {
-  const t = tour;
-  if (!t) return;
-  if (t.paused) {
-    if (!(await tourControl('resume'))) return;
-    t.paused = false;
-    $('ttPause').textContent = '⏸';
-    resumeNarration();
-    toast('resuming');
-  } else {
-    if (!(await tourControl('pause'))) return;
-    t.paused = true;
-    $('ttPause').textContent = '▶';
-    pauseNarration();
-    toast('pausing at the next step boundary');
-  }
-}
-
-function wireTour() {
-  $('ttPrev').addEventListener('click', async () => { if (await tourControl('prev')) toast('replaying the previous view'); });
-  $('ttPause').addEventListener('click', togglePause);
-  $('ttNext').addEventListener('click', async () => { if (await tourControl('next')) toast('skipping the upcoming step'); });
-  $('ttMute').addEventListener('click', () => setMuted(!muted));
-  $('ttExit').addEventListener('click', async () => {
-    if (!(await tourControl('exit'))) return;
-    stopNarration();
-    toast('exiting the demo (documents will be cleaned up)');
-  });
-  document.addEventListener('ld:play-tour', startTour);
-}
-
-// ---- About box ------------------------------------------------------------------------------
-let aboutShow = 0;
-let aboutHide = 0;
-
-function showAbout() {
-  const box = $('appinfo');
-  const brand = $('brandZone');
-  const s = lastStatus || {};
-  const link = el('a', null, 'Ovra Bridge on the parts wiki');
-  link.href = BRIDGE_WIKI_PAGE;
-  link.target = '_blank';
-  link.rel = 'noopener noreferrer';
-  const vers = el('div', 'vers', 'dashboard v' + (nonEmpty(s.dashboardVersion) || '?') + ' · bridge v' +
-    (nonEmpty(s.bridgeVersion) || lastBridgeVersion || '?'));
-  const linkLine = el('div');
-  linkLine.append(link);
-  box.replaceChildren(el('b', null, 'Loomdeck'), vers,
-    el('div', null, 'Engine: loomdeck serve, driving Fusion through ovra-bridge on the selected box'), linkLine);
-  box.hidden = false;
-  brand.classList.add('about-open');
-  const r = brand.getBoundingClientRect();
-  const w = box.offsetWidth;
-  const h = box.offsetHeight;
-  const left = Math.max(8, Math.min(r.left, window.innerWidth - 8 - w));
-  const top = Math.max(8, Math.min(r.bottom + 8, window.innerHeight - 8 - h));
-  box.style.left = left + 'px';
-  box.style.top = top + 'px';
-}
-
-function hideAbout() {
-  $('appinfo').hidden = true;
-  $('brandZone').classList.remove('about-open');
-}
-
-function wireAbout() {
-  const brand = $('brandZone');
-  const box = $('appinfo');
-  $('bpWiki').href = BRIDGE_WIKI_PAGE;
-  brand.addEventListener('mouseenter', () => {
-    clearTimeout(aboutHide);
-    clearTimeout(aboutShow);
-    aboutShow = setTimeout(showAbout, 600);
-  });
-  brand.addEventListener('mouseleave', () => {
-    clearTimeout(aboutShow);
-    aboutHide = setTimeout(hideAbout, 220);
-  });
-  box.addEventListener('mouseenter', () => clearTimeout(aboutHide));
-  box.addEventListener('mouseleave', () => { aboutHide = setTimeout(hideAbout, 220); });
-}
-
 // ---- Wiring and start-up --------------------------------------------------------------------
 function wireControls() {
   $('btnSettings').addEventListener('click', () => openSettings());
@@ -1582,8 +1187,8 @@ function wireControls() {
   wireAway();
   closeOnBackdrop($('dlgSettings'));
   closeOnBackdrop($('dlgSetup'));
-  wireTour();
-  wireAbout();
+  wireTour(act);
+  wireAbout(() => ({ status: lastStatus, bridgeVersion: lastBridgeVersion }));
 }
 
 async function startUp(runAutoGreen) {
