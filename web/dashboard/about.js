@@ -3,8 +3,8 @@
 
 import { $, el } from '../kit/dom.js';
 import { nonEmpty } from '../kit/values.js';
+import { BRIDGE_WIKI_PAGE } from '../kit/wiki.js';
 
-const BRIDGE_WIKI_PAGE = 'https://wiki.ovra.dev/ovra/ovra-bridge';
 let aboutShow = 0;
 let aboutHide = 0;
 

@@ -8,6 +8,7 @@ import { payload, replyError, replyHint } from '../kit/reply.js';
 import { shapeToasts, toast } from '../kit/toast.js';
 import { wireTooltips } from '../kit/tooltip.js';
 import { isObj, lastSegment, nonEmpty, present, str } from '../kit/values.js';
+import { DEFAULT_WIKI } from '../kit/wiki.js';
 import { wireAbout } from './about.js';
 import { ago, sinceText } from './ages.js';
 import { addChange, reloadChanges, renderChanges, syncChanges } from './changes.js';
@@ -17,7 +18,6 @@ import { displayState, knownLabel, LED_ORDER, ledWord } from './leds.js';
 import { startRemote } from './remote.js';
 import { startTour, wireTour } from './tour.js';
 
-const WIKI = 'https://wiki.ovra.dev';
 const DEFAULT_PART = 'tolm/in-s63btg';
 const CONSOLE_KEEP = 300;
 const STATUS_EVERY_MS = 15000;
@@ -71,26 +71,26 @@ let lastBridgeVersion = '';
 
 const clone = (v) => (v === null || v === undefined ? v : JSON.parse(JSON.stringify(v)));
 const demoPart = () => nonEmpty(dashSettings.demoPart) || DEFAULT_PART;
-const wikiUrl = (ref) => WIKI + '/' + ref.split('/').map(encodeURIComponent).join('/');
+const wikiUrl = (ref) => DEFAULT_WIKI + '/' + ref.split('/').map(encodeURIComponent).join('/');
 
 // ---- Console capture and the agent's handle ------------------------------------------------
 function remember(line) {
   consoleBuffer.push(line);
   while (consoleBuffer.length > CONSOLE_KEEP) consoleBuffer.shift();
 }
-function describe(v) {
+function consoleText(v) {
   if (v instanceof Error) return v.message;
   return str(v);
 }
 for (const level of ['log', 'warn', 'error']) {
   const original = console[level];
   console[level] = function (...args) {
-    remember(level + ': ' + args.map(describe).join(' '));
+    remember(level + ': ' + args.map(consoleText).join(' '));
     return original.apply(console, args);
   };
 }
 window.onerror = (message) => { remember('onerror: ' + str(message)); return false; };
-window.addEventListener('unhandledrejection', (e) => { remember('onerror: ' + describe(e.reason)); });
+window.addEventListener('unhandledrejection', (e) => { remember('onerror: ' + consoleText(e.reason)); });
 
 // Agents read the page's real state here instead of scraping the markup.
 Object.defineProperty(window, '__dash', {
@@ -148,7 +148,7 @@ function act(action, args) {
 
 const statusUrl = () => 'api/status' + (currentTarget ? '?target=' + encodeURIComponent(currentTarget) : '');
 
-function copyText(value) {
+function clipboardCopy(value) {
   const panel = window.OvraNewbiePanel;
   if (panel && typeof panel.copyText === 'function') return panel.copyText(value);
   return navigator.clipboard.writeText(value);
@@ -553,7 +553,7 @@ async function pollStatus() {
 const shownBox = () => currentTarget || (lastStatus && nonEmpty(lastStatus.target)) || '';
 
 // ---- Live channel ---------------------------------------------------------------------------
-let live = null;
+let liveSource = null;
 let liveWhy = 'open';
 let liveRetry = 0;
 
@@ -570,7 +570,7 @@ function onEvent(source, name, handler) {
 // pushes it here. `why` is "open", "switch" (a new box) or "reconnect" (the channel was down).
 function openLive(why) {
   const source = new EventSource('events' + (currentTarget ? '?target=' + encodeURIComponent(currentTarget) : ''));
-  live = source;
+  liveSource = source;
   liveWhy = why;
   onEvent(source, 'hello', () => {
     sseUp = true;
@@ -598,13 +598,13 @@ function openLive(why) {
   });
   onEvent(source, 'click', (c) => { if (isObj(c)) remoteClick(c.target); });
   source.onerror = () => {
-    if (live !== source) return;
+    if (liveSource !== source) return;
     // The server answered until this moment.
     if (sseUp) heard();
     sseUp = false;
     decorateLeds();
     source.close();
-    live = null;
+    liveSource = null;
     clearTimeout(liveRetry);
     liveRetry = setTimeout(() => openLive('reconnect'), 3000);
   };
@@ -613,10 +613,10 @@ function openLive(why) {
 // A channel that is down reconnects for the new box by itself; one not yet connected keeps its reason.
 function switchLive() {
   liveStateAt = 0;
-  if (!live) return;
+  if (!liveSource) return;
   const why = sseUp ? 'switch' : liveWhy;
-  live.close();
-  live = null;
+  liveSource.close();
+  liveSource = null;
   sseUp = false;
   openLive(why);
 }
@@ -781,9 +781,9 @@ function renderPrompts() {
     copy.type = 'button';
     copy.setAttribute('data-tip', 'Copy this prompt so you can paste it to your AI');
     copy.addEventListener('click', () => {
-      Promise.resolve().then(() => copyText(p)).then(
+      Promise.resolve().then(() => clipboardCopy(p)).then(
         () => toast('copied', 'ok'),
-        (e) => toast('could not copy: ' + describe(e), 'err'));
+        (e) => toast('could not copy: ' + consoleText(e), 'err'));
     });
     row.append(el('code', null, p), copy);
     list.append(row);

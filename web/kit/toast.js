@@ -12,13 +12,18 @@ export function shapeToasts(options) {
   Object.assign(shape, options);
 }
 
+// Puts a toast into a stack, newest first or last, and takes it out after lifeMs.
+export function postToast(stack, node, lifeMs, newestFirst) {
+  if (newestFirst) stack.prepend(node);
+  else stack.append(node);
+  setTimeout(() => node.remove(), lifeMs);
+  return node;
+}
+
 export function toast(message, kind) {
   const t = el('div', 'toast' + (kind === 'ok' || kind === 'err' ? ' ' + kind : ''), str(message));
   t.setAttribute('role', kind === 'err' ? 'alert' : 'status');
-  const box = $('toasts');
-  if (shape.newestFirst) box.prepend(t);
-  else box.append(t);
+  postToast($('toasts'), t, kind === 'err' ? shape.errMs : 4000, shape.newestFirst);
   if (shape.onShow) shape.onShow();
-  setTimeout(() => t.remove(), kind === 'err' ? shape.errMs : 4000);
   return t;
 }

@@ -5,6 +5,17 @@ let tip = null;
 let tipTimer = 0;
 let tipFor = null;
 
+// Where a w x h tip goes for a control at rect r in a view of the given size: centred on the
+// control, gap away from it on the preferred side (above or below), on the other side when the
+// preferred one has no room, and at least 8 px inside the view.
+export function placeTip(r, w, h, view, { gap, above }) {
+  const margin = 8;
+  let top = above ? r.top - gap - h : r.bottom + gap;
+  if (above ? top < margin : top + h > view.height - margin) top = above ? r.bottom + gap : r.top - gap - h;
+  const left = Math.max(margin, Math.min(r.left + r.width / 2 - w / 2, view.width - margin - w));
+  return { left, top: Math.max(margin, Math.min(top, view.height - margin - h)) };
+}
+
 function hideTip() {
   clearTimeout(tipTimer);
   tipFor = null;
@@ -17,16 +28,10 @@ function showTip(target) {
   tip.textContent = target.getAttribute('data-tip') || '';
   if (tip.matches(':popover-open')) tip.hidePopover();
   tip.showPopover();
-  const r = target.getBoundingClientRect();
-  const w = tip.offsetWidth;
-  const h = tip.offsetHeight;
-  let left = r.left + r.width / 2 - w / 2;
-  let top = r.bottom + 10;
-  if (top + h > window.innerHeight - 8) top = r.top - 10 - h;
-  left = Math.max(8, Math.min(left, window.innerWidth - 8 - w));
-  top = Math.max(8, Math.min(top, window.innerHeight - 8 - h));
-  tip.style.left = left + 'px';
-  tip.style.top = top + 'px';
+  const at = placeTip(target.getBoundingClientRect(), tip.offsetWidth, tip.offsetHeight,
+    { width: window.innerWidth, height: window.innerHeight }, { gap: 10, above: false });
+  tip.style.left = at.left + 'px';
+  tip.style.top = at.top + 'px';
   requestAnimationFrame(() => { if (tipFor === target) tip.classList.add('show'); });
 }
 

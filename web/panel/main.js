@@ -1,3 +1,9 @@
+import { el, storeGet, storeSet } from '../kit/dom.js';
+import { postToast } from '../kit/toast.js';
+import { placeTip } from '../kit/tooltip.js';
+import { isObj } from '../kit/values.js';
+import { FAMILJEN_WOFF2, FIGTREE_WOFF2 } from './fonts.js';
+
 /* Newbie panel: a "Say it" card that teaches a new user to drive the dashboard through their AI.
  * Every dashboard of the workspace mounts it the same way, so its look is a fixed set of numbers
  * that selfCheck() verifies on the live page.
@@ -8,10 +14,6 @@
  *   Figtree, copyright 2022 The Figtree Project Authors; it renders the body text wherever
  *   Satoshi itself is not installed or served by the page.
  */
-
-import { el, storeGet, storeSet } from '../kit/dom.js';
-import { isObj } from '../kit/values.js';
-import { FAMILJEN_WOFF2, FIGTREE_WOFF2 } from './fonts.js';
 
 // The page the panel is mounted in.
 var root = globalThis;
@@ -213,22 +215,22 @@ function toastStack() {
   return stack;
 }
 
-function toast(message, kind, ms) {
+// The panel's toasts keep their own look (a page that mounts the panel may have no stack of its
+// own) and can be retexted while they show.
+function panelToast(message, kind, ms) {
   ensureStyles();
   var k = Object.prototype.hasOwnProperty.call(TOAST_EDGES, kind) ? kind : 'info';
   var node = el('div', 'vnp-toast vnp-toast-' + k, message == null ? '' : String(message));
   node.setText = function (text) { node.textContent = text == null ? '' : String(text); };
-  toastStack().appendChild(node);
   var life = typeof ms === 'number' && ms > 0 ? ms : (k === 'err' ? 7000 : 4000);
-  root.setTimeout(function () { node.remove(); }, life);
-  return node;
+  return postToast(toastStack(), node, life, false);
 }
 
 // ---- the shared tooltip -------------------------------------------------------------------
 
 var tipTexts = new WeakMap();
-var tipFor = null;
-var tipTimer = 0;
+var panelTipFor = null;
+var panelTipTimer = 0;
 
 function tipNode() {
   var d = doc();
@@ -243,7 +245,7 @@ function tipNode() {
   return tip;
 }
 
-function placeTip(control) {
+function placePanelTip(control) {
   var tip = tipNode();
   var de = doc().documentElement;
   tip.textContent = tipTexts.get(control) || '';
@@ -251,33 +253,27 @@ function placeTip(control) {
   tip.style.left = '0px';
   tip.style.top = '0px';
   tip.hidden = false;
-  var r = control.getBoundingClientRect();
-  var w = tip.offsetWidth;
-  var h = tip.offsetHeight;
-  var top = r.top - TIP_GAP - h;
-  if (top < TIP_GAP) top = r.bottom + TIP_GAP;
-  var left = r.left + r.width / 2 - w / 2;
-  left = Math.max(TIP_GAP, Math.min(left, de.clientWidth - TIP_GAP - w));
-  top = Math.max(TIP_GAP, Math.min(top, de.clientHeight - TIP_GAP - h));
-  tip.style.left = left + 'px';
-  tip.style.top = top + 'px';
+  var at = placeTip(control.getBoundingClientRect(), tip.offsetWidth, tip.offsetHeight,
+    { width: de.clientWidth, height: de.clientHeight }, { gap: TIP_GAP, above: true });
+  tip.style.left = at.left + 'px';
+  tip.style.top = at.top + 'px';
 }
 
-function hideTip() {
-  root.clearTimeout(tipTimer);
-  tipTimer = 0;
-  tipFor = null;
+function hidePanelTip() {
+  root.clearTimeout(panelTipTimer);
+  panelTipTimer = 0;
+  panelTipFor = null;
   var tip = doc().getElementById('vnp-tip');
   if (tip) tip.hidden = true;
 }
 
 function armTip(control) {
-  root.clearTimeout(tipTimer);
-  tipTimer = root.setTimeout(function () {
-    tipTimer = 0;
+  root.clearTimeout(panelTipTimer);
+  panelTipTimer = root.setTimeout(function () {
+    panelTipTimer = 0;
     if (!control.isConnected) return;
-    tipFor = control;
-    placeTip(control);
+    panelTipFor = control;
+    placePanelTip(control);
   }, TIP_DELAY_MS);
 }
 
@@ -288,9 +284,9 @@ function setTip(control, text) {
   if (!bound) {
     control.addEventListener('mouseenter', function () { armTip(control); });
     control.addEventListener('focus', function () { armTip(control); });
-    ['mouseleave', 'blur', 'click'].forEach(function (type) { control.addEventListener(type, hideTip); });
+    ['mouseleave', 'blur', 'click'].forEach(function (type) { control.addEventListener(type, hidePanelTip); });
   }
-  if (tipFor === control) placeTip(control);
+  if (panelTipFor === control) placePanelTip(control);
 }
 
 // ---- clipboard ----------------------------------------------------------------------------
@@ -753,14 +749,14 @@ function iconButton(name, tip, className) {
 }
 
 function copyPhrase(phrase) {
-  copyText(phrase).then(function () { toast(TEXT.copied, 'ok'); },
-    function () { toast(TEXT.copyFailed, 'err'); });
+  copyText(phrase).then(function () { panelToast(TEXT.copied, 'ok'); },
+    function () { panelToast(TEXT.copyFailed, 'err'); });
 }
 
 function sendPhrase(cfg, phrase, button) {
   if (button.disabled) return;
   button.disabled = true;
-  var pending = toast(TEXT.opening, 'info', SEND_LIMIT_MS);
+  var pending = panelToast(TEXT.opening, 'info', SEND_LIMIT_MS);
   function report(state, job) {
     if (Object.prototype.hasOwnProperty.call(PHASES, state)) pending.setText(PHASES[state]);
     if (!cfg.onProgress) return;
@@ -770,14 +766,14 @@ function sendPhrase(cfg, phrase, button) {
     .then(function (outcome) {
       pending.remove();
       if (outcome.delivered) {
-        toast(TEXT.sent, 'ok');
+        panelToast(TEXT.sent, 'ok');
       } else {
         if (outcome.hint) root.console.info('[newbie-panel] thread opened, delivery not confirmed: ' + outcome.hint);
-        toast(TEXT.unconfirmed, 'info', 8000);
+        panelToast(TEXT.unconfirmed, 'info', 8000);
       }
     }, function (err) {
       pending.remove();
-      toast(err && err.message ? err.message : TEXT.sendFailed, 'err');
+      panelToast(err && err.message ? err.message : TEXT.sendFailed, 'err');
     })
     .then(function () { button.disabled = false; });
 }
@@ -823,7 +819,7 @@ function panelLeft(cfg) {
   demoButton.appendChild(el('span', null, cfg.demoLabel));
   demoButton.addEventListener('click', function () {
     if (cfg.onPlay) cfg.onPlay();
-    else toast(TEXT.noDemo, 'err');
+    else panelToast(TEXT.noDemo, 'err');
   });
   left.appendChild(demoButton);
   if (cfg.demoMeta !== null) left.appendChild(el('div', 'vnp-meta', cfg.demoMeta));
@@ -910,14 +906,14 @@ function mount(options) {
     toggle: function () { state.apply(!state.isOpen, true, 'api'); },
     isOpen: function () { return state.isOpen; },
     overBudget: overBudget,
-    toast: toast,
+    toast: panelToast,
     selfCheck: function () { return selfCheck(panel); }
   };
 }
 
 root.OvraNewbiePanel = {
   mount: mount,
-  toast: toast,
+  toast: panelToast,
   selfCheck: selfCheck,
   copyText: copyText,
   checkSend: checkSend,

@@ -5,6 +5,7 @@ import { $, h } from '../kit/dom.js';
 import { catalogEntries, isEmpty, lintText, pollFailureKind, readReply, resultOf, summarize } from '../kit/reply.js';
 import { toast } from '../kit/toast.js';
 import { errText, firstPresent, has, isNum, isObjectLike, safeName, str, timeoutSignal } from '../kit/values.js';
+import { DEFAULT_WIKI } from '../kit/wiki.js';
 import { crc32, makeZip, toBase64, utf8 } from '../kit/zip.js';
 import { fillLibrary, GENERIC_DESCRIPTION, GENERIC_NAME, mergeLibraries } from './library.js';
 import { stageBundle } from './staging.js';
@@ -28,7 +29,6 @@ import {
 // point the page elsewhere (stand-ins, a staging wiki).
 
 const BRIDGE_HOST = '127.0.0.1';
-const DEFAULT_WIKI = 'https://wiki.ovra.dev';
 const OWNER = 'sefa';
 const LOG_KEEP = 1000;
 
