@@ -12,7 +12,6 @@ export const LED_ORDER = [
 
 export const knownLabel = (key) => (LED_ORDER.find(([k]) => k === key) || [key, key])[1];
 
-// ---- LEDs, header and versions ---------------------------------------------------------------
 export function displayState(led) {
   if (led.state === 'starting') return 'starting';
   if (led.state === 'stale') return 'busy';

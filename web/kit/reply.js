@@ -9,6 +9,10 @@ export function isEmpty(v) {
   return isObjectLike(v) && Object.keys(v).length === 0;
 }
 
+// The members a log line shows of a reply, in this order.
+export const SUMMARY_KEYS = ['success', 'ok', 'errorCode', 'error', 'stage', 'percent', 'runId', 'installed', 'partsToBind',
+  'healthy', 'captured', 'tick', 'running', 'status', 'verdict', 'evidenceCount'];
+
 export function summarize(v) {
   if (!isObjectLike(v)) return str(v);
   const out = [];
@@ -89,10 +93,6 @@ export function catalogEntries(payload) {
   }
   return out;
 }
-
-// ---- Listener replies --------------------------------------------------------------------
-export const SUMMARY_KEYS = ['success', 'ok', 'errorCode', 'error', 'stage', 'percent', 'runId', 'installed', 'partsToBind',
-  'healthy', 'captured', 'tick', 'running', 'status', 'verdict', 'evidenceCount'];
 
 export const payload = (r) => (isObj(r) && isObj(r.data) ? r.data : r);
 

@@ -37,7 +37,6 @@ export const safeName = (s) => String(s).replace(/[^A-Za-z0-9._-]+/g, '_');
 // The last non-empty segment of a part reference ("owner/slug" -> "slug").
 export const lastSegment = (ref) => String(ref).split('/').filter(Boolean).pop() || String(ref);
 
-// ---- Small helpers ------------------------------------------------------------------------
 export const nonEmpty = (v) => (typeof v === 'string' && v !== '' ? v : '');
 
 export const present = (v) => v !== undefined && v !== null;

@@ -8,7 +8,6 @@ export function toBase64(bytes) {
   return btoa(s);
 }
 
-// ---- CRC-32 and the stored zip bundle ----------------------------------------------------
 export const CRC_TABLE = (function () {
   const t = new Uint32Array(256);
   for (let n = 0; n < 256; n++) {

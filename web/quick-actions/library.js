@@ -3,7 +3,6 @@
 
 import { lastSegment, safeName } from '../kit/values.js';
 
-// ---- Library fix-ups ---------------------------------------------------------------------
 export const GENERIC_NAME = /^(L|R|C|D|LED|Q|Y|X|F|FB|J|Conn_\d+x\d+.*|Crystal(_\w+)?|Resistor|Capacitor|Inductor)$/i;
 
 export const GENERIC_DESCRIPTION = /^(inductor|resistor|capacitor|unpolarized capacitor|polarized capacitor|light emitting diode|led|diode|generic connector.*|four pin crystal.*|crystal|two pin crystal.*|fuse|ferrite bead|transistor.*|mosfet.*)$/i;

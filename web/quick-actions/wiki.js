@@ -3,7 +3,6 @@
 
 import { errText, isNum, isObjectLike, lastSegment, str, timeoutSignal } from '../kit/values.js';
 
-// ---- Part references, records and sets ---------------------------------------------------
 export function splitRefs(text) {
   return String(text || '').split(',')
     .map((s) => s.trim().replace(/^\/+|\/+$/g, '').trim())
@@ -110,7 +109,6 @@ export function buildPartSet(refs, records, skipModels) {
   };
 }
 
-// ---- Owner catalog and chips -------------------------------------------------------------
 export function parseCatalog(reply) {
   const pages = isObjectLike(reply) && Array.isArray(reply.pages) ? reply.pages : [];
   const list = pages.filter((p) => isObjectLike(p) && p.kind === 'component');
