@@ -81,11 +81,22 @@ function bundle(entryRel, fill) {
   return `${head}(() => {\n'use strict';\n\n${parts.map((p) => p.trimEnd()).join('\n\n')}\n})();\n`;
 }
 
+// A style sheet whose braces do not pair would swallow the rules after it in the joined sheet.
+function readSheet(rel) {
+  const text = fs.readFileSync(path.join(WEB, rel), 'utf8');
+  let depth = 0;
+  for (const c of text.replace(/\/\*[\s\S]*?\*\//g, '').replace(/'[^'\n]*'|"[^"\n]*"/g, '')) {
+    if (c === '{') depth++;
+    else if (c === '}' && --depth < 0) break;
+  }
+  if (depth !== 0) fail(`${rel}: its braces do not pair`);
+  return text;
+}
+
 function assemble(templateRel) {
   const template = fs.readFileSync(path.join(WEB, templateRel), 'utf8');
   return template
-    .replace(/<style data-from="([^"]+)"><\/style>/g, (m, list) =>
-      `<style>\n${list.split(' ').map((f) => fs.readFileSync(path.join(WEB, f), 'utf8')).join('')}</style>`)
+    .replace(/<style data-from="([^"]+)"><\/style>/g, (m, list) => `<style>\n${list.split(' ').map(readSheet).join('')}</style>`)
     .replace(/<script data-from="([^"]+)"><\/script>/g, (m, entry) => `<script>\n${bundle(entry)}</script>`);
 }
 
