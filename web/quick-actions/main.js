@@ -2,14 +2,19 @@
 // bundles and stages it, starts the import and watches the run to its verdict with live frames.
 
 import { $, h } from '../kit/dom.js';
-import { catalogEntries, isEmpty, lintText, pollFailureKind, readReply, resultOf, summarize } from '../kit/reply.js';
+import { catalogEntries, isEmpty, lintText, pollFailureKind, readReply, summarize } from '../kit/reply.js';
 import { toast } from '../kit/toast.js';
 import { errText, firstPresent, has, isNum, isObjectLike, safeName, str, timeoutSignal } from '../kit/values.js';
 import { DEFAULT_WIKI } from '../kit/wiki.js';
 import { crc32, makeZip, toBase64, utf8 } from '../kit/zip.js';
-import { liveStart, liveStop, renderFrames, viewVia } from './frames.js';
+import { liveStart, liveStop, viewVia } from './frames.js';
 import { fillLibrary, GENERIC_DESCRIPTION, GENERIC_NAME, mergeLibraries } from './library.js';
+import { bridge, BRIDGE_HOST, cmd, connect, failText, findBridgeAgain, granted, PORTS } from './listener.js';
+import { callCount, setCallCount } from './log.js';
+import { showRestartAsk } from './restart-ask.js';
+import { attachRun, cancelRun, poll, progress, renderLint, restartVia, runId, stageLine, watch } from './runs.js';
 import { stageBundle } from './staging.js';
+import { b, renderKv, setStatus } from './view.js';
 import {
   buildPartSet,
   drawChips,
@@ -25,24 +30,9 @@ import {
   stripYear,
 } from './wiki.js';
 
-// ---- Addresses ---------------------------------------------------------------------------
-// The listener is always on the loopback address; ?bridgePorts=FIRST-LAST and ?wiki=URL
-// point the page elsewhere (stand-ins, a staging wiki).
-
-const BRIDGE_HOST = '127.0.0.1';
 const OWNER = 'sefa';
-const LOG_KEEP = 1000;
 
-function portRange(text) {
-  const m = /^(\d{1,5})-(\d{1,5})$/.exec(text || '');
-  if (m) {
-    const first = Number(m[1]);
-    const last = Number(m[2]);
-    if (first >= 1 && last <= 65535 && last >= first && last - first < 64) return { first, last };
-  }
-  return { first: 24680, last: 24689 };
-}
-
+// ?wiki=URL points the page at another wiki (a staging one).
 function wikiBase(text) {
   if (text) {
     try {
@@ -54,169 +44,7 @@ function wikiBase(text) {
 }
 
 const params = new URLSearchParams(location.search);
-const PORTS = portRange(params.get('bridgePorts'));
 const WIKI = wikiBase(params.get('wiki'));
-const PORT_TEXT = PORTS.first + '-' + PORTS.last;
-
-// ---- DOM helpers -------------------------------------------------------------------------
-
-const b = (text) => h('b', { text });
-
-function setStatus(el, text, kind) {
-  el.textContent = text;
-  el.className = 'st' + (kind ? ' ' + kind : '');
-}
-
-function renderKv(el, rows) {
-  el.replaceChildren();
-  for (const row of rows) {
-    if (!row) continue;
-    el.append(h('dt', { text: row[0] }), h('dd', { class: row[2] }, row[1] instanceof Node ? row[1] : (str(row[1]) || '-')));
-  }
-}
-
-// ---- Verb log ----------------------------------------------------------------------------
-let callCount = 0;
-
-function setCallCount(n) {
-  callCount = n;
-  $('logCount').textContent = n + (n === 1 ? ' call' : ' calls');
-}
-
-function addLog(line, hint) {
-  const log = $('log');
-  if (hint) log.prepend(h('div', { class: 'line hint', text: '   hint: ' + hint.slice(0, 200) }));
-  log.prepend(line);
-  // Long imports tick the live feed every 1.5 s; the oldest lines go so the page stays light.
-  while (log.childElementCount > LOG_KEEP) log.lastElementChild.remove();
-  setCallCount(callCount + 1);
-}
-
-function logCall(command, preview, ok, ms, summary, hint) {
-  addLog(h('div', { class: 'line' },
-    h('span', { class: 't', text: new Date().toLocaleTimeString() }),
-    h('span', { class: 'acc', text: command }),
-    h('span', { text: preview.slice(0, 220) }),
-    h('span', { class: ok ? 'ok' : 'err', text: ok ? 'ok' : 'FAIL' }),
-    h('span', { class: 't', text: ms + 'ms' }),
-    h('span', { text: summary })), hint);
-}
-
-// ---- Listener: probe and commands --------------------------------------------------------
-let bridge = null;
-
-async function probeOne(port) {
-  try {
-    const res = await fetch('http://' + BRIDGE_HOST + ':' + port + '/status', { cache: 'no-store', signal: timeoutSignal(1500) });
-    if (!res.ok) return null;
-    const body = await res.json();
-    return isObjectLike(body) && body.service === 'ovra-bridge' ? { host: BRIDGE_HOST, port, status: body } : null;
-  } catch {
-    return null;
-  }
-}
-
-// All ports at once; the lowest port that is the bridge wins, whichever answered first.
-async function probe() {
-  const ports = [];
-  for (let p = PORTS.first; p <= PORTS.last; p++) ports.push(p);
-  const found = await Promise.all(ports.map(probeOne));
-  return found.find(Boolean) || null;
-}
-
-async function cmd(command, args, options) {
-  if (!bridge) throw new Error('not connected');
-  const body = JSON.stringify({ command, args: args || {} });
-  const preview = body.length > 300 ? body.slice(0, 300) + '...' : body;
-  const started = performance.now();
-  let res;
-  let text;
-  try {
-    res = await fetch('http://' + bridge.host + ':' + bridge.port + '/command', {
-      method: 'POST', headers: { 'Content-Type': 'application/json' }, body,
-      signal: timeoutSignal((options && options.timeoutMs) || 135000),
-    });
-    text = await res.text();
-  } catch (e) {
-    addLog(h('div', { class: 'line' },
-      h('span', { class: 't', text: new Date().toLocaleTimeString() }),
-      h('span', { class: 'acc', text: command }),
-      h('span', { class: 'err', text: 'unreachable: ' + errText(e) })));
-    const err = new Error(errText(e));
-    err.code = 'unreachable';
-    throw err;
-  }
-  const r = readReply(res.status, text);
-  const hint = has(r.reply, '_hint') && !isEmpty(r.reply._hint) ? str(r.reply._hint) : '';
-  const summaryOf = has(r.payload, 'result') && r.payload.result !== null ? r.payload.result : r.payload;
-  logCall(command, preview, r.ok, Math.round(performance.now() - started), summarize(summaryOf), hint);
-  if (r.ok) return r.payload;
-  const err = new Error(r.message);
-  if (r.code) err.code = r.code;
-  err.payload = r.payload;
-  err.status = res.status;
-  throw err;
-}
-
-// The message of a failed command, with how to allow the page when the user was not asked in time.
-function failText(e) {
-  const m = errText(e);
-  return e && e.code === 'web_denied' ? m + ' (allow this page in Ovra Bridge: click Allow (1 hr) in its toast, or grant it in vb Settings > Web Control)' : m;
-}
-
-const granted = () => !!(bridge && isObjectLike(bridge.status.webControl) && bridge.status.webControl.grantedForYou === true);
-
-function machineName(status) {
-  const m = status.machine;
-  if (isObjectLike(m)) return firstPresent(m.clientName, m.hostname) || 'this machine';
-  return typeof m === 'string' && m ? m : 'this machine';
-}
-
-function showBridge() {
-  const st = bridge.status;
-  const wc = isObjectLike(st.webControl) ? st.webControl : {};
-  const name = machineName(st);
-  const version = firstPresent(st.version) || '?';
-  $('led').className = 'led ' + (wc.enabled ? 'green' : 'amber');
-  $('conn').textContent = name + ' :' + bridge.port;
-  $('meta').textContent = 'vb ' + version + ' · web control ' + (wc.enabled ? 'on' : 'OFF') +
-    (wc.grantedForYou ? ' · this page is granted' : (wc.promptExpected ? ' · vb will ask you per command' : ''));
-  $('bpAb').textContent = version + ' on ' + name;
-  setStatus($('connStatus'), wc.enabled ? 'connected, web control enabled' : 'connected, web control is OFF in vb Settings', wc.enabled ? 'ok' : 'warn');
-  $('connNote').textContent = '';
-  renderKv($('connKv'), [
-    ['machine', name],
-    ['vb version', version],
-    ['endpoint', 'http://' + bridge.host + ':' + bridge.port],
-    ['web control', wc.enabled ? 'enabled' : 'disabled'],
-    ['this page', wc.grantedForYou ? 'granted (no prompts)' : (wc.promptExpected ? 'vb asks you once per command (Allow once / Allow 1 hr / Deny)' : 'unknown')],
-    ['handshake required', wc.requireHandshake ? 'yes' : 'no'],
-  ]);
-  $('btnConnect').textContent = 'Reconnect';
-  return name;
-}
-
-async function connect() {
-  setStatus($('connStatus'), 'probing ' + BRIDGE_HOST + ':' + PORT_TEXT + '...');
-  $('connNote').textContent = 'allow local network access if your browser asks';
-  $('led').className = 'led';
-  const found = await probe();
-  if (!found) {
-    bridge = null;
-    setStatus($('connStatus'), 'Ovra Bridge not detected', 'err');
-    $('connNote').textContent = '';
-    $('led').className = 'led red';
-    $('conn').textContent = 'not connected';
-    $('meta').textContent = 'is Ovra Bridge running?';
-    renderKv($('connKv'), []);
-    toast('Ovra Bridge not found on ' + PORT_TEXT + '. Is vb running on this machine?', 'err');
-    return null;
-  }
-  bridge = found;
-  const name = showBridge();
-  toast('Connected to Ovra Bridge on ' + name, 'ok');
-  return { port: found.port, status: found.status };
-}
 
 // ---- Fusion state ------------------------------------------------------------------------
 async function readFusion() {
@@ -408,17 +236,6 @@ async function plan() {
 
 // ---- Import --------------------------------------------------------------------------------
 let staged = null;
-let runId = null;
-let pollTimer = null;
-let pollCount = 0;
-let askShown = false;
-
-function progress(pct, kind) {
-  const fill = $('progFill');
-  fill.style.width = Math.max(0, Math.min(100, pct)) + '%';
-  fill.className = kind || '';
-}
-const stageLine = (...kids) => $('stageLine').replaceChildren(...kids);
 
 async function fetchOk(url, name) {
   const res = await fetch(url);
@@ -463,11 +280,7 @@ async function importBundle() {
   const status = $('impStatus');
   const set = part;
   if (!set) { toast('Resolve a part first', 'err'); return; }
-  if (bridge) probe().then((f) => { if (f) { bridge = f; showBridge(); } });
-  else {
-    const f = await probe();
-    if (f) { bridge = f; showBridge(); }
-  }
+  await findBridgeAgain();
   btn.disabled = true;
   setStatus(status, 'working');
   $('gallery').replaceChildren();
@@ -523,202 +336,6 @@ function renderReceipt(r, set) {
     ['estimated', isNum(r.estimatedSec) ? Math.round(r.estimatedSec) + 's' : ''],
   ]);
   renderLint(r.partMetadata);
-}
-
-function renderLint(meta) {
-  const box = $('lint');
-  const l = lintText(meta);
-  if (!l) { box.hidden = true; return; }
-  box.className = 'lint ' + (l.ok ? 'ok' : 'warn');
-  box.replaceChildren(h('h3', { text: 'Part numbers' }), h('div', { text: l.text }));
-  box.hidden = false;
-}
-
-// ---- Watching a run ------------------------------------------------------------------------
-function cancelButton(state) {
-  const btn = $('btnCancel');
-  btn.hidden = state === 'hidden';
-  btn.disabled = state === 'stopping';
-  btn.textContent = state === 'stopping' ? 'stopping at the next part...' : 'Cancel import';
-}
-
-function watch(id) {
-  runId = id;
-  clearTimeout(pollTimer);
-  pollTimer = null;
-  pollCount = 0;
-  askShown = false;
-  liveStart();
-  cancelButton('ready');
-  return poll();
-}
-
-// A run the user cancelled.
-function showCancelled(res, status) {
-  cancelButton('hidden');
-  liveStop('cancelled');
-  progress(100, 'err');
-  stageLine(b('cancelled'), ' · ' + (firstPresent(res.error) || 'stopped while ' + str(res.cancelledAt)));
-  setStatus(status, 'cancelled', 'warn');
-  renderFrames(res.evidence);
-  toast('Import cancelled: ' + str(res.error), 'ok');
-  return res;
-}
-
-// A failed run; a bridge that restarted under it offers to start again.
-function showFailed(res, status) {
-  liveStop('failed');
-  progress(100, 'err');
-  renderFrames(res.evidence);
-  if (res.errorCode === 'bridge_restarted_mid_run') {
-    setStatus(status, 'bridge restarted mid-run', 'err');
-    stageLine(b('the bridge restarted under this run'), ' ' + str(res.error) + ' ',
-      h('button', { 'data-action': 'start_again', text: 'Start again', onclick: () => importBundle() }));
-    toast('The bridge restarted mid-run (an update or a crash). Press Start again.', 'err');
-    return res;
-  }
-  setStatus(status, 'failed', 'err');
-  stageLine(b('failed'), ' ' + (firstPresent(res.error, isObjectLike(res.bind) ? res.bind.error : '', res.errorCode)));
-  toast('Import failed: ' + (firstPresent(res.error) || 'see the log'), 'err');
-  return res;
-}
-
-// A finished run: the verdict, the lint, and the frames fetched once more with their images.
-async function showDone(res, run, status) {
-  liveStop('done');
-  progress(100, 'ok');
-  const prove = isObjectLike(res.prove) ? res.prove : {};
-  const proven = isObjectLike(res.prove) ? prove.proven === true : res.verdict === 'proven';
-  const partsProven = firstPresent(prove.partsProven) || '0';
-  const partsTotal = firstPresent(prove.partsTotal, res.partsTotal) || '0';
-  stageLine(b('done'), ' verdict: ' + (firstPresent(res.verdict) || (prove.proven ? 'proven' : 'not proven')) + ' · ' +
-    partsProven + '/' + partsTotal + ' parts proven · ' + (firstPresent(res.evidenceCount) || '0') + ' frames');
-  setStatus(status, proven ? 'proven' : 'finished, not proven', proven ? 'ok' : 'warn');
-  if (isObjectLike(res.partMetadata)) renderLint(res.partMetadata);
-  toast('Library created in Fusion: ' + partsProven + '/' + partsTotal + ' parts proven', 'ok');
-  try {
-    const inline = resultOf(await cmd('fusion_prove_result', { runId: run, inlineFrames: true }, { timeoutMs: 120000 }));
-    if (run === runId) renderFrames(inline.evidence);
-  } catch {
-    if (run === runId) renderFrames(res.evidence);
-  }
-  return res;
-}
-
-async function poll(id) {
-  if (id !== undefined && id !== runId) return watch(String(id));
-  clearTimeout(pollTimer);
-  pollTimer = null;
-  const run = runId;
-  if (!run) return null;
-  pollCount += 1;
-  let res;
-  try {
-    res = resultOf(await cmd('fusion_prove_result', { runId: run }));
-  } catch (e) {
-    if (run === runId) pollFailed(e);
-    return null;
-  }
-  if (run !== runId) return null;
-  const status = $('impStatus');
-  const stage = str(res.stage);
-  if (stage === 'cancelled') return showCancelled(res, status);
-  if (stage === 'done' || stage === 'failed') cancelButton('hidden');
-  else if (res.cancelRequested) cancelButton('stopping');
-  if (stage === 'failed') return showFailed(res, status);
-  if (stage === 'done') return showDone(res, run, status);
-  if (isNum(res.percent)) progress(res.percent);
-  const line = [b(stage || 'working')];
-  if (!isEmpty(res.stageLabel)) line.push(' · ' + str(res.stageLabel));
-  if (isNum(res.percent)) line.push(' · ' + Math.round(res.percent) + '%');
-  if (isNum(res.etaSec)) line.push(' · ~' + Math.round(res.etaSec) + 's left');
-  stageLine(...line);
-  if (Array.isArray(res.evidence) && res.evidence.length) renderFrames(res.evidence);
-  if (res.errorCode === 'addin_restart_required' && !askShown) {
-    askShown = true;
-    showRestartAsk(res);
-    liveStop('waiting for your answer');
-  }
-  pollTimer = setTimeout(() => poll(), pollCount <= 2 ? 5000 : 10000);
-  return res;
-}
-
-function pollFailed(e) {
-  const kind = pollFailureKind(e);
-  const msg = errText(e);
-  if (kind !== 'fatal' && pollCount < 12) {
-    stageLine(b(kind === 'not_filed' ? 'starting (the run is not on file yet)' : 'bridge not answering, retrying'),
-      ' · ' + msg.slice(0, 90) + ' (try ' + pollCount + ' of 12)');
-    pollTimer = setTimeout(() => poll(), 8000);
-    return;
-  }
-  liveStop('poll failed');
-  progress(100, 'err');
-  stageLine(b('poll failed'), ' ' + msg);
-  setStatus($('impStatus'), 'poll failed', 'err');
-}
-
-async function cancelRun() {
-  if (!runId) { toast('No run to cancel', 'err'); return; }
-  cancelButton('stopping');
-  try {
-    const r = await cmd('fusion_cancel_run', { runId });
-    if (r.alreadyFinished) {
-      toast('That run had already ended (' + str(r.stage) + ')', 'info');
-      cancelButton('hidden');
-    } else {
-      toast('Stopping the import at the next part boundary (a STEP import in progress finishes first)', 'info');
-    }
-  } catch (e) {
-    cancelButton('ready');
-    toast(failText(e), 'err');
-  }
-}
-
-async function attachRun() {
-  try {
-    const res = resultOf(await cmd('fusion_prove_result', {}));
-    const id = firstPresent(res.runId);
-    if (!id) { toast('No run to attach to', 'err'); return; }
-    toast('Attached to run ' + id, 'ok');
-    await watch(id);
-  } catch (e) {
-    toast(failText(e), 'err');
-  }
-}
-
-// ---- Restart ask ---------------------------------------------------------------------------
-function showRestartAsk(info) {
-  const box = $('askBox');
-  const nameOf = (d) => (isObjectLike(d) ? str(d.name) : str(d));
-  const docs = (Array.isArray(info.openDocuments) ? info.openDocuments : (Array.isArray(info.documentNames) ? info.documentNames : [])).map(nameOf);
-  const unsaved = new Set((Array.isArray(info.unsavedDocuments) ? info.unsavedDocuments : []).map(nameOf));
-  const remedy = typeof info.remedyVerb === 'string' && /^[A-Za-z0-9_]+$/.test(info.remedyVerb) ? info.remedyVerb : 'fusion_restart_for_addin';
-  const ask = h('div', { class: 'ask', 'data-ask': 'addin_restart_required' },
-    h('h3', { text: 'Fusion needs a restart to load the Ovra add-in' }),
-    h('p', { text: firstPresent(info.userMessage) || 'The add-in is not answering. Restarting Fusion loads it. Your documents will be saved first.' }),
-    docs.length ? h('ul', { class: 'docs' }, docs.map((d) => h('li', { text: d + (unsaved.has(d) ? ' (unsaved)' : '') })))
-      : h('p', { class: 'note', text: info.documentsKnown === false ? 'The bridge could not list open documents.' : 'No open documents.' }));
-  const save = h('button', { class: 'primary', 'data-action': 'restart_save', text: 'Save and restart Fusion' });
-  const hold = h('button', { 'data-action': 'restart_hold', text: "I'll handle it" });
-  save.addEventListener('click', async () => {
-    save.disabled = true;
-    try {
-      await cmd(remedy, { save: true }, { timeoutMs: 135000 });
-      toast('Fusion is restarting with your documents saved', 'ok');
-      box.replaceChildren();
-    } catch (e) {
-      save.disabled = false;
-      toast(failText(e), 'err');
-    }
-  });
-  hold.addEventListener('click', async () => {
-    try { await cmd(remedy, { decline: true, notificationId: firstPresent(info.notificationId) }); } catch { /* the answer is the user's either way */ }
-    box.replaceChildren(h('div', { class: 'ask', text: 'You own the restart. Nothing will restart Fusion until you do; the running import stops.' }));
-    toast('Okay, the restart is yours', 'ok');
-  });
-  ask.append(h('div', { class: 'row' }, save, hold));
-  box.replaceChildren(ask);
 }
 
 // ---- Feed, banner, catalog -----------------------------------------------------------------
@@ -787,6 +404,7 @@ async function describe() {
 
 // ---- Wiring --------------------------------------------------------------------------------
 viewVia(cmd);
+restartVia(importBundle);
 $('bpWiki').href = WIKI + '/ovra/ovra-bridge';
 const on = (id, fn) => $(id).addEventListener('click', fn);
 on('btnConnect', () => connect());
