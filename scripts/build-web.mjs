@@ -3,7 +3,7 @@
 //   index.html (web/dashboard/page.html), quick-actions.html (web/quick-actions/page.html) and
 //   newbie-panel.js (web/panel/main.js)
 // into OUT_DIR, each self-contained: a page's style sheets and scripts inline, the panel one
-// script. A page names what it inlines: <style data-from="a.css b.css"></style>,
+// script that carries its style sheet (web/panel/style.css) as a string. A page names what it inlines: <style data-from="a.css b.css"></style>,
 // <script data-from="entry.js"></script>. The CMake build runs this and embeds the output.
 //   node scripts/build-web.mjs OUT_DIR
 // The assembler joins the modules in import order inside one function scope and keeps every
@@ -93,6 +93,24 @@ function readSheet(rel) {
   return text;
 }
 
+// The design tokens of web/kit/tokens.css: name -> value.
+function tokens() {
+  const text = readSheet('kit/tokens.css');
+  return new Map([...text.matchAll(/(--[\w-]+)\s*:\s*([^;]+);/g)].map(([, name, value]) => [name, value.trim()]));
+}
+
+// Fills `export const PANEL_CSS = '';` of web/panel/style.js with the panel's style sheet. The
+// pages that mount the panel have no tokens of their own, so each var() of a token becomes its value.
+function panelStyle() {
+  const values = tokens();
+  const sheet = readSheet('panel/style.css').replace(/var\((--[\w-]+)\)/g, (m, name) => values.get(name) ?? m);
+  return (text) => {
+    const line = /^(export const PANEL_CSS = )'';$/m;
+    if (!line.test(text)) fail("web/panel/style.js has no line \"export const PANEL_CSS = '';\" to fill");
+    return text.replace(line, (m, head) => head + JSON.stringify(sheet) + ';');
+  };
+}
+
 function assemble(templateRel) {
   const template = fs.readFileSync(path.join(WEB, templateRel), 'utf8');
   return template
@@ -109,11 +127,12 @@ function main() {
     if (npm.status !== 0) fail('npm ci failed');
   }
   const fonts = fontConstants();
-  const fillFonts = (rel, text) => (rel === 'panel/fonts.js' ? fonts(text) : text);
+  const style = panelStyle();
+  const fillPanel = (rel, text) => (rel === 'panel/fonts.js' ? fonts(text) : rel === 'panel/style.js' ? style(text) : text);
   const documents = [
     ['index.html', assemble('dashboard/page.html')],
     ['quick-actions.html', assemble('quick-actions/page.html')],
-    ['newbie-panel.js', bundle('panel/main.js', fillFonts)],
+    ['newbie-panel.js', bundle('panel/main.js', fillPanel)],
   ];
   fs.mkdirSync(out, { recursive: true });
   for (const [name, content] of documents) {

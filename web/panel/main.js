@@ -3,6 +3,7 @@ import { postToast } from '../kit/toast.js';
 import { placeTip } from '../kit/tooltip.js';
 import { isObj } from '../kit/values.js';
 import { FAMILJEN_WOFF2, FIGTREE_WOFF2 } from './fonts.js';
+import { PANEL_CSS } from './style.js';
 
 /* Newbie panel: a "Say it" card that teaches a new user to drive the dashboard through their AI.
  * Every dashboard of the workspace mounts it the same way, so its look is a fixed set of numbers
@@ -83,8 +84,10 @@ var PHASES = {
 var DELIVERED_STATES = ['working', 'done', 'needs_you', 'still_working'];
 var OPENED_STATES = ['submit_failed', 'submitted_unidentified', 'submit_unconfirmed'];
 
-var TOAST_EDGES = { ok: '#3fb950', err: '#f85149', info: '#00b8b1' };
+// The kinds of toast; their edge colours are in the style sheet.
+var TOAST_KINDS = ['ok', 'err', 'info'];
 
+// The fonts, then the panel's own style sheet (web/panel/style.css).
 var CSS = [
   '/* Familjen Grotesk: Copyright 2021 The Familjen Grotesk Project Authors ' +
     '(https://github.com/Familjen-Sthlm/Familjen-Grotesk), from @fontsource-variable/familjen-grotesk. ' +
@@ -95,56 +98,7 @@ var CSS = [
     "src:url(data:font/woff2;base64," + FAMILJEN_WOFF2 + ") format('woff2')}",
   "@font-face{font-family:'Figtree';font-style:normal;font-weight:300 900;font-display:swap;" +
     "src:url(data:font/woff2;base64," + FIGTREE_WOFF2 + ") format('woff2')}",
-  '.vnp,.vnp-toasts,.vnp-tip{--vnp-surface:#161b22;--vnp-line:#30363d;--vnp-teal:#00b8b1;--vnp-text:#e6edf3;' +
-    "--vnp-muted:#8b949e;--vnp-row:#262d36;--vnp-display:'Familjen Grotesk';--vnp-body:'Satoshi'}",
-  '.vnp-wrap{container:vnp-wrap/inline-size}',
-  '.vnp-wrap[hidden],.vnp[hidden],.vnp-tip[hidden]{display:none!important}',
-  '.vnp,.vnp *{box-sizing:border-box}',
-  '.vnp{display:grid;grid-template-columns:220px minmax(0,1fr);grid-template-areas:"head head" "left right";' +
-    'column-gap:24px;row-gap:14px;margin:16px 0 20px;padding:18px 20px 20px;background:var(--vnp-surface);' +
-    'border:1px solid var(--vnp-line);border-left:3px solid var(--vnp-teal);border-radius:12px;' +
-    "color:var(--vnp-text);font:400 14px/1.4 var(--vnp-body),'Figtree',system-ui,sans-serif}",
-  '.vnp-head{grid-area:head;display:flex;align-items:flex-start;justify-content:space-between;gap:12px;min-width:0}',
-  '.vnp-title{margin:0;font:600 15px/1.3 var(--vnp-display),system-ui,sans-serif;color:var(--vnp-text)}',
-  '.vnp-lede{margin:4px 0 0;color:var(--vnp-text)}',
-  '.vnp-noun{font-weight:700;color:#00b8b1}',
-  '.vnp-left{grid-area:left;display:flex;flex-direction:column;align-items:flex-start;gap:8px;min-width:0}',
-  '.vnp-right{grid-area:right;min-width:0}',
-  '.vnp-demo{display:inline-flex;align-items:center;gap:8px;padding:10px 18px;border:0;border-radius:8px;' +
-    'background:var(--vnp-teal);color:#05221f;font:600 14px/1.2 var(--vnp-display),system-ui,sans-serif;cursor:pointer}',
-  '.vnp-demo:hover{filter:brightness(1.1)}',
-  '.vnp-meta{font-size:12px;color:var(--vnp-muted)}',
-  '.vnp-phrases{width:100%;max-width:720px;table-layout:fixed;border-collapse:collapse;border-spacing:0}',
-  '.vnp-phrases td{height:40px;padding:0;vertical-align:middle}',
-  '.vnp-row+.vnp-row td{border-top:1px solid var(--vnp-row)}',
-  '.vnp-row{cursor:pointer}',
-  '.vnp-row:hover .vnp-phrase{color:#fff}',
-  ".vnp-phrases td.vnp-phrase{padding-right:8px;font:400 14px/1.4 var(--vnp-body),'Figtree',system-ui,sans-serif;" +
-    'white-space:nowrap;overflow:hidden;text-overflow:ellipsis}',
-  '.vnp-act-col{width:72px}',
-  '.vnp-act{text-align:right;white-space:nowrap}',
-  '.vnp-btn{display:inline-flex;align-items:center;justify-content:center;width:28px;height:28px;padding:0;' +
-    'margin:0;vertical-align:middle;border:1px solid var(--vnp-line);border-radius:6px;background:transparent;' +
-    'color:var(--vnp-muted);cursor:pointer}',
-  '.vnp-btn+.vnp-btn{margin-left:6px}',
-  '.vnp-btn:hover{color:var(--vnp-teal);border-color:var(--vnp-teal)}',
-  '.vnp-btn:disabled{opacity:.5;cursor:progress}',
-  '.vnp-close{border-color:transparent;flex:none}',
-  '.vnp button:focus-visible{outline:2px solid var(--vnp-teal);outline-offset:2px}',
-  '.vnp svg{flex:none}',
-  '@container vnp-wrap (width < ' + TWO_COL_MIN + 'px){' +
-    '.vnp{grid-template-columns:minmax(0,1fr);grid-template-areas:"head" "left" "right";row-gap:12px}' +
-    '.vnp-left{flex-direction:row;align-items:center;flex-wrap:wrap;gap:12px}}',
-  '.vnp-toasts{position:fixed;left:50%;bottom:22px;transform:translateX(-50%);z-index:2147483000;display:flex;' +
-    'flex-direction:column-reverse;align-items:center;gap:8px;pointer-events:none}',
-  '.vnp-toast{max-width:min(560px,calc(100vw - 32px));padding:10px 14px;border-radius:8px;background:#1c2230;' +
-    'border-left:3px solid ' + TOAST_EDGES.info + ";color:var(--vnp-text);font:400 14px/1.4 var(--vnp-body),'Figtree'," +
-    'system-ui,sans-serif;box-shadow:0 6px 24px rgba(0,0,0,.45);pointer-events:auto;overflow-wrap:anywhere}',
-  '.vnp-toast-ok{border-left-color:' + TOAST_EDGES.ok + '}',
-  '.vnp-toast-err{border-left-color:' + TOAST_EDGES.err + '}',
-  '.vnp-tip{position:fixed;left:0;top:0;z-index:2147483001;max-width:280px;padding:6px 10px;border:1px solid var(--vnp-line);' +
-    "border-radius:6px;background:#1c2230;color:var(--vnp-text);font:500 12px/1.4 var(--vnp-body),'Figtree',system-ui," +
-    'sans-serif;pointer-events:none;box-shadow:0 4px 16px rgba(0,0,0,.4)}'
+  PANEL_CSS
 ].join('\n');
 
 // Fixed line drawings (24 by 24, stroked in the current colour).
@@ -219,7 +173,7 @@ function toastStack() {
 // own) and can be retexted while they show.
 function panelToast(message, kind, ms) {
   ensureStyles();
-  var k = Object.prototype.hasOwnProperty.call(TOAST_EDGES, kind) ? kind : 'info';
+  var k = TOAST_KINDS.indexOf(kind) >= 0 ? kind : 'info';
   var node = el('div', 'vnp-toast vnp-toast-' + k, message == null ? '' : String(message));
   node.setText = function (text) { node.textContent = text == null ? '' : String(text); };
   var life = typeof ms === 'number' && ms > 0 ? ms : (k === 'err' ? 7000 : 4000);
