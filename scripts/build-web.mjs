@@ -104,6 +104,9 @@ function tokens() {
 function panelStyle() {
   const values = tokens();
   const sheet = readSheet('panel/style.css').replace(/var\((--[\w-]+)\)/g, (m, name) => values.get(name) ?? m);
+  // Only the panel's own properties may stay: a token renamed in tokens.css would leave a var() no page defines.
+  const unknown = /var\(--(?!vnp-)[\w-]+\)/.exec(sheet);
+  if (unknown) fail(`panel/style.css: ${unknown[0]} is no design token of kit/tokens.css`);
   return (text) => {
     const line = /^(export const PANEL_CSS = )'';$/m;
     if (!line.test(text)) fail("web/panel/style.js has no line \"export const PANEL_CSS = '';\" to fill");
