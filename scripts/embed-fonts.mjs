@@ -1,8 +1,9 @@
 #!/usr/bin/env node
-// Regenerates the two web fonts embedded in web/newbie-panel.js, and their licence texts in
-// LICENSES/, from the fonts' npm packages (package.json pins their versions; scripts/setup.sh
-// installs them). The C++ build compiles the committed bytes and never needs npm; run this after
-// changing a font version. With --check it changes nothing and exits 1 when a file is out of date.
+// The two web fonts of the newbie panel come from the fonts' npm packages (package.json pins their
+// versions; scripts/setup.sh installs them): fontConstants() gives scripts/build-web.mjs the bytes
+// it embeds into /newbie-panel.js, and running this script writes their licence texts to
+// LICENSES/. Run it after changing a font version. With --check it changes nothing and exits 1
+// when a licence text is out of date.
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -16,23 +17,26 @@ const FONTS = [
   { variable: 'FIGTREE_WOFF2', pkg: '@fontsource-variable/figtree', file: 'figtree-latin-wght-normal.woff2',
     licence: 'LICENSES/OFL-Figtree.txt' },
 ];
-const PANEL = 'web/newbie-panel.js';
 
 const packageFile = (font, name) => path.join(ROOT, 'node_modules', font.pkg, name);
 
+// Fills the panel's font module (web/panel/fonts.js): each `export const NAME = '';` gets the
+// base64 of its font's woff2 file.
+export function fontConstants() {
+  const b64 = new Map(FONTS.map((f) => [f.variable, fs.readFileSync(packageFile(f, `files/${f.file}`)).toString('base64')]));
+  return (text) => {
+    for (const [variable, bytes] of b64) {
+      const line = new RegExp(`^(export const ${variable} = ')(';)$`, 'm');
+      if (!line.test(text)) throw new Error(`web/panel/fonts.js has no line "export const ${variable} = '';" to fill`);
+      text = text.replace(line, (m, head, tail) => head + bytes + tail);
+    }
+    return text;
+  };
+}
+
 // Every file this script writes, with the content it should have.
 function wanted() {
-  let panel = fs.readFileSync(path.join(ROOT, PANEL), 'utf8');
-  const out = [];
-  for (const font of FONTS) {
-    const line = new RegExp(`^(  var ${font.variable} = ')[A-Za-z0-9+/=]*(';)$`, 'm');
-    if (!line.test(panel)) throw new Error(`${PANEL} has no line "var ${font.variable} = '...';" to fill`);
-    const b64 = fs.readFileSync(packageFile(font, `files/${font.file}`)).toString('base64');
-    panel = panel.replace(line, (m, head, tail) => head + b64 + tail);
-    out.push([font.licence, fs.readFileSync(packageFile(font, 'LICENSE'))]);
-  }
-  out.push([PANEL, Buffer.from(panel, 'utf8')]);
-  return out;
+  return FONTS.map((font) => [font.licence, fs.readFileSync(packageFile(font, 'LICENSE'))]);
 }
 
 function main() {

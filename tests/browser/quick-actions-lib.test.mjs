@@ -1,16 +1,15 @@
-// The quick-actions page's plain logic (window.QuickActionsLib), called in the page as loomdeck
-// serves it: CRC-32 and the stored zip bundle, the generic patterns, filling and merging part
-// libraries, part sets, references and chips, reply reading and chunked staging.
+// The quick-actions page's logic that needs the browser (window.QuickActionsLib), called in the
+// page as loomdeck serves it: filling and merging part libraries (the XML parser), reading part
+// pages from the wiki, part sets, the owner catalog, chips and dates (the browser's locale). The
+// plain logic is tested in node: tests/web/.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 import { makeSandbox, startServer } from '../helpers/harness.mjs';
 import { startStandIn } from '../../sim/browser-side/start.mjs';
-import { readZip } from '../../sim/browser-side/zip-reader.mjs';
 
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
   '--disable-component-update', '--disable-sync'];
@@ -83,109 +82,6 @@ function inspect(page, text) {
   }, text);
 }
 
-describe('CRC-32 and the zip bundle', () => {
-  let page;
-  before(async () => { page = await openPage(); });
-  after(() => page.close());
-
-  test('CRC-32 of known texts', async () => {
-    const crcs = await page.evaluate(() => ['123456789', '', 'The quick brown fox jumps over the lazy dog', 'Grüße']
-      .map((s) => window.QuickActionsLib.crc32(s)));
-    assert.deepEqual(crcs, [0xcbf43926, 0, 0x414fa339, 0xfbd37071]);
-  });
-
-  test('one 5-byte entry named a is 105 bytes with the directory at offset 36', async () => {
-    const bytes = Buffer.from(await page.evaluate(() => Array.from(window.QuickActionsLib.makeZip([{ name: 'a', data: 'hello' }]))));
-    assert.equal(bytes.length, 105);
-    const crc = 0x3610a686; // CRC-32 of "hello"
-    const local = Buffer.alloc(36);
-    local.writeUInt32LE(0x04034b50, 0);
-    local.writeUInt16LE(20, 4);
-    local.writeUInt16LE(0x21, 12);
-    local.writeUInt32LE(crc, 14);
-    local.writeUInt32LE(5, 18);
-    local.writeUInt32LE(5, 22);
-    local.writeUInt16LE(1, 26);
-    Buffer.from('ahello').copy(local, 30);
-    assert.deepEqual(bytes.subarray(0, 36), local);
-    const dir = Buffer.alloc(47);
-    dir.writeUInt32LE(0x02014b50, 0);
-    dir.writeUInt16LE(20, 4);
-    dir.writeUInt16LE(20, 6);
-    dir.writeUInt16LE(0x21, 14);
-    dir.writeUInt32LE(crc, 16);
-    dir.writeUInt32LE(5, 20);
-    dir.writeUInt32LE(5, 24);
-    dir.writeUInt16LE(1, 28);
-    dir.writeUInt32LE(0, 42);
-    dir.write('a', 46);
-    assert.deepEqual(bytes.subarray(36, 83), dir);
-    const end = Buffer.alloc(22);
-    end.writeUInt32LE(0x06054b50, 0);
-    end.writeUInt16LE(1, 8);
-    end.writeUInt16LE(1, 10);
-    end.writeUInt32LE(47, 12);
-    end.writeUInt32LE(36, 16);
-    assert.deepEqual(bytes.subarray(83), end);
-  });
-
-  test('a bundle of a library and binary models unpacks byte for byte', async () => {
-    const model = Buffer.alloc(70000);
-    for (let i = 0; i < model.length; i++) model[i] = (i * 7919) & 0xff;
-    const bytes = Buffer.from(await page.evaluate((m) => Array.from(window.QuickActionsLib.makeZip([
-      { name: 'ovra-multi-2parts.lbr', data: new TextEncoder().encode('<eagle>µ</eagle>') },
-      { name: 'SOIC8.step', data: new Uint8Array(m) },
-      { name: 'Stecker 2×5.step', data: new Uint8Array([1, 2, 3]) },
-    ])), Array.from(model)));
-    const entries = readZip(bytes);
-    assert.deepEqual(entries.map((e) => [e.name, e.size, e.flags]), [
-      ['ovra-multi-2parts.lbr', 17, 0], ['SOIC8.step', 70000, 0], ['Stecker 2×5.step', 3, 0x0800]]);
-    assert.deepEqual(entries[1].data, model);
-    const file = path.join(sandbox.tmp, 'bundle.zip');
-    fs.writeFileSync(file, bytes);
-    const unzip = spawnSync('unzip', ['-t', file], { encoding: 'utf8' });
-    assert.equal(unzip.status, 0, unzip.stdout + unzip.stderr);
-    assert.match(unzip.stdout, /No errors detected/);
-  });
-
-  test('bundles are staged in 1 MiB chunks, the last one final', async () => {
-    const runs = await page.evaluate(async () => {
-      const { stageBundle } = window.QuickActionsLib;
-      const stage = async (size, replies = () => ({})) => {
-        const calls = [];
-        const staged = await stageBundle(new Uint8Array(size), '~/ovra-wiki-libs/x.zip', async (args) => {
-          calls.push({ offset: args.offset, final: args.final, createDirs: args.createDirs, len: atob(args.dataB64).length, path: args.path });
-          return replies(args, calls.length);
-        });
-        return { staged, calls };
-      };
-      return {
-        exact: await stage(1048576),
-        empty: await stage(0, () => ({ path: 'C:/Users/u/ovra-wiki-libs/x.zip' })),
-        over: await stage(1048577),
-        // The listener took only half of the first chunk; the page resumes where it says.
-        resumed: await stage(1048577, (a, n) => (n === 1 ? { nextOffset: 524288 } : {})),
-        stuck: await stage(2097153, () => ({ nextOffset: 0 })).then(() => 'staged', (e) => e.message),
-        // The final write must account for the whole bundle, by next offset or by byte count
-        // (of the file or of that write).
-        finals: await Promise.all([{ nextOffset: 60 }, { nextOffset: 100 }, { bytes: 99 }, { bytes: 100 }, { nextOffset: 100, bytes: 7 }]
-          .map((reply) => stage(100, () => reply).then(() => 'staged', (e) => e.message))),
-        lastOfTwo: await Promise.all([{ bytes: 0 }, { bytes: 1 }, { bytes: 1048577 }]
-          .map((reply) => stage(1048577, (a) => (a.final ? reply : {})).then(() => 'staged', (e) => e.message))),
-      };
-    });
-    assert.deepEqual(runs.exact, { staged: '~/ovra-wiki-libs/x.zip', calls: [{ offset: 0, final: true, createDirs: true, len: 1048576, path: '~/ovra-wiki-libs/x.zip' }] });
-    assert.deepEqual(runs.empty, { staged: 'C:/Users/u/ovra-wiki-libs/x.zip', calls: [{ offset: 0, final: true, createDirs: true, len: 0, path: '~/ovra-wiki-libs/x.zip' }] });
-    assert.deepEqual(runs.over.calls.map((c) => [c.offset, c.len, c.final]), [[0, 1048576, false], [1048576, 1, true]]);
-    assert.deepEqual(runs.resumed.calls.map((c) => [c.offset, c.len, c.final]), [[0, 1048576, false], [524288, 524289, true]]);
-    assert.equal(runs.stuck, 'the bridge answered an unusable next offset (0) for the chunk at 0');
-    const short = (said, size) => `the bundle was not staged whole: the bridge answered its last chunk with ${said} for a ${size}-byte ` +
-      'bundle at ~/ovra-wiki-libs/x.zip, so nothing was installed. Press the button to try again.';
-    assert.deepEqual(runs.finals, [short('nextOffset 60', 100), 'staged', short('bytes 99', 100), 'staged', 'staged']);
-    assert.deepEqual(runs.lastOfTwo, [short('bytes 0', 1048577), 'staged', 'staged']);
-  });
-});
-
 describe('generic patterns and library fill-ups', () => {
   let page;
   before(async () => { page = await openPage(); });
@@ -196,18 +92,6 @@ describe('generic patterns and library fill-ups', () => {
     const out = window.QuickActionsLib.fillLibrary(t, r, fills);
     return { out, same: out === t, fills };
   }, [text, record]);
-
-  test('both generic patterns match whole texts in any case', async () => {
-    const r = await page.evaluate(() => {
-      const { GENERIC_NAME, GENERIC_DESCRIPTION } = window.QuickActionsLib;
-      const names = ['R', 'r', 'LED', 'fb', 'Conn_02x05_Odd_Even', 'Crystal', 'Crystal_GND24', 'Resistor', 'LM358', 'RC', 'Conn_2', 'Crystal-GND24', 'R ', 'XTAL'];
-      const descs = ['Resistor', 'LIGHT EMITTING DIODE', 'Generic connector, double row', 'MOSFET N-channel', 'four pin crystal, GND on 2 and 4',
-        'Precision resistor array', 'Resistor network', 'ferrite bead', 'diode array'];
-      return { names: names.filter((n) => GENERIC_NAME.test(n)), descs: descs.filter((d) => GENERIC_DESCRIPTION.test(d)) };
-    });
-    assert.deepEqual(r.names, ['R', 'r', 'LED', 'fb', 'Conn_02x05_Odd_Even', 'Crystal', 'Crystal_GND24', 'Resistor']);
-    assert.deepEqual(r.descs, ['Resistor', 'LIGHT EMITTING DIODE', 'Generic connector, double row', 'MOSFET N-channel', 'four pin crystal, GND on 2 and 4', 'ferrite bead']);
-  });
 
   test('a generic R from owner/rc0603 with a title and no symbol becomes RC0603 with an MPN in every technology', async () => {
     const text = LIB(`<devicesets><deviceset name="R" prefix="R"><description>Resistor</description><devices>
@@ -387,23 +271,6 @@ describe('part records, sets, references and the owner catalog', () => {
     assert.deepEqual(r.single, { name: 'one', multi: false, refs: ['a/one'] });
   });
 
-  test('input forms: commas, slashes, multi-pick', async () => {
-    const r = await page.evaluate(() => {
-      const { splitRefs, pickRefs, safeName } = window.QuickActionsLib;
-      return {
-        split: splitRefs(' /sefa/a/ , ,tolm/b//,  / ,sefa/c'),
-        empty: splitRefs(' , ,'),
-        fresh: pickRefs('sefa/dac80504', 'sefa/x', false, false),
-        add: pickRefs('sefa/x', 'sefa/y', false, true),
-        remove: pickRefs('sefa/x, sefa/y', 'sefa/x', true, true),
-        name: safeName('ovra multi/3 parts?'),
-      };
-    });
-    assert.deepEqual(r, {
-      split: ['sefa/a', 'tolm/b', 'sefa/c'], empty: [], fresh: ['sefa/x'], add: ['sefa/x', 'sefa/y'], remove: ['sefa/y'], name: 'ovra_multi_3_parts_',
-    });
-  });
-
   test('owner catalog, chips and dates', async () => {
     const r = await page.evaluate(() => {
       const { parseCatalog, drawChips, formatDate, stripYear } = window.QuickActionsLib;
@@ -428,94 +295,5 @@ describe('part records, sets, references and the owner catalog', () => {
       dates: ['Jun 6, 2025, 09:41 AM', 'Jun 6, 2025, 09:41 AM', 'soon', '', 'Jun 6, 09:41 AM'], lookup: 'p5',
     });
     assert.ok(r.maxRank < 120, `a chip came from beyond the 120 newest pages (rank ${r.maxRank})`);
-  });
-});
-
-describe('listener replies', () => {
-  let page;
-  before(async () => { page = await openPage(); });
-  after(() => page.close());
-
-  test('reading replies: payload, success and error precedence', async () => {
-    const r = await page.evaluate(() => {
-      const { readReply } = window.QuickActionsLib;
-      const pick = (x) => ({ ok: x.ok, payload: x.payload, message: x.message, code: x.code });
-      return [
-        readReply(200, '{"success":true,"data":{"a":1}}'),
-        readReply(200, '{"a":1,"data":"text"}'),
-        readReply(200, '{"success":true,"data":{"success":false,"error":"inner","errorCode":"E1"},"error":"outer"}'),
-        readReply(200, '{"errorCode":"run_not_found","data":{}}'),
-        readReply(403, '{"error":"not allowed"}'),
-        readReply(502, 'Bad Gateway'),
-        readReply(200, '[1,2]'),
-        readReply(200, 'null'),
-      ].map(pick);
-    });
-    assert.deepEqual(r, [
-      { ok: true, payload: { a: 1 }, message: undefined, code: undefined },
-      { ok: true, payload: { a: 1, data: 'text' }, message: undefined, code: undefined },
-      { ok: false, payload: { success: false, error: 'inner', errorCode: 'E1' }, message: 'inner', code: 'E1' },
-      { ok: false, payload: {}, message: 'run_not_found', code: 'run_not_found' },
-      { ok: false, payload: { error: 'not allowed' }, message: 'not allowed', code: 'web_denied' },
-      { ok: false, payload: {}, message: 'HTTP 502', code: '' },
-      { ok: true, payload: [1, 2], message: undefined, code: undefined },
-      { ok: true, payload: {}, message: undefined, code: undefined },
-    ]);
-  });
-
-  test('log summaries, poll failures, lint texts and verb catalogs', async () => {
-    const r = await page.evaluate(() => {
-      const L = window.QuickActionsLib;
-      const err = (message, extra) => Object.assign(new Error(message), extra);
-      return {
-        summaries: [
-          L.summarize({ tick: 4, stage: 'binding', error: '', success: true, runId: null, evidenceCount: 8, status: { long: 'x'.repeat(80) } }),
-          L.summarize({ alpha: 1, beta: 2, gamma: 3, delta: 4, epsilon: 5, zeta: 6, eta: 7 }),
-          L.summarize('plain text'),
-          L.summarize(42),
-        ],
-        polls: [
-          err('no prove run run-9 on file'), err('x', { code: 'unknown_run_id' }), err('signal timed out'), err('HTTP 503'),
-          err('bridge busy', { status: 502 }), err('Failed to fetch', { code: 'unreachable' }), err('main_thread_busy: try later'),
-          err('the zip is corrupt'), err('HTTP 404'),
-        ].map(L.pollFailureKind),
-        lints: [
-          L.lintText({ ok: true }),
-          L.lintText({ ok: false, componentsTotal: 4, missingCounts: { MPN: 1, MANUFACTURER: 0, MOUSER_PN: 3 }, componentsWithoutAnyDistributor: 2 }),
-          L.lintText({ ok: false, variantsTotal: 1, missingCounts: {} }),
-          L.lintText({ ok: false, missingCounts: { MANUFACTURER: 2 } }),
-          L.lintText(undefined),
-        ],
-        catalogs: [
-          L.catalogEntries({ verbs: [{ name: 'fusion_a', description: 'A' }, { verb: 'fusion_b', desc: 'B' }, 'fusion_c'] }),
-          L.catalogEntries({ commands: [{ name: 'x', summary: 'S' }] }),
-          L.catalogEntries([{ name: 'listed' }]),
-          L.catalogEntries({ catalog: { fusion_start: 'Start Fusion', fusion_stop: { description: 'Stop it' }, other: 'no' } }),
-          L.catalogEntries({ something: 1 }),
-        ],
-      };
-    });
-    assert.deepEqual(r.summaries, [
-      `success=true stage="binding" tick=4 status={"long":"${'x'.repeat(51)} evidenceCount=8`,
-      'alpha,beta,gamma,delta,epsilon,zeta',
-      'plain text',
-      '42',
-    ]);
-    assert.deepEqual(r.polls, ['not_filed', 'not_filed', 'transient', 'transient', 'transient', 'transient', 'transient', 'fatal', 'fatal']);
-    const tail = '. The import is fine; the BOM will be blank for it until the numbers are added upstream.';
-    assert.deepEqual(r.lints, [
-      { ok: true, text: 'every component carries a manufacturer part number and a distributor number.' },
-      { ok: false, text: `3 of 4 components missing manufacturer part number, a distributor number (Mouser, DigiKey or LCSC)${tail}` },
-      { ok: false, text: `1 of 1 component missing part numbers${tail}` },
-      { ok: false, text: `missing manufacturer${tail}` },
-      null,
-    ]);
-    assert.deepEqual(r.catalogs, [
-      [{ name: 'fusion_a', description: 'A' }, { name: 'fusion_b', description: 'B' }, { name: 'fusion_c', description: '' }],
-      [{ name: 'x', description: 'S' }],
-      [{ name: 'listed', description: '' }],
-      [{ name: 'fusion_start', description: 'Start Fusion' }, { name: 'fusion_stop', description: 'Stop it' }],
-      [],
-    ]);
   });
 });

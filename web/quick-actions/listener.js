@@ -1,0 +1,153 @@
+// The listener: Ovra Bridge found on the loopback ports, its commands (each logged), and the
+// connection card.
+
+import { $, h } from '../kit/dom.js';
+import { isEmpty, readReply, summarize } from '../kit/reply.js';
+import { toast } from '../kit/toast.js';
+import { errText, firstPresent, has, isObjectLike, str, timeoutSignal } from '../kit/values.js';
+import { addLog, logCall } from './log.js';
+import { renderKv, setStatus } from './view.js';
+
+// The listener is always on the loopback address; ?bridgePorts=FIRST-LAST points the page at other
+// ports (stand-ins).
+export const BRIDGE_HOST = '127.0.0.1';
+
+function portRange(text) {
+  const m = /^(\d{1,5})-(\d{1,5})$/.exec(text || '');
+  if (m) {
+    const first = Number(m[1]);
+    const last = Number(m[2]);
+    if (first >= 1 && last <= 65535 && last >= first && last - first < 64) return { first, last };
+  }
+  return { first: 24680, last: 24689 };
+}
+
+export const PORTS = portRange(new URLSearchParams(location.search).get('bridgePorts'));
+const PORT_TEXT = PORTS.first + '-' + PORTS.last;
+
+export let bridge = null;
+
+async function probeOne(port) {
+  try {
+    const res = await fetch('http://' + BRIDGE_HOST + ':' + port + '/status', { cache: 'no-store', signal: timeoutSignal(1500) });
+    if (!res.ok) return null;
+    const body = await res.json();
+    return isObjectLike(body) && body.service === 'ovra-bridge' ? { host: BRIDGE_HOST, port, status: body } : null;
+  } catch {
+    return null;
+  }
+}
+
+// All ports at once; the lowest port that is the bridge wins, whichever answered first.
+async function probe() {
+  const ports = [];
+  for (let p = PORTS.first; p <= PORTS.last; p++) ports.push(p);
+  const found = await Promise.all(ports.map(probeOne));
+  return found.find(Boolean) || null;
+}
+
+export async function cmd(command, args, options) {
+  if (!bridge) throw new Error('not connected');
+  const body = JSON.stringify({ command, args: args || {} });
+  const preview = body.length > 300 ? body.slice(0, 300) + '...' : body;
+  const started = performance.now();
+  let res;
+  let text;
+  try {
+    res = await fetch('http://' + bridge.host + ':' + bridge.port + '/command', {
+      method: 'POST', headers: { 'Content-Type': 'application/json' }, body,
+      signal: timeoutSignal((options && options.timeoutMs) || 135000),
+    });
+    text = await res.text();
+  } catch (e) {
+    addLog(h('div', { class: 'line' },
+      h('span', { class: 't', text: new Date().toLocaleTimeString() }),
+      h('span', { class: 'acc', text: command }),
+      h('span', { class: 'err', text: 'unreachable: ' + errText(e) })));
+    const err = new Error(errText(e));
+    err.code = 'unreachable';
+    throw err;
+  }
+  const r = readReply(res.status, text);
+  const hint = has(r.reply, '_hint') && !isEmpty(r.reply._hint) ? str(r.reply._hint) : '';
+  const summaryOf = has(r.payload, 'result') && r.payload.result !== null ? r.payload.result : r.payload;
+  logCall(command, preview, r.ok, Math.round(performance.now() - started), summarize(summaryOf), hint);
+  if (r.ok) return r.payload;
+  const err = new Error(r.message);
+  if (r.code) err.code = r.code;
+  err.payload = r.payload;
+  err.status = res.status;
+  throw err;
+}
+
+// The message of a failed command, with how to allow the page when the user was not asked in time.
+export function failText(e) {
+  const m = errText(e);
+  return e && e.code === 'web_denied' ? m + ' (allow this page in Ovra Bridge: click Allow (1 hr) in its toast, or grant it in vb Settings > Web Control)' : m;
+}
+
+export const granted = () => !!(bridge && isObjectLike(bridge.status.webControl) && bridge.status.webControl.grantedForYou === true);
+
+function machineName(status) {
+  const m = status.machine;
+  if (isObjectLike(m)) return firstPresent(m.clientName, m.hostname) || 'this machine';
+  return typeof m === 'string' && m ? m : 'this machine';
+}
+
+function showBridge() {
+  const st = bridge.status;
+  const wc = isObjectLike(st.webControl) ? st.webControl : {};
+  const name = machineName(st);
+  const version = firstPresent(st.version) || '?';
+  $('led').className = 'led ' + (wc.enabled ? 'green' : 'amber');
+  $('conn').textContent = name + ' :' + bridge.port;
+  $('meta').textContent = 'vb ' + version + ' · web control ' + (wc.enabled ? 'on' : 'OFF') +
+    (wc.grantedForYou ? ' · this page is granted' : (wc.promptExpected ? ' · vb will ask you per command' : ''));
+  $('bpAb').textContent = version + ' on ' + name;
+  setStatus($('connStatus'), wc.enabled ? 'connected, web control enabled' : 'connected, web control is OFF in vb Settings', wc.enabled ? 'ok' : 'warn');
+  $('connNote').textContent = '';
+  renderKv($('connKv'), [
+    ['machine', name],
+    ['vb version', version],
+    ['endpoint', 'http://' + bridge.host + ':' + bridge.port],
+    ['web control', wc.enabled ? 'enabled' : 'disabled'],
+    ['this page', wc.grantedForYou ? 'granted (no prompts)' : (wc.promptExpected ? 'vb asks you once per command (Allow once / Allow 1 hr / Deny)' : 'unknown')],
+    ['handshake required', wc.requireHandshake ? 'yes' : 'no'],
+  ]);
+  $('btnConnect').textContent = 'Reconnect';
+  return name;
+}
+
+export async function connect() {
+  setStatus($('connStatus'), 'probing ' + BRIDGE_HOST + ':' + PORT_TEXT + '...');
+  $('connNote').textContent = 'allow local network access if your browser asks';
+  $('led').className = 'led';
+  const found = await probe();
+  if (!found) {
+    bridge = null;
+    setStatus($('connStatus'), 'Ovra Bridge not detected', 'err');
+    $('connNote').textContent = '';
+    $('led').className = 'led red';
+    $('conn').textContent = 'not connected';
+    $('meta').textContent = 'is Ovra Bridge running?';
+    renderKv($('connKv'), []);
+    toast('Ovra Bridge not found on ' + PORT_TEXT + '. Is vb running on this machine?', 'err');
+    return null;
+  }
+  bridge = found;
+  const name = showBridge();
+  toast('Connected to Ovra Bridge on ' + name, 'ok');
+  return { port: found.port, status: found.status };
+}
+
+// Looks for the listener again, as it may have moved to another port; waits for it only while
+// none is known.
+export async function findBridgeAgain() {
+  const found = probe().then((f) => {
+    if (f) {
+      bridge = f;
+      showBridge();
+    }
+  });
+  if (!bridge) await found;
+}
