@@ -93,10 +93,25 @@ describe('entrances', () => {
     await context.close();
   });
 
+  // What an earlier case's page started in the server (the watch of its stream, a status build)
+  // ends once its stream is gone and the bridge's log stops growing; only then is the log cleared.
+  async function quietBox() {
+    await waitFor(async () => (await (await fetch(`${server.url}/health`)).json()).sseClients === 0, { what: 'no open streams' });
+    let seen = -1;
+    await waitFor(async () => {
+      const now = simLog(sandbox).length;
+      const still = now === seen;
+      seen = now;
+      if (!still) await new Promise((resolve) => setTimeout(resolve, 500));
+      return still;
+    }, { what: 'a quiet bridge' });
+    sim(sandbox, 'clear-log');
+  }
+
   // The last one presses Set up, whose drive to green goes on in the server after the test.
   for (const [how, press] of [['navigation', '#btnRefresh'], ['window.open', '#btnSetup']]) {
     test(`a dashboard reached by ${how} from another site waits for the user, then ${press} works`, async () => {
-      sim(sandbox, 'clear-log');
+      await quietBox();
       const context = await browser.newContext();
       const requests = recordRequests(context, server.port);
       const page = await context.newPage();
