@@ -237,6 +237,7 @@ describe('the drive to green and the user who looked away', () => {
       await untilLed(page, 'fusionRunning', 'ok');
       // "Notify me" is the user's choice; here it was stored as on.
       await page.click('#btnSettings');
+      await until(page, () => document.getElementById('dlgSettings').open);
       assert.equal(await page.$eval('#tglNotify', (t) => t.getAttribute('aria-checked')), 'true');
       await page.click('#btnCloseSettings');
       await page.evaluate(() => {
@@ -261,6 +262,7 @@ describe('the drive to green and the user who looked away', () => {
     await withPage({}, async (page) => {
       await untilReady(page);
       await page.click('#btnSettings');
+      await until(page, () => document.getElementById('dlgSettings').open);
       assert.deepEqual(await page.$eval('#tglNotify', (t) => t.getAttribute('aria-checked')), 'false');
       assert.equal(await text(page, '#stNotify'), 'off');
     });
