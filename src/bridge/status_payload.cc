@@ -87,6 +87,7 @@ Readiness read_readiness(const json& r, bool launch_in_flight) {
 // What the APS probe (A) says: signed in (or configured, or ready), and as whom.
 struct Aps {
   bool on = false;
+  bool configured = false;  // a client id is set: signing in is all that is left
   std::string who;
 };
 
@@ -95,6 +96,7 @@ Aps read_aps(const json& a) {
   std::optional<bool> flag = bool_member(a, "signedIn");
   if (!flag) flag = bool_member(a, "configured");
   out.on = (flag && *flag) || is_true(a, "ready");
+  out.configured = is_true(a, "configured");
   if (const json* as = member(a, "signedInAs")) {
     const json* email = member(*as, "email");
     out.who = email && email->is_string() ? email->get<std::string>() : string_member(*as, "name");
@@ -182,8 +184,9 @@ json aps_led(const Aps& aps) {
   return {{"on", aps.on},
           {"label", "APS cloud search"},
           {"who", who(aps.who)},
-          {"_hint", aps.on ? "fusion_aps_search gives ~2s cloud lookups."
-                           : "Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm)."}};
+          {"_hint", aps.on           ? "fusion_aps_search gives ~2s cloud lookups."
+                    : aps.configured ? "Configured, not signed in: fusion_aps_signin (silent when the browser session is warm)."
+                                     : "Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm)."}};
 }
 
 json mcp_led(const Mcp& mcp, const Readiness& r) {

@@ -127,6 +127,9 @@ TEST(StatusPayload, SignInAndMcpAndApsLeds) {
   EXPECT_EQ(s["leds"]["aps"]["who"], "a@b.c");
   EXPECT_EQ(payload({{"running", true}}, {{"configured", false}})["leds"]["aps"]["_hint"],
             "Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm).");
+  // A client id set but no sign-in yet: only the sign-in is left, and the hint must not send an agent to configure it again.
+  EXPECT_EQ(payload({{"running", true}}, {{"configured", true}, {"signedIn", false}})["leds"]["aps"]["_hint"],
+            "Configured, not signed in: fusion_aps_signin (silent when the browser session is warm).");
 }
 
 TEST(StatusPayload, UpdateLedAndSettings) {
