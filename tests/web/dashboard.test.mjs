@@ -1,10 +1,11 @@
 // The dashboard's plain logic, imported from web/ as the page runs it: the colour and word of each
-// LED state, relative ages, reading action replies, the hint markup filter and the phrase list.
+// LED state, the plain words a person reads, relative ages, reading action replies, the hint markup filter and the phrase list.
 import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { ago, sinceText } from '../../web/dashboard/ages.js';
 import { changeColour, displayState, knownLabel, ledWord } from '../../web/dashboard/leds.js';
 import { PHRASES } from '../../web/dashboard/phrases.js';
+import { plainSentence, stampIn, stateWord } from '../../web/dashboard/plain.js';
 import { inlineOnly } from '../../web/kit/markup.js';
 import { payload, replyError, replyHint } from '../../web/kit/reply.js';
 
@@ -12,9 +13,28 @@ describe('LED colours and words', () => {
   test('each state shows as one colour and word, a pending LED as busy', () => {
     const leds = [{ on: true }, { on: false }, { state: 'starting' }, { state: 'stale', on: true }, { state: 'dormant' },
       { state: 'busy' }, { on: true, pending: true }, {}];
-    assert.deepEqual(leds.map((l) => [displayState(l), ledWord(l)]), [
-      ['ok', ''], ['bad', 'needs setup'], ['starting', 'starting'], ['busy', 'stuck?'], ['busy', 'dormant'],
-      ['busy', 'busy'], ['busy', 'busy'], ['bad', 'needs setup']]);
+    assert.deepEqual(leds.map((l) => [displayState(l), ledWord(l, 'aps')]), [
+      ['ok', ''], ['bad', 'off'], ['starting', 'starting'], ['busy', 'stuck?'], ['busy', 'paused'],
+      ['busy', 'busy'], ['busy', 'waiting'], ['bad', 'off']]);
+    // A closed Fusion is never worded like a step left to the user.
+    assert.equal(ledWord({ on: false, state: 'off' }, 'fusionRunning'), 'closed');
+  });
+
+  test('a person reads what an LED means with relative times, never the bridge\'s stamps or tool names', () => {
+    const now = Date.parse('2026-12-08T17:06:04Z');
+    const dormant = { state: 'dormant', _hint: 'Dormant - resumes when Fusion starts (last verified 2026-12-08T14:06:04).' };
+    assert.equal(stampIn(dormant._hint), '2026-12-08T14:06:04Z');
+    assert.equal(stampIn('no time here'), '');
+    assert.equal(plainSentence('addinReady', dormant, now), 'Fusion is closed. The add-in last answered 3 h ago and comes back when Fusion opens.');
+    assert.equal(plainSentence('signedIn', { on: false, wall: 'password' }, now),
+      'Autodesk is waiting for your password in Fusion on this box. Only you can type it; everything else is done for you.');
+    assert.equal(plainSentence('zeta', { on: false, label: 'Zeta' }, now), 'Zeta is off.');
+    const keys = ['fusionRunning', 'addinReady', 'signedIn', 'aps', 'mcp', 'datahub', 'update'];
+    const states = [{ on: true }, { on: false }, { state: 'dormant', _hint: dormant._hint }, { state: 'stale' }, { state: 'starting' }, {}];
+    for (const key of keys) {
+      for (const led of states) assert.doesNotMatch(plainSentence(key, led, now), /fusion_|\d{4}-\d\d-\d\dT|[A-Z]{4,}/, `${key} ${JSON.stringify(led)}`);
+    }
+    assert.deepEqual(['silent', 'dormant', 'answering', 'gone'].map(stateWord), ['not answering', 'paused', 'answering', 'gone']);
   });
 
   test('a recent change is coloured by the state it went to; an unknown LED keeps its key as label', () => {

@@ -1,13 +1,22 @@
 // Recent changes: the shown box's newest logbook entries, loaded when the box changes and kept up
-// by the live channel, each with its age.
+// by the live channel, each with its age, in the LEDs' labels and people's words. First sightings
+// (an LED seen for the first time) stay folded away unless asked for; older entries page in from
+// what the server keeps.
 
 import { api } from '../kit/api.js';
 import { $, el } from '../kit/dom.js';
 import { isObj, nonEmpty, present, str } from '../kit/values.js';
 import { ago } from './ages.js';
 import { changeColour, knownLabel } from './leds.js';
+import { stateWord } from './plain.js';
 
-const CHANGES_SHOWN = 10;
+const FIRST_PAGE = 10;
+const PAGE = 50;
+const SERVER_KEEPS = 2000;
+
+let wanted = FIRST_PAGE;  // how many of the newest entries the list holds
+let more = false;         // whether the server may keep older ones
+let firstSightings = false;
 
 let changes = [];        // the shown box's newest entries, oldest first
 let changesFor = null;   // the box they belong to
@@ -19,20 +28,29 @@ export function renderChanges() {
   const list = $('changeList');
   list.replaceChildren();
   const now = Date.now();
-  for (const e of changes.slice(-CHANGES_SHOWN).reverse()) {
+  const shown = changes.slice(-wanted).filter((e) => firstSightings || present(e.from));
+  for (const e of shown.reverse()) {
     const li = el('li');
     li.dataset.led = str(e.led);
-    const tipText = nonEmpty(e.hint) || str(e.at);
-    if (tipText) li.setAttribute('data-tip', tipText);
-    const from = el('span', 'st', present(e.from) ? str(e.from) : 'new');
-    from.dataset.state = changeColour(e.from);
-    const to = el('span', 'st', str(e.to));
+    const when = el('time', 'when', ago(e.at, now));
+    when.dateTime = str(e.at);
+    const to = el('span', 'st', stateWord(e.to));
     to.dataset.state = changeColour(e.to);
-    li.append(el('span', 'when', ago(e.at, now)), el('span', 'lbl', nonEmpty(e.label) || knownLabel(str(e.led))),
-      from, el('span', 'arrow', '->'), to);
+    li.append(when, el('span', 'lbl', knownLabel(str(e.led)) === str(e.led) ? nonEmpty(e.label) || str(e.led) : knownLabel(str(e.led))));
+    if (present(e.from)) {
+      const from = el('span', 'st', stateWord(e.from));
+      from.dataset.state = changeColour(e.from);
+      li.append(from, el('span', 'arrow', '->'), to);
+    } else {
+      li.append(el('span', 'st', 'first seen'), to);
+    }
     list.append(li);
   }
+  if (!shown.length && changes.length) list.append(el('li', 'note', 'Only first sightings so far.'));
   $('changes').hidden = changes.length === 0;
+  $('btnOlder').hidden = !more;
+  $('btnFirstSeen').setAttribute('aria-pressed', firstSightings ? 'true' : 'false');
+  $('btnFirstSeen').textContent = firstSightings ? 'Hide first sightings' : 'Show first sightings';
 }
 
 export function addChange(e) {
@@ -40,7 +58,7 @@ export function addChange(e) {
   const key = changeKey(e);
   if (changes.some((c) => changeKey(c) === key)) return;
   changes.push(e);
-  if (changes.length > CHANGES_SHOWN) changes = changes.slice(-CHANGES_SHOWN);
+  if (changes.length > wanted) changes = changes.slice(-wanted);
   renderChanges();
 }
 
@@ -48,15 +66,18 @@ async function loadChanges(box) {
   if (box !== changesFor) {
     changesFor = box;
     changes = [];
+    wanted = FIRST_PAGE;
+    more = false;
     renderChanges();
   }
   if (!box) return;
   const asked = ++changesAsked;
   let reply;
-  try { reply = await api('api/logbook?target=' + encodeURIComponent(box) + '&limit=' + CHANGES_SHOWN); } catch { return; }
+  try { reply = await api('api/logbook?target=' + encodeURIComponent(box) + '&limit=' + wanted); } catch { return; }
   if (asked !== changesAsked || !isObj(reply) || !Array.isArray(reply.entries)) return;
   const live = changes;
   changes = reply.entries.filter((e) => isObj(e) && e.box === box);
+  more = reply.entries.length >= wanted && wanted < SERVER_KEEPS;
   for (const e of live) addChange(e);
   renderChanges();
 }
@@ -64,6 +85,17 @@ async function loadChanges(box) {
 // Fills the list when the page opens or the shown box changes.
 export function syncChanges(box) {
   if (box !== changesFor) loadChanges(box);
+}
+
+export function wireChanges() {
+  $('btnFirstSeen').addEventListener('click', () => {
+    firstSightings = !firstSightings;
+    renderChanges();
+  });
+  $('btnOlder').addEventListener('click', () => {
+    wanted = Math.min(SERVER_KEEPS, wanted + PAGE);
+    reloadChanges(changesFor);
+  });
 }
 
 // Loads the list again (the live channel is back and may have missed entries).

@@ -20,14 +20,20 @@ export function displayState(led) {
   return 'bad';
 }
 
-export function ledWord(led) {
+// The word beside an LED; a lit one needs none. Fusion is "closed", never "off" or "needs setup":
+// the one word a person must not misread.
+export function ledWord(led, key) {
   if (led.state === 'stale') return 'stuck?';
   if (led.state === 'starting') return 'starting';
-  if (led.state === 'dormant') return 'dormant';
-  if (led.state === 'busy' || led.pending === true) return 'busy';
+  if (led.state === 'dormant') return 'paused';
+  if (led.pending === true) return 'waiting';
+  if (led.state === 'busy') return 'busy';
   if (led.on === true) return '';
-  return 'needs setup';
+  return key === 'fusionRunning' ? 'closed' : 'off';
 }
+
+// The word a state's shape stands for, for a reader that hears the LED instead of seeing it.
+export const STATE_NAMES = { ok: 'on', bad: 'off', busy: 'busy', starting: 'starting', closed: 'closed', unknown: 'unknown', checking: 'checking' };
 
 // A state's colour, as its LED shows it.
 export function changeColour(state) {

@@ -3,6 +3,7 @@
 
 import { api } from '../kit/api.js';
 import { $, el } from '../kit/dom.js';
+import { announce } from '../kit/announce.js';
 import { appendMarkup } from '../kit/markup.js';
 import { toast } from '../kit/toast.js';
 import { isObj, nonEmpty, present, str } from '../kit/values.js';
@@ -10,8 +11,9 @@ import { ago } from './ages.js';
 import { watchAway } from './away.js';
 import { syncChanges } from './changes.js';
 import { contactLost, evidence, heard, judge, noteSnapshot } from './evidence.js';
-import { displayState, knownLabel, LED_ORDER, ledWord } from './leds.js';
+import { displayState, knownLabel, LED_ORDER, ledWord, STATE_NAMES } from './leds.js';
 import { closedBoxes, paintNotes } from './notes.js';
+import { plainSentence } from './plain.js';
 import { dash, shownBox } from './state.js';
 import { syncTargetPill } from './target-pills.js';
 
@@ -25,6 +27,20 @@ let statusAt = 0;     // when the shown LEDs were verified
 
 const statusUrl = () => 'api/status' + (dash.currentTarget ? '?target=' + encodeURIComponent(dash.currentTarget) : '');
 
+// A pill's state in words: its visible word, else (a lit LED shows none) one only a screen reader reads.
+function nameThePill(pill) {
+  const word = pill.querySelector('.word');
+  let quiet = pill.querySelector('.sr-only');
+  if (word) {
+    if (quiet) quiet.remove();
+    return;
+  }
+  if (!quiet) pill.append(quiet = el('span', 'sr-only'));
+  quiet.textContent = ' ' + (STATE_NAMES[pill.dataset.state] || pill.dataset.state);
+}
+
+const pillName = (pill) => pill.querySelector('.lbl').textContent + ' ' + (pill.querySelector('.word, .sr-only')?.textContent.trim() ?? '');
+
 function ledPill(key, label, state, word) {
   const pill = el('button', 'ledpill');
   pill.type = 'button';
@@ -32,6 +48,7 @@ function ledPill(key, label, state, word) {
   pill.dataset.state = state;
   pill.append(el('span', 'dot'), el('span', 'lbl', label));
   if (word) pill.append(el('span', 'word', word));
+  nameThePill(pill);
   return pill;
 }
 
@@ -52,7 +69,7 @@ function renderLeds(s) {
   const leds = isObj(s.leds) ? s.leds : {};
   for (const key of ledKeys(leds)) {
     const led = isObj(leds[key]) ? leds[key] : {};
-    const pill = ledPill(key, nonEmpty(led.label) || knownLabel(key), displayState(led), ledWord(led));
+    const pill = ledPill(key, nonEmpty(led.label) || knownLabel(key), displayState(led), ledWord(led, key));
     if (key === selectedLed) pill.classList.add('selected');
     pill.setAttribute('aria-expanded', key === selectedLed ? 'true' : 'false');
     pill.addEventListener('click', () => toggleDetail(key));
@@ -84,10 +101,16 @@ function fillDetail() {
   const top = el('div', 'dtop');
   top.append(el('strong', null, nonEmpty(led.label) || knownLabel(selectedLed)));
   if (present(led.version) && led.version !== '') top.append(el('span', 'ver', str(led.version)));
-  const hint = el('div', 'hint');
-  if (present(led._hint)) appendMarkup(hint, led._hint);
-  panel.replaceChildren(top, hint);
+  panel.replaceChildren(top, el('p', 'plain', plainSentence(selectedLed, led, Date.now())));
   if (present(led.who) && led.who !== '') panel.append(el('div', 'who', 'signed in as ' + str(led.who)));
+  // The bridge's own words stay as they are: an AI reads them to know what to call.
+  if (nonEmpty(led._hint)) {
+    const forAi = el('div', 'forai');
+    const hint = el('div', 'hint');
+    appendMarkup(hint, led._hint);
+    forAi.append(el('span', 'fortag', 'For your AI'), hint);
+    panel.append(forAi);
+  }
   panel.hidden = false;
 }
 
@@ -135,6 +158,26 @@ function setPill(pill, state, word) {
     if (word) span.textContent = word;
     else span.remove();
   }
+  nameThePill(pill);
+}
+
+// The last state each LED of the shown box was announced in; a change is read out, the first sight is not.
+const heardStates = new Map();
+let heardFor = null;
+
+function announceChanges(box, pills) {
+  if (heardFor !== box) {
+    heardFor = box;
+    heardStates.clear();
+  }
+  const said = [];
+  for (const pill of pills) {
+    const name = pillName(pill);
+    const before = heardStates.get(pill.dataset.led);
+    if (before !== undefined && before !== name) said.push(name);
+    heardStates.set(pill.dataset.led, name);
+  }
+  if (said.length) announce(said.join(', '));
 }
 
 // Redraws the pills from what renderLeds drew (kept in data-base), the header chip and the
@@ -166,7 +209,7 @@ export function decorateLeds() {
         closedBoxes.delete(box);
       }
     }
-    if (wall && key === 'signedIn' && state !== 'ok') [state, word] = ['busy', 'your password'];
+    if (wall && key === 'signedIn' && state !== 'ok') [state, word] = ['busy', 'waiting for you'];
     if (wall && key === 'addinReady' && state !== 'ok') [state, word] = ['busy', 'waits for sign-in'];
     states.push(state);
     if (verdict.known) {
@@ -186,6 +229,7 @@ export function decorateLeds() {
   line.textContent = verdict ? verdict.reason : '';
   line.className = 'evidence' + (verdict && !verdict.known ? ' unknown' : '');
   if (verdict) $('tchip').setAttribute('data-tip', verdict.reason);
+  if (verdict) announceChanges(box, $('ledGrid').querySelectorAll('.ledpill'));
   paintNotes();
   if (verdict && s) watchAway(s, states);
 }
