@@ -1,7 +1,7 @@
 // The top layer: the toast stack (the page's and the newbie panel's) above the modal dialogs.
 
 import { $ } from '../kit/dom.js';
-import { shapeToasts } from '../kit/toast.js';
+import { noteToast, shapeToasts } from '../kit/toast.js';
 
 const toastBox = $('toasts');
 
@@ -12,7 +12,7 @@ function liftToasts() {
 }
 
 export function wireToasts() {
-  shapeToasts({ newestFirst: true, errMs: 9000, onShow: liftToasts });
+  shapeToasts({ newestFirst: true, errMs: 9000, errStays: true, onShow: liftToasts });
 
   // Toasts leave on their own timers (the newbie panel's too): the empty stack leaves the top layer.
   new MutationObserver(() => {
@@ -25,7 +25,9 @@ export function wireToasts() {
   const panelToasts = $('vnp-toasts');
   new MutationObserver(() => {
     for (const t of Array.from(panelToasts.children)) {
-      t.setAttribute('role', t.classList.contains('vnp-toast-err') ? 'alert' : 'status');
+      const err = t.classList.contains('vnp-toast-err');
+      t.setAttribute('role', err ? 'alert' : 'status');
+      noteToast(t.textContent, err ? 'err' : '');
       toastBox.prepend(t);
       liftToasts();
     }

@@ -1,5 +1,8 @@
 // The page's one tooltip: a manual popover (so it shows above an open dialog) that carries the
-// data-tip text of the element the pointer rests on, below it or, without room, above it.
+// data-tip text of the element the pointer rests on, the keyboard focuses or a finger taps, below
+// it or, without room, above it.
+
+const TAP_TIP_MS = 2500;
 
 let tip = null;
 let tipTimer = 0;
@@ -52,4 +55,22 @@ export function wireTooltips(tipNode) {
     hideTip();
   });
   document.addEventListener('pointerdown', hideTip, true);
+  // A keyboard user reaches the same facts on focus; a tap shows them for a moment.
+  document.addEventListener('focusin', (e) => {
+    const target = e.target instanceof Element ? e.target.closest('[data-tip]') : null;
+    if (!target || !target.matches(':focus-visible') || target === tipFor) return;
+    hideTip();
+    tipFor = target;
+    showTip(target);
+  });
+  document.addEventListener('focusout', () => { if (tipFor) hideTip(); });
+  document.addEventListener('pointerup', (e) => {
+    if (e.pointerType !== 'touch') return;
+    const target = e.target instanceof Element ? e.target.closest('[data-tip]') : null;
+    if (!target) return;
+    hideTip();
+    tipFor = target;
+    showTip(target);
+    tipTimer = setTimeout(hideTip, TAP_TIP_MS);
+  });
 }
