@@ -93,10 +93,13 @@ function readSheet(rel) {
   return text;
 }
 
-// The design tokens of web/kit/tokens.css: name -> value.
+// The design tokens of web/kit/tokens.css: name -> value, as first set (the dark palette; the
+// light one follows in a media query).
 function tokens() {
   const text = readSheet('kit/tokens.css');
-  return new Map([...text.matchAll(/(--[\w-]+)\s*:\s*([^;]+);/g)].map(([, name, value]) => [name, value.trim()]));
+  const values = new Map();
+  for (const [, name, value] of text.matchAll(/(--[\w-]+)\s*:\s*([^;]+);/g)) if (!values.has(name)) values.set(name, value.trim());
+  return values;
 }
 
 // Fills `export const PANEL_CSS = '';` of web/panel/style.js with the panel's style sheet. The

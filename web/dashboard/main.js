@@ -3,10 +3,12 @@
 
 import { $, storeGet } from '../kit/dom.js';
 import { wireTooltips } from '../kit/tooltip.js';
-import { renderChanges } from './changes.js';
+import { renderChanges, wireChanges } from './changes.js';
 import { captureConsole, consoleBuffer } from './console.js';
 import { renderPrompts, wireControls } from './controls.js';
 import { judge } from './evidence.js';
+import { wireHistory } from './history.js';
+import { wireKeys } from './keys.js';
 import { openLive } from './live.js';
 import { wireToasts } from './overlay.js';
 import { startRemote } from './remote.js';
@@ -42,15 +44,19 @@ Object.defineProperty(window, '__dash', {
 wireToasts();
 wireTooltips($('tt'));
 
+// The status read goes out first: the LEDs need neither the settings nor, once the box is known,
+// the box list.
 async function startUp(runAutoGreen) {
-  await loadSettings();
-  renderSurfaces();
-  await loadTargets();
+  const settings = loadSettings().then(renderSurfaces);
+  const targets = loadTargets();
+  if (!dash.currentTarget) await targets;
   await refreshStatus();
+  await Promise.all([settings, targets]);
   if (runAutoGreen) autoGreen(false);
 }
 
-dash.currentTarget = storeGet('ldTarget') || '';
+// A link may name the box to show (?target=Bench); else the box shown last time.
+dash.currentTarget = new URLSearchParams(location.search).get('target') || storeGet('ldTarget') || '';
 
 // Live from here on: the event stream, the first reads and the regular polls.
 function goLive(runAutoGreen) {
@@ -88,6 +94,9 @@ if (remoteId && !FOREIGN_ENTRANCE) {
   renderSkeleton();
   renderPrompts();
   wireControls();
+  wireHistory();
+  wireKeys();
+  wireChanges();
   wireTargets();
   if (FOREIGN_ENTRANCE) awaitTheUser();
   else goLive(true);

@@ -2,12 +2,14 @@
 // speech synthesis, one after another; muting is remembered.
 
 import { $, storeGet, storeSet } from '../kit/dom.js';
+import { setIcon } from './icons.js';
 
 const narration = { queue: [], playing: false, paused: false, audio: null, fail: null };
 let muted = storeGet('ovra-tour-muted') === '1';
 
 export function paintMute() {
-  $('ttMute').textContent = muted ? '🔇' : '🔊';
+  setIcon($('ttMute'), muted ? 'muted' : 'sound');
+  $('ttMute').setAttribute('aria-pressed', muted ? 'true' : 'false');
 }
 
 function setMuted(on) {

@@ -4,11 +4,13 @@
 import { $, el } from '../kit/dom.js';
 import { payload, replyError } from '../kit/reply.js';
 import { isObj, nonEmpty, str } from '../kit/values.js';
+import { icon, setIcon } from './icons.js';
 
 const REMOTE_POLL_MS = 2000;
 
 function remoteButton(bid, glyph, tipText) {
-  const b = el('button', null, glyph);
+  const b = el('button', 'iconbtn');
+  setIcon(b, glyph);
   b.type = 'button';
   b.id = bid;
   b.setAttribute('aria-label', tipText);
@@ -27,17 +29,21 @@ function buildRemote() {
   label.id = 'rLabel';
   const caption = el('div', null, '');
   caption.id = 'rCaption';
-  const prev = remoteButton('rPrev', '⏮', 'Replay previous view');
-  const pause = remoteButton('rPause', '⏸', 'Pause / resume');
-  const next = remoteButton('rNext', '⏭', 'Skip upcoming step');
-  const exit = remoteButton('rExit', '⏹ Exit tour', 'End the tour');
+  const prev = remoteButton('rPrev', 'prev', 'Replay previous view');
+  const pause = remoteButton('rPause', 'pause', 'Pause / resume');
+  const next = remoteButton('rNext', 'next', 'Skip upcoming step');
+  const exit = el('button', null, 'Exit tour');
+  exit.type = 'button';
+  exit.id = 'rExit';
+  exit.setAttribute('data-tip', 'End the tour');
+  exit.prepend(icon('stop'));
   const row1 = el('div', 'row');
   row1.append(prev, pause, next);
   const row2 = el('div', 'row');
   row2.append(exit);
   panel.append(el('h2', null, 'Fusion Tour'), bar, label, caption, row1, row2);
   $('main').replaceChildren(panel);
-  return { bar, label, caption, prev, pause, next, exit };
+  return { bar, label, caption, prev, pause, next, exit, exited: false };
 }
 
 // The buttons send tour_control, trying once more when the first request fails.
@@ -53,12 +59,15 @@ function wireRemote(id, act, r) {
   let paused = false;
   r.prev.addEventListener('click', () => send('prev'));
   r.next.addEventListener('click', () => send('next'));
-  r.exit.addEventListener('click', () => send('exit'));
+  r.exit.addEventListener('click', async () => {
+    const reply = await send('exit');
+    if (reply && !replyError(reply)) r.exited = true;
+  });
   r.pause.addEventListener('click', async () => {
     const reply = await send(paused ? 'resume' : 'pause');
     if (!reply || replyError(reply)) return;
     paused = !paused;
-    r.pause.textContent = paused ? '▶' : '⏸';
+    setIcon(r.pause, paused ? 'play' : 'pause');
   });
 }
 
@@ -77,7 +86,8 @@ async function pollRemote(id, act, r) {
   r.label.textContent = pct + '%  ' + str(d.stepLabel);
   if (nonEmpty(d.stepCaption)) r.caption.textContent = d.stepCaption;
   if (d.done === true) {
-    r.label.textContent = d.failed === true ? 'stopped: ' + str(d.error) : 'Tour complete';
+    // An exit pressed here or on the dashboard ends the tour early: stopped, not complete.
+    r.label.textContent = r.exited || d.exited === true ? 'Tour stopped' : d.failed === true ? 'stopped: ' + str(d.error) : 'Tour complete';
     return;
   }
   setTimeout(() => pollRemote(id, act, r), REMOTE_POLL_MS);

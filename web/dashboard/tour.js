@@ -5,6 +5,7 @@ import { $, el } from '../kit/dom.js';
 import { payload } from '../kit/reply.js';
 import { toast } from '../kit/toast.js';
 import { isObj, nonEmpty, str } from '../kit/values.js';
+import { icon, setIcon } from './icons.js';
 import { imageElement, imageSrc } from './images.js';
 import {
   paintMute,
@@ -36,13 +37,13 @@ export async function startTour() {
   }
   stopNarration();
   const steps = (isObj(d) && Array.isArray(d.steps) && d.steps) || (isObj(r) && Array.isArray(r.steps) && r.steps) || [];
-  tour = { demoId, steps, cursor: 0, views: 0, lastCaption: null, inFlight: false, paused: false };
+  tour = { demoId, steps, cursor: 0, views: 0, lastCaption: null, inFlight: false, paused: false, exited: false };
   const bar = $('tourBar');
   bar.value = 0;
   bar.hidden = false;
   $('tourGallery').replaceChildren();
   $('tourTransport').hidden = false;
-  $('ttPause').textContent = '⏸';
+  setIcon($('ttPause'), 'pause');
   $('ttStep').textContent = 'step -/-';
   recallMuted();
   paintMute();
@@ -95,9 +96,12 @@ async function pollTour(t) {
     $('tourTransport').hidden = true;
     stopNarration();
     const failed = d.failed === true;
-    $('tourLabel').textContent = (failed ? 'tour stopped: ' + str(d.error) : 'tour complete') + '  -  ' + views;
-    if (failed) toast('tour failed: ' + str(d.error), 'err');
-    else toast('tour complete: ' + views, 'ok');
+    // An exit the user pressed ends the tour early: it was stopped, not completed.
+    const exited = t.exited || d.exited === true;
+    const end = exited ? 'tour stopped' : failed ? 'tour stopped: ' + str(d.error) : 'tour complete';
+    $('tourLabel').textContent = end + '  -  ' + views;
+    if (failed && !exited) toast('tour failed: ' + str(d.error), 'err');
+    else toast(end + ': ' + views, exited ? undefined : 'ok');
     return;
   }
   setTimeout(() => pollTour(t), 2500);
@@ -133,13 +137,13 @@ async function togglePause() {
   if (t.paused) {
     if (!(await tourControl('resume'))) return;
     t.paused = false;
-    $('ttPause').textContent = '⏸';
+    setIcon($('ttPause'), 'pause');
     resumeNarration();
     toast('resuming');
   } else {
     if (!(await tourControl('pause'))) return;
     t.paused = true;
-    $('ttPause').textContent = '▶';
+    setIcon($('ttPause'), 'play');
     pauseNarration();
     toast('pausing at the next step boundary');
   }
@@ -152,11 +156,20 @@ export function wireTour(act) {
   $('ttPause').addEventListener('click', togglePause);
   $('ttNext').addEventListener('click', async () => { if (await tourControl('next')) toast('skipping the upcoming step'); });
   $('ttMute').addEventListener('click', toggleMute);
+  for (const [id, name] of [['ttPrev', 'prev'], ['ttPause', 'pause'], ['ttNext', 'next']]) setIcon($(id), name);
+  paintMute();
+  $('ttExit').prepend(icon('stop'));
   $('ttExit').addEventListener('click', async () => {
+    const t = tour;
     if (!(await tourControl('exit'))) return;
+    if (t) t.exited = true;
     stopNarration();
     toast('exiting the demo (documents will be cleaned up)');
   });
-  document.addEventListener('ld:play-tour', startTour);
+  // The panel's demo button sits far above the tour card: the card comes into view as the tour starts.
+  document.addEventListener('ld:play-tour', () => {
+    $('tourCard').scrollIntoView({ behavior: matchMedia('(prefers-reduced-motion: reduce)').matches ? 'auto' : 'smooth', block: 'start' });
+    startTour();
+  });
 }
 

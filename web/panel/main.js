@@ -46,6 +46,7 @@ var TEXT = {
   close: 'Close this panel',
   demoLabel: 'Play the demo',
   noDemo: 'This dashboard has no demo wired up yet',
+  noWorkspace: 'The Ovra workspace cannot be reached from here, so nothing was sent. Copy the phrase and paste it to your AI instead.',
   copyTip: 'Copy this phrase',
   sendTip: 'Send to a new AI thread',
   show: 'Show the sample prompts',
@@ -486,7 +487,9 @@ function sendPrompt(cfg, report) {
       SEND_LIMIT_MS).then(function (answer) {
       var reply = answer.json.value;
       if (answer.status < 200 || answer.status > 299) {
-        // A proxy that cannot reach the workspace explains itself in `why`.
+        // A proxy that cannot reach the workspace explains itself in `why`, in words for an agent;
+        // a person is told what it means for them.
+        if (member(reply, 'proxied') === true && answer.status === 503) throw new Error(TEXT.noWorkspace);
         throw new Error(textOf(member(member(reply, '_hints'), 'note')) || textOf(member(reply, 'error')) ||
           textOf(member(reply, 'why')) || 'AI threads returned ' + answer.status);
       }
