@@ -425,8 +425,10 @@ describe('guided tour', () => {
       await waitFor(() => audio.includes(tts), { what: 'the speech request' });
       assert.deepEqual(audio.slice(0, 2), ['/demo/audio/launch.mp3', tts]);
 
+      // The tour card came into view with the demo button, which sits far above it.
+      assert.equal(await page.$eval('#tourCard', (c) => c.getBoundingClientRect().top < innerHeight), true);
       await page.click('#ttMute');
-      assert.equal(await text(page, '#ttMute'), '🔇');
+      assert.equal(await page.$eval('#ttMute', (b) => [b.dataset.icon, b.getAttribute('aria-pressed')].join()), 'muted,true');
       assert.equal(await page.evaluate(() => localStorage.getItem('ovra-tour-muted')), '1');
       const heard = audio.length;
 
@@ -435,10 +437,10 @@ describe('guided tour', () => {
       await untilToast(page, 'replaying the previous view', 'toast');
       await page.click('#ttPause');
       await untilToast(page, 'pausing at the next step boundary', 'toast');
-      assert.equal(await text(page, '#ttPause'), '▶');
+      assert.equal(await page.$eval('#ttPause', (b) => b.dataset.icon), 'play');
       await page.click('#ttPause');
       await untilToast(page, 'resuming', 'toast');
-      assert.equal(await text(page, '#ttPause'), '⏸');
+      assert.equal(await page.$eval('#ttPause', (b) => b.dataset.icon), 'pause');
 
       await until(page, () => window.seenToasts.some(([t]) => t.startsWith('tour complete: ')));
       const done = (await seenToasts(page)).find(([t]) => t.startsWith('tour complete: '));
@@ -465,10 +467,10 @@ describe('guided tour', () => {
       assert.equal(await text(page, 'main h2'), 'Fusion Tour');
       await until(page, () => document.getElementById('rCaption').textContent !== '');
       await page.click('#rPause');
-      await until(page, () => document.getElementById('rPause').textContent === '▶');
+      await until(page, () => document.getElementById('rPause').dataset.icon === 'play');
       assert.equal(simShow(sandbox, 'Studio').tour.pauseRequested || simShow(sandbox, 'Studio').tour.paused, true);
       await page.click('#rExit');
-      await until(page, () => document.getElementById('rLabel').textContent === 'Tour complete');
+      await until(page, () => document.getElementById('rLabel').textContent === 'Tour stopped');
       assert.equal(simShow(sandbox, 'Studio').tour.exited, true);
       assert.deepEqual(statusPolls, []);
       assert.deepEqual(await seenToasts(page), []);

@@ -175,7 +175,7 @@ describe('every refusal shown, the user\'s own step in plain sight', () => {
         await until(page, () => document.getElementById('userStep').textContent === 'Type your Autodesk password in Fusion on Studio - the rest is done for you');
         await until(page, () => window.seenToasts.some(([t]) => t.startsWith('Ready except: ')));
         assert.equal(await page.$eval('#userStep', (n) => n.hidden), false);
-        assert.deepEqual((await ledPills(page)).slice(1, 3), [['addinReady', 'busy', 'waits for sign-in'], ['signedIn', 'busy', 'your password']]);
+        assert.deepEqual((await ledPills(page)).slice(1, 3), [['addinReady', 'busy', 'waits for sign-in'], ['signedIn', 'busy', 'waiting for you']]);
         assert.deepEqual((await seenToasts(page)).filter(([t]) => /Start Fusion|never came up|stuck/.test(t)), []);
 
         sim(fixture.sandbox, 'enter-password', 'Studio');

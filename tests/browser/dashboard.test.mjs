@@ -28,19 +28,19 @@ async function withPage(options, fn) {
 }
 
 describe('the page as served', () => {
-  test('loads whole, mounts the newbie panel before main and passes its self-check', async () => {
+  test('loads whole, mounts the newbie panel right after the status and passes its self-check', async () => {
     sim(fixture.sandbox, 'reset', 'demo');
     await withPage({ autoGreen: 'server' }, async (page) => {
       await untilReady(page);
       assert.equal(await page.title(), 'Loomdeck');
       const layout = await page.evaluate(() => ({
-        mountedBeforeMain: document.querySelector('main').previousElementSibling.id,
+        afterStatus: document.getElementById('newbie').previousElementSibling.id,
         panelInMount: !!document.querySelector('#newbie .vnp'),
         phrases: Array.from(document.querySelectorAll('#newbie td.vnp-phrase')).map((td) => td.textContent),
         prompts: Array.from(document.querySelectorAll('#prompts .prompt')).map((r) => [r.querySelector('code').textContent, r.querySelector('button').textContent]),
         check: window.OvraNewbiePanel.selfCheck(),
       }));
-      assert.equal(layout.mountedBeforeMain, 'newbie');
+      assert.equal(layout.afterStatus, 'status');
       assert.equal(layout.panelInMount, true);
       assert.deepEqual(layout.phrases, ['“open the step in fusion”', '“export this board to fusion”', '“build the parts library in fusion”',
         '“sign me into fusion”', '“search my fusion cloud files for the amp board”', '“export the fusion design as STEP”']);
@@ -230,8 +230,8 @@ describe('status rendering', () => {
     sim(fixture.sandbox, 'reset', 'demo');
     await withPage({}, async (page) => {
       await untilReady(page);
-      assert.deepEqual(await ledPills(page), [['fusionRunning', 'bad', 'needs setup'], ['addinReady', 'busy', 'dormant'],
-        ['signedIn', 'busy', 'dormant'], ['aps', 'bad', 'needs setup'], ['mcp', 'bad', 'needs setup'], ['datahub', 'bad', 'needs setup'],
+      assert.deepEqual(await ledPills(page), [['fusionRunning', 'bad', 'closed'], ['addinReady', 'busy', 'paused'],
+        ['signedIn', 'busy', 'paused'], ['aps', 'bad', 'off'], ['mcp', 'bad', 'off'], ['datahub', 'bad', 'off'],
         ['update', 'ok', '']]);
     });
   });
@@ -241,9 +241,10 @@ describe('status rendering', () => {
     await withPage({ beforeGoto }, async (page) => {
       await untilReady(page);
       assert.deepEqual(await ledPills(page), [['fusionRunning', 'starting', 'starting'], ['addinReady', 'busy', 'stuck?'],
-        ['signedIn', 'busy', 'dormant'], ['aps', 'ok', ''], ['update', 'busy', 'busy'], ['zeta', 'bad', 'needs setup']]);
+        ['signedIn', 'busy', 'paused'], ['aps', 'ok', ''], ['update', 'busy', 'waiting'], ['zeta', 'bad', 'off']]);
       assert.equal(await page.$eval('.ledpill[data-led=fusionRunning] .dot', (d) => getComputedStyle(d).animationName), 'ldpulse');
-      assert.equal(await page.$eval('.ledpill[data-led=addinReady] .dot', (d) => getComputedStyle(d).backgroundColor), 'rgb(210, 153, 34)');
+      // The light palette's amber (the browser here asks for light).
+      assert.equal(await page.$eval('.ledpill[data-led=addinReady] .dot', (d) => getComputedStyle(d).backgroundColor), 'rgb(191, 135, 0)');
       // The chip shows the box's overall state: one facet needs setup.
       assert.equal(await page.$eval('#tled', (e) => e.className), 'led red');
       assert.equal(await text(page, '#bpBridge'), '-');
@@ -276,14 +277,19 @@ describe('status rendering', () => {
       await untilReady(page);
       await untilLed(page, 'aps', 'ok');
       await page.click('.ledpill[data-led=aps]');
+      // A person reads plain words first; the bridge's hint follows, unchanged, for the AI.
+      assert.match(await text(page, '#ledDetail .plain'), /^Cloud search of your Fusion files works( as \S+)?\.$/);
+      assert.equal(await text(page, '#ledDetail .fortag'), 'For your AI');
       assert.equal(await text(page, '#ledDetail .hint'), 'fusion_aps_search gives ~2s cloud lookups.');
 
       sim(fixture.sandbox, 'set', 'Studio', 'apsSignedIn=false');
       await getJson(`${fixture.server.url}/api/status?target=Studio`);
       await untilLed(page, 'aps', 'bad');
+      // The change is read out politely to a screen reader, in the LED's label and word.
+      await until(page, () => document.getElementById('announce').textContent.includes('APS cloud search off'));
       assert.equal(await page.$eval('.ledpill[data-led=aps]', (p) => p.classList.contains('selected')), true);
       assert.equal(await text(page, '#ledDetail .hint'),
-        'Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm).');
+        'Configured, not signed in: fusion_aps_signin (silent when the browser session is warm).');
 
       await getJson(`${fixture.server.url}/api/status?target=Bench`);
       await postJson(`${fixture.server.url}/ui/toast`, { message: 'after the Bench state' });

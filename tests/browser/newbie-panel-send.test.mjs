@@ -294,8 +294,9 @@ describe('newbie panel checkSend', () => {
         { what: 'progress route wired', want: 'anything but 404', got: '503', pass: true },
       ],
     });
-    // The gate fails open on the 503, and the prompt request reports the absent workspace in the server's words.
-    assert.deepEqual(await send(page, 0), [OPENING, ['err', 'Ovra Brindle is not reachable from this workspace '
-      + '(~/.ovra/brindle-control-url missing). The route EXISTS - 503 means vo is absent, not unwired.']]);
+    // The gate fails open on the 503, and the prompt request reports the absent workspace in a person's words
+    // (the server's own words, for an agent, stay in the reply).
+    assert.deepEqual(await send(page, 0), [OPENING, ['err', 'The Ovra workspace cannot be reached from here, so nothing was sent. '
+      + 'Copy the phrase and paste it to your AI instead.']]);
   });
 });
