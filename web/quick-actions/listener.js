@@ -23,7 +23,7 @@ function portRange(text) {
 }
 
 export const PORTS = portRange(new URLSearchParams(location.search).get('bridgePorts'));
-const PORT_TEXT = PORTS.first + '-' + PORTS.last;
+export const PORT_TEXT = PORTS.first + '-' + PORTS.last;
 
 export let bridge = null;
 

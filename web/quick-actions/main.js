@@ -9,7 +9,7 @@ import { DEFAULT_WIKI } from '../kit/wiki.js';
 import { crc32, makeZip, toBase64, utf8 } from '../kit/zip.js';
 import { liveStart, liveStop, viewVia } from './frames.js';
 import { fillLibrary, GENERIC_DESCRIPTION, GENERIC_NAME, mergeLibraries } from './library.js';
-import { bridge, BRIDGE_HOST, cmd, connect, failText, findBridgeAgain, granted, PORTS } from './listener.js';
+import { bridge, BRIDGE_HOST, cmd, connect, failText, findBridgeAgain, granted, PORT_TEXT, PORTS } from './listener.js';
 import { callCount, setCallCount } from './log.js';
 import { showRestartAsk } from './restart-ask.js';
 import { attachRun, cancelRun, poll, progress, renderLint, restartVia, runId, stageLine, watch } from './runs.js';
@@ -406,6 +406,7 @@ async function describe() {
 viewVia(cmd);
 restartVia(importBundle);
 $('bpWiki').href = WIKI + '/ovra/ovra-bridge';
+$('bpLane').textContent = 'browser → ' + BRIDGE_HOST + ':' + PORT_TEXT + ' → Ovra Bridge';
 const on = (id, fn) => $(id).addEventListener('click', fn);
 on('btnConnect', () => connect());
 on('btnResolve', () => { multiPick = false; markChips(); resolvePart(); });
