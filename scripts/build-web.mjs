@@ -2,8 +2,9 @@
 // Assembles the three documents loomdeck serves from the ES modules under web/:
 //   index.html (web/dashboard/page.html), quick-actions.html (web/quick-actions/page.html) and
 //   newbie-panel.js (web/panel/main.js)
-// into OUT_DIR, each self-contained: a page's style sheets and scripts inline, the panel one
-// script that carries its style sheet (web/panel/style.css) as a string. A page names what it inlines: <style data-from="a.css b.css"></style>,
+// into OUT_DIR, each self-contained: a page's style sheets and scripts inline (a font a sheet names
+// by its package, as web/kit/fonts.css does, as data), the panel one script that carries its style
+// sheet (web/panel/style.css) as a string. A page names what it inlines: <style data-from="a.css b.css"></style>,
 // <script data-from="entry.js"></script>. The CMake build runs this and embeds the output.
 //   node scripts/build-web.mjs OUT_DIR
 // The assembler joins the modules in import order inside one function scope and keeps every
@@ -13,7 +14,7 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { fontConstants } from './embed-fonts.mjs';
+import { fontConstants, fontUrls } from './embed-fonts.mjs';
 
 const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const WEB = path.join(ROOT, 'web');
@@ -117,10 +118,11 @@ function panelStyle() {
   };
 }
 
-function assemble(templateRel) {
+function assemble(templateRel, fillSheet) {
   const template = fs.readFileSync(path.join(WEB, templateRel), 'utf8');
+  const sheet = (rel) => fillSheet(rel, readSheet(rel));
   return template
-    .replace(/<style data-from="([^"]+)"><\/style>/g, (m, list) => `<style>\n${list.split(' ').map(readSheet).join('')}</style>`)
+    .replace(/<style data-from="([^"]+)"><\/style>/g, (m, list) => `<style>\n${list.split(' ').map(sheet).join('')}</style>`)
     .replace(/<script data-from="([^"]+)"><\/script>/g, (m, entry) => `<script>\n${bundle(entry)}</script>`);
 }
 
@@ -135,9 +137,13 @@ function main() {
   const fonts = fontConstants();
   const style = panelStyle();
   const fillPanel = (rel, text) => (rel === 'panel/fonts.js' ? fonts(text) : rel === 'panel/style.js' ? style(text) : text);
+  const urls = fontUrls();
+  const fillSheet = (rel, text) => {
+    try { return urls(rel, text); } catch (e) { return fail(e.message); }
+  };
   const documents = [
-    ['index.html', assemble('dashboard/page.html')],
-    ['quick-actions.html', assemble('quick-actions/page.html')],
+    ['index.html', assemble('dashboard/page.html', fillSheet)],
+    ['quick-actions.html', assemble('quick-actions/page.html', fillSheet)],
     ['newbie-panel.js', bundle('panel/main.js', fillPanel)],
   ];
   fs.mkdirSync(out, { recursive: true });

@@ -34,6 +34,16 @@ export function fontConstants() {
   };
 }
 
+// Fills a page's style sheet (web/kit/fonts.css): each `url('<package>')` naming a font package
+// becomes the data URL of its woff2 file; a package not listed above is refused.
+export function fontUrls() {
+  const data = new Map(FONTS.map((f) => [f.pkg, fs.readFileSync(packageFile(f, `files/${f.file}`)).toString('base64')]));
+  return (rel, text) => text.replace(/url\('(@fontsource[^']*)'\)/g, (m, pkg) => {
+    if (!data.has(pkg)) throw new Error(`${rel}: ${pkg} is not one of the embedded font packages`);
+    return `url(data:font/woff2;base64,${data.get(pkg)})`;
+  });
+}
+
 // Every file this script writes, with the content it should have.
 function wanted() {
   return FONTS.map((font) => [font.licence, fs.readFileSync(packageFile(font, 'LICENSE'))]);

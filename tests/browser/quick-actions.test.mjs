@@ -8,6 +8,7 @@ import { chromium } from 'playwright-core';
 import { makeSandbox, startServer } from '../helpers/harness.mjs';
 import { startStandIn } from '../../sim/browser-side/start.mjs';
 import { readZip } from '../../sim/browser-side/zip-reader.mjs';
+import { axeViolations } from './fixtures/axe.mjs';
 import { installStoppedClock } from './fixtures/clock.mjs';
 
 const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
@@ -69,6 +70,8 @@ const urlFor = (first = base, last = base + 9) => `${server.url}/quick-actions?w
 // test moves time on.
 async function openPage({ clock = false, url = urlFor(), ready = true } = {}) {
   const context = await browser.newContext({ locale: 'en-US', timezoneId: 'UTC', viewport: { width: 1280, height: 1000 } });
+  // The dashboard's font hosts stay out of the tests; the page's embedded faces stand in.
+  await context.route(/^https:\/\/(fonts\.googleapis\.com|api\.fontshare\.com)\//, (r) => r.abort());
   const page = await context.newPage();
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
@@ -154,6 +157,56 @@ describe('connecting to the listener', () => {
     assert.equal(await page.evaluate(() => window.QuickActions.cmd('fusion_readiness').then(() => 'sent', (e) => e.message)), 'not connected');
     assert.equal(await text(page, '#logCount'), '0 calls');
     await page.close();
+  });
+
+  // Hidden or shown as a browser tab would be, which a headless page never is on its own.
+  const setHidden = (page, hidden) => page.evaluate((hid) => {
+    Object.defineProperty(document, 'hidden', { configurable: true, get: () => hid });
+    Object.defineProperty(document, 'visibilityState', { configurable: true, get: () => (hid ? 'hidden' : 'visible') });
+    document.dispatchEvent(new Event('visibilitychange'));
+  }, hidden);
+
+  test('once connected the card reads the listener again while shown, dated, so a bridge that left or came back shows so', async () => {
+    const port = base + 6;
+    let own = await startStandIn('web-control.mjs', ['--port', String(port), '--machine', 'bench-pc']);
+    try {
+      const page = await openPage({ clock: true, url: urlFor(base + 5, base + 9) });
+      const probes = [];
+      page.on('request', (r) => { if (r.url().endsWith('/status')) probes.push(r.url()); });
+      await page.clock.runFor(60000);
+      await connect(page);
+      assert.equal(probes.length, 5, 'nothing is read before Connect, which reads the whole range');
+      assert.equal(await text(page, '#connNote'), 'last read just now');
+
+      await own.stop();
+      await page.clock.runFor(15000);
+      await untilText(page, '#connStatus', 'Ovra Bridge stopped answering');
+      assert.equal(await text(page, '#connNote'), 'last read 15 s ago');
+      assert.equal(await page.$eval('#led', (e) => e.className), 'led red');
+      assert.deepEqual([await text(page, '#conn'), await text(page, '#meta')], ['not connected', 'is Ovra Bridge running?']);
+      assert.deepEqual((await kv(page, 'connKv'))[0], ['machine', 'bench-pc']);
+      await untilToast(page, 'Ovra Bridge stopped answering on bench-pc');
+      await page.clock.runFor(15000);
+      await untilText(page, '#connNote', 'last read 30 s ago');
+
+      // Hidden, the page reads nothing; shown again it reads at once, the known port first.
+      await setHidden(page, true);
+      const before = probes.length;
+      await page.clock.runFor(60000);
+      own = await startStandIn('web-control.mjs', ['--port', String(port), '--machine', 'bench-pc']);
+      await own.control('/sim/scenario', { status: { version: '1.9.300' } });
+      await setHidden(page, false);
+      await untilText(page, '#connStatus', 'connected, web control enabled');
+      assert.equal(await text(page, '#connNote'), 'last read just now');
+      assert.equal(await text(page, '#meta'), 'vb 1.9.300 · web control on · vb will ask you per command');
+      assert.equal(await page.$eval('#led', (e) => e.className), 'led green');
+      await untilToast(page, 'Ovra Bridge answers again on bench-pc');
+      assert.deepEqual(probes.slice(before), [`http://127.0.0.1:${port}/status`]);
+      assert.deepEqual(page.errors, []);
+      await page.close();
+    } finally {
+      await own.stop();
+    }
   });
 });
 
@@ -600,6 +653,32 @@ describe('live view, feed, banner, catalog and the verb log', () => {
     assert.equal(await text(page, '#logCount'), '0 calls');
     assert.equal(await page.$$eval('#log .line', (ls) => ls.length), 0);
     assert.equal(await page.evaluate(() => window.QuickActions.state().callCount), 0);
+    await page.close();
+  });
+});
+
+describe('one product with the dashboard', () => {
+  test('the dashboard\'s name, header and faces, a way back to it, and nothing axe finds in either palette or width', async () => {
+    const page = await openPage();
+    assert.equal(await page.title(), 'Loomdeck · Quick actions');
+    assert.deepEqual(await page.$$eval('header .brand > :is(span, h1)', (els) => els.map((e) => e.textContent)), ['Loomdeck', '·', 'Quick actions']);
+    assert.equal(await page.$eval('header nav a', (a) => a.href), `${server.url}/`);
+    const faces = await page.evaluate(async () => {
+      await document.fonts.ready;
+      return [...new Set([...document.fonts].filter((f) => f.status === 'loaded').map((f) => f.family.replace(/"/g, '')))].sort();
+    });
+    assert.deepEqual(faces, ['Familjen Grotesk', 'Figtree']);
+
+    await connect(page);
+    await page.click('#btnFusion');
+    await until(page, () => document.querySelectorAll('#docList li').length === 2);
+    for (const width of [1280, 390]) {
+      await page.setViewportSize({ width, height: 900 });
+      for (const colorScheme of ['dark', 'light']) {
+        await page.emulateMedia({ colorScheme });
+        assert.deepEqual(await axeViolations(page), [], `${colorScheme} at ${width} px`);
+      }
+    }
     await page.close();
   });
 });

@@ -104,14 +104,18 @@ async function drawLive(main, popups) {
   const top = numOr(rect.top, rect.y) || 0;
   const sx = canvas.width / winW;
   const sy = canvas.height / winH;
+  // The dialogs' outline is the page's accent, whichever palette is showing.
+  const accent = getComputedStyle(canvas).getPropertyValue('--accent').trim();
   for (const l of layers) {
     if (l.w < 3 || l.h < 3) continue;
     const x = ((numOr(l.r.x, l.r.left) || 0) - left) * sx;
     const y = ((numOr(l.r.y, l.r.top) || 0) - top) * sy;
     ctx.drawImage(l.img, x, y, l.w * sx, l.h * sy);
     ctx.lineWidth = 2;
-    ctx.strokeStyle = 'rgba(0,184,177,.6)';
+    ctx.globalAlpha = 0.6;
+    ctx.strokeStyle = accent;
     ctx.strokeRect(x, y, l.w * sx, l.h * sy);
+    ctx.globalAlpha = 1;
   }
   return true;
 }

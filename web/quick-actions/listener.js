@@ -1,6 +1,7 @@
 // The listener: Ovra Bridge found on the loopback ports, its commands (each logged), and the
-// connection card.
+// connection card, which says how old its last answer is.
 
+import { ageWords } from '../kit/ages.js';
 import { $, h } from '../kit/dom.js';
 import { isEmpty, readReply, summarize } from '../kit/reply.js';
 import { toast } from '../kit/toast.js';
@@ -23,9 +24,14 @@ function portRange(text) {
 }
 
 export const PORTS = portRange(new URLSearchParams(location.search).get('bridgePorts'));
-const PORT_TEXT = PORTS.first + '-' + PORTS.last;
+export const PORT_TEXT = PORTS.first + '-' + PORTS.last;
 
 export let bridge = null;
+// When the listener last answered (ms since the epoch, 0 before it ever did), whether the known
+// one stopped answering since, and the latest read: an older read that ends later changes nothing.
+let lastRead = 0;
+let silent = false;
+let reads = 0;
 
 async function probeOne(port) {
   try {
@@ -94,6 +100,11 @@ function machineName(status) {
   return typeof m === 'string' && m ? m : 'this machine';
 }
 
+// The age of what the card shows, in the words the dashboard uses for its LEDs.
+export function showAge() {
+  $('connNote').textContent = lastRead ? 'last read ' + ageWords(Math.max(0, Math.round((Date.now() - lastRead) / 1000)), 5, false) : '';
+}
+
 function showBridge() {
   const st = bridge.status;
   const wc = isObjectLike(st.webControl) ? st.webControl : {};
@@ -105,7 +116,7 @@ function showBridge() {
     (wc.grantedForYou ? ' · this page is granted' : (wc.promptExpected ? ' · vb will ask you per command' : ''));
   $('bpAb').textContent = version + ' on ' + name;
   setStatus($('connStatus'), wc.enabled ? 'connected, web control enabled' : 'connected, web control is OFF in vb Settings', wc.enabled ? 'ok' : 'warn');
-  $('connNote').textContent = '';
+  showAge();
   renderKv($('connKv'), [
     ['machine', name],
     ['vb version', version],
@@ -118,36 +129,68 @@ function showBridge() {
   return name;
 }
 
+// The listener answered: it is the one commands go to from now on.
+function answered(found) {
+  bridge = found;
+  silent = false;
+  lastRead = Date.now();
+  return showBridge();
+}
+
+function showNotFound() {
+  setStatus($('connStatus'), 'Ovra Bridge not detected', 'err');
+  $('led').className = 'led red';
+  $('conn').textContent = 'not connected';
+  $('meta').textContent = 'is Ovra Bridge running?';
+}
+
 export async function connect() {
+  reads++;
   setStatus($('connStatus'), 'probing ' + BRIDGE_HOST + ':' + PORT_TEXT + '...');
   $('connNote').textContent = 'allow local network access if your browser asks';
   $('led').className = 'led';
   const found = await probe();
   if (!found) {
     bridge = null;
-    setStatus($('connStatus'), 'Ovra Bridge not detected', 'err');
+    lastRead = 0;
+    showNotFound();
     $('connNote').textContent = '';
-    $('led').className = 'led red';
-    $('conn').textContent = 'not connected';
-    $('meta').textContent = 'is Ovra Bridge running?';
     renderKv($('connKv'), []);
     toast('Ovra Bridge not found on ' + PORT_TEXT + '. Is vb running on this machine?', 'err');
     return null;
   }
-  bridge = found;
-  const name = showBridge();
+  const name = answered(found);
   toast('Connected to Ovra Bridge on ' + name, 'ok');
   return { port: found.port, status: found.status };
 }
 
-// Looks for the listener again, as it may have moved to another port; waits for it only while
-// none is known.
+// Reads the listener's state again: the known port first, then the whole range, as the listener
+// may have come back on another port. A listener that stopped answering stays the one commands go
+// to (a restarting bridge answers them again), and the card keeps what it last said, dated.
+export async function recheck() {
+  const seq = ++reads;
+  const known = bridge;
+  const found = (known && await probeOne(known.port)) || await probe();
+  if (seq !== reads) return;
+  if (found) {
+    const back = silent || !known;
+    const name = answered(found);
+    if (back) toast((known ? 'Ovra Bridge answers again on ' : 'Connected to Ovra Bridge on ') + name, 'ok');
+    return;
+  }
+  if (!known) return;
+  if (!silent) toast('Ovra Bridge stopped answering on ' + machineName(known.status), 'err');
+  silent = true;
+  showNotFound();
+  setStatus($('connStatus'), 'Ovra Bridge stopped answering', 'err');
+  showAge();
+}
+
+// Before an import: looks for the listener again, as it may have moved to another port; waits for
+// it only while none is known.
 export async function findBridgeAgain() {
   const found = probe().then((f) => {
-    if (f) {
-      bridge = f;
-      showBridge();
-    }
+    if (f) answered(f);
   });
   if (!bridge) await found;
 }

@@ -9,7 +9,8 @@ import { DEFAULT_WIKI } from '../kit/wiki.js';
 import { crc32, makeZip, toBase64, utf8 } from '../kit/zip.js';
 import { liveStart, liveStop, viewVia } from './frames.js';
 import { fillLibrary, GENERIC_DESCRIPTION, GENERIC_NAME, mergeLibraries } from './library.js';
-import { bridge, BRIDGE_HOST, cmd, connect, failText, findBridgeAgain, granted, PORTS } from './listener.js';
+import { connectAndWatch } from './freshness.js';
+import { bridge, BRIDGE_HOST, cmd, failText, findBridgeAgain, granted, PORT_TEXT, PORTS } from './listener.js';
 import { callCount, setCallCount } from './log.js';
 import { showRestartAsk } from './restart-ask.js';
 import { attachRun, cancelRun, poll, progress, renderLint, restartVia, runId, stageLine, watch } from './runs.js';
@@ -406,8 +407,9 @@ async function describe() {
 viewVia(cmd);
 restartVia(importBundle);
 $('bpWiki').href = WIKI + '/ovra/ovra-bridge';
+$('bpLane').textContent = 'browser → ' + BRIDGE_HOST + ':' + PORT_TEXT + ' → Ovra Bridge';
 const on = (id, fn) => $(id).addEventListener('click', fn);
-on('btnConnect', () => connect());
+on('btnConnect', () => connectAndWatch());
 on('btnResolve', () => { multiPick = false; markChips(); resolvePart(); });
 $('partRef').addEventListener('keydown', (e) => { if (e.key === 'Enter') { e.preventDefault(); resolvePart(); } });
 $('tglNoModel').addEventListener('change', (e) => { skipModel = e.target.checked; resolvePart(); });
@@ -427,7 +429,7 @@ $('catFilter').addEventListener('input', renderCatalog);
 on('btnClear', () => { $('log').replaceChildren(); setCallCount(0); });
 
 window.QuickActions = {
-  connect,
+  connect: connectAndWatch,
   resolvePart,
   importBundle,
   poll,
