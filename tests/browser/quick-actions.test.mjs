@@ -120,22 +120,22 @@ describe('connecting to the listener', () => {
       assert.equal(await text(page, '#meta'), 'press Connect');
       await connect(page);
       assert.equal(await text(page, '#conn'), `studio-pc :${base + 1}`);
-      assert.equal(await text(page, '#meta'), 'vb 1.9.262 · web control on · vb will ask you per command');
+      assert.equal(await text(page, '#meta'), 'Ovra Bridge 1.9.262 · web control on · Ovra Bridge will ask you per command');
       assert.equal(await text(page, '#bpAb'), '1.9.262 on studio-pc');
       assert.equal(await text(page, '#connStatus'), 'connected, web control enabled');
       assert.equal(await page.$eval('#led', (e) => e.className), 'led green');
       assert.deepEqual(await kv(page, 'connKv'), [
-        ['machine', 'studio-pc'], ['vb version', '1.9.262'], ['endpoint', `http://127.0.0.1:${base + 1}`], ['web control', 'enabled'],
-        ['this page', 'vb asks you once per command (Allow once / Allow 1 hr / Deny)'], ['handshake required', 'no']]);
+        ['machine', 'studio-pc'], ['Ovra Bridge version', '1.9.262'], ['endpoint', `http://127.0.0.1:${base + 1}`], ['web control', 'enabled'],
+        ['this page', 'Ovra Bridge asks you once per command (Allow once / Allow 1 hr / Deny)'], ['handshake required', 'no']]);
       assert.deepEqual((await toasts(page)).slice(-1), [['Connected to Ovra Bridge on studio-pc', 'toast ok']]);
       assert.equal((await page.evaluate(() => window.QuickActions.state().bridge.port)), base + 1);
 
       // Web control switched off and the page granted: amber, and the texts say so.
       await bridge.control('/sim/scenario', { statusDelayMs: 0, status: { machine: 'bench-pc', version: '1.9.300', webControl: { enabled: false, grantedForYou: true, requireHandshake: true } } });
       await page.click('#btnConnect');
-      await untilText(page, '#connStatus', 'connected, web control is OFF in vb Settings');
+      await untilText(page, '#connStatus', "connected, web control is OFF in Ovra Bridge's Settings");
       assert.equal(await text(page, '#conn'), `bench-pc :${base + 1}`);
-      assert.equal(await text(page, '#meta'), 'vb 1.9.300 · web control OFF · this page is granted');
+      assert.equal(await text(page, '#meta'), 'Ovra Bridge 1.9.300 · web control OFF · this page is granted');
       assert.equal(await page.$eval('#led', (e) => e.className), 'led amber');
       assert.deepEqual((await kv(page, 'connKv')).slice(3), [['web control', 'disabled'], ['this page', 'granted (no prompts)'], ['handshake required', 'yes']]);
       await page.close();
@@ -153,7 +153,7 @@ describe('connecting to the listener', () => {
     assert.equal(await page.$eval('#led', (e) => e.className), 'led red');
     assert.equal(await text(page, '#conn'), 'not connected');
     assert.equal(await text(page, '#meta'), 'is Ovra Bridge running?');
-    assert.deepEqual((await toasts(page)).slice(-1), [[`Ovra Bridge not found on ${base + 4}-${base + 9}. Is vb running on this machine?`, 'toast err']]);
+    assert.deepEqual((await toasts(page)).slice(-1), [[`Ovra Bridge not found on ${base + 4}-${base + 9}. Is Ovra Bridge running on this machine?`, 'toast err']]);
     assert.equal(await page.evaluate(() => window.QuickActions.cmd('fusion_readiness').then(() => 'sent', (e) => e.message)), 'not connected');
     assert.equal(await text(page, '#logCount'), '0 calls');
     await page.close();
@@ -198,7 +198,7 @@ describe('connecting to the listener', () => {
       await setHidden(page, false);
       await untilText(page, '#connStatus', 'connected, web control enabled');
       assert.equal(await text(page, '#connNote'), 'last read just now');
-      assert.equal(await text(page, '#meta'), 'vb 1.9.300 · web control on · vb will ask you per command');
+      assert.equal(await text(page, '#meta'), 'Ovra Bridge 1.9.300 · web control on · Ovra Bridge will ask you per command');
       assert.equal(await page.$eval('#led', (e) => e.className), 'led green');
       await untilToast(page, 'Ovra Bridge answers again on bench-pc');
       assert.deepEqual(probes.slice(before), [`http://127.0.0.1:${port}/status`]);
@@ -441,7 +441,7 @@ describe('importing into Fusion', () => {
     await bridge.control('/sim/scenario', { deny: true });
     await page.click('#btnImport');
     await untilText(page, '#impStatus', 'failed');
-    assert.equal(await text(page, '#stageLine'), 'not allowed Ovra Bridge asked you to allow this page and did not get a click in time. Press the button again and click Allow (1 hr) in the Ovra Bridge toast, or grant this page in vb Settings > Web Control.');
+    assert.equal(await text(page, '#stageLine'), 'not allowed Ovra Bridge asked you to allow this page and did not get a click in time. Press the button again and click Allow (1 hr) in the Ovra Bridge toast, or grant this page in Ovra Bridge\'s Settings > Web Control.');
     await untilToast(page, 'Ovra Bridge did not get your Allow click. this page is not allowed in Ovra Bridge');
     assert.equal(await page.$eval('#progFill', (f) => f.className), 'err');
     assert.equal(await page.$eval('#btnImport', (b) => b.disabled), false);

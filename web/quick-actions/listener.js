@@ -89,7 +89,7 @@ export async function cmd(command, args, options) {
 // The message of a failed command, with how to allow the page when the user was not asked in time.
 export function failText(e) {
   const m = errText(e);
-  return e && e.code === 'web_denied' ? m + ' (allow this page in Ovra Bridge: click Allow (1 hr) in its toast, or grant it in vb Settings > Web Control)' : m;
+  return e && e.code === 'web_denied' ? m + ' (allow this page in Ovra Bridge: click Allow (1 hr) in its toast, or grant it in Ovra Bridge\'s Settings > Web Control)' : m;
 }
 
 export const granted = () => !!(bridge && isObjectLike(bridge.status.webControl) && bridge.status.webControl.grantedForYou === true);
@@ -112,17 +112,17 @@ function showBridge() {
   const version = firstPresent(st.version) || '?';
   $('led').className = 'led ' + (wc.enabled ? 'green' : 'amber');
   $('conn').textContent = name + ' :' + bridge.port;
-  $('meta').textContent = 'vb ' + version + ' · web control ' + (wc.enabled ? 'on' : 'OFF') +
-    (wc.grantedForYou ? ' · this page is granted' : (wc.promptExpected ? ' · vb will ask you per command' : ''));
+  $('meta').textContent = 'Ovra Bridge ' + version + ' · web control ' + (wc.enabled ? 'on' : 'OFF') +
+    (wc.grantedForYou ? ' · this page is granted' : (wc.promptExpected ? ' · Ovra Bridge will ask you per command' : ''));
   $('bpAb').textContent = version + ' on ' + name;
-  setStatus($('connStatus'), wc.enabled ? 'connected, web control enabled' : 'connected, web control is OFF in vb Settings', wc.enabled ? 'ok' : 'warn');
+  setStatus($('connStatus'), wc.enabled ? 'connected, web control enabled' : 'connected, web control is OFF in Ovra Bridge\'s Settings', wc.enabled ? 'ok' : 'warn');
   showAge();
   renderKv($('connKv'), [
     ['machine', name],
-    ['vb version', version],
+    ['Ovra Bridge version', version],
     ['endpoint', 'http://' + bridge.host + ':' + bridge.port],
     ['web control', wc.enabled ? 'enabled' : 'disabled'],
-    ['this page', wc.grantedForYou ? 'granted (no prompts)' : (wc.promptExpected ? 'vb asks you once per command (Allow once / Allow 1 hr / Deny)' : 'unknown')],
+    ['this page', wc.grantedForYou ? 'granted (no prompts)' : (wc.promptExpected ? 'Ovra Bridge asks you once per command (Allow once / Allow 1 hr / Deny)' : 'unknown')],
     ['handshake required', wc.requireHandshake ? 'yes' : 'no'],
   ]);
   $('btnConnect').textContent = 'Reconnect';
@@ -156,7 +156,7 @@ export async function connect() {
     showNotFound();
     $('connNote').textContent = '';
     renderKv($('connKv'), []);
-    toast('Ovra Bridge not found on ' + PORT_TEXT + '. Is vb running on this machine?', 'err');
+    toast('Ovra Bridge not found on ' + PORT_TEXT + '. Is Ovra Bridge running on this machine?', 'err');
     return null;
   }
   const name = answered(found);

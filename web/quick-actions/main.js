@@ -267,7 +267,7 @@ function importFailed(e, status) {
   progress(100, 'err');
   setStatus(status, 'failed', 'err');
   if (e.code === 'web_denied') {
-    stageLine(b('not allowed'), ' Ovra Bridge asked you to allow this page and did not get a click in time. Press the button again and click Allow (1 hr) in the Ovra Bridge toast, or grant this page in vb Settings > Web Control.');
+    stageLine(b('not allowed'), ' Ovra Bridge asked you to allow this page and did not get a click in time. Press the button again and click Allow (1 hr) in the Ovra Bridge toast, or grant this page in Ovra Bridge\'s Settings > Web Control.');
     toast('Ovra Bridge did not get your Allow click. ' + errText(e), 'err');
   } else {
     stageLine(b(e.code || 'failed'), ' ' + errText(e));
