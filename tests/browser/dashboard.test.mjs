@@ -260,8 +260,9 @@ describe('status rendering', () => {
       // Tags outside the inline allow-list stay visible as the text they are.
       assert.deepEqual(detail, {
         hidden: false,
-        text: 'APS cloud searchUse fusion_aps_search <img src=x onerror="window.pwned=2"><script>window.pwned=3</script>' +
-          '<a href="javascript:window.pwned=4">now</a> & then. Check with loomdeck ui click <target>.signed in as <img src=x onerror="window.pwned=1">',
+        text: 'APS cloud searchCloud search of your Fusion files works.signed in as <img src=x onerror="window.pwned=1">For your AI' +
+          'Use fusion_aps_search <img src=x onerror="window.pwned=2"><script>window.pwned=3</script>' +
+          '<a href="javascript:window.pwned=4">now</a> & then. Check with loomdeck ui click <target>.',
         bold: ['<b>fusion_aps_search</b>', '<i>then</i>', '<code>loomdeck ui click &lt;target&gt;</code>'],
         foreign: 0,
       });
@@ -278,7 +279,7 @@ describe('status rendering', () => {
       await untilLed(page, 'aps', 'ok');
       await page.click('.ledpill[data-led=aps]');
       // A person reads plain words first; the bridge's hint follows, unchanged, for the AI.
-      assert.match(await text(page, '#ledDetail .plain'), /^Cloud search of your Fusion files works( as \S+)?\.$/);
+      assert.equal(await text(page, '#ledDetail .plain'), 'Cloud search of your Fusion files works.');
       assert.equal(await text(page, '#ledDetail .fortag'), 'For your AI');
       assert.equal(await text(page, '#ledDetail .hint'), 'fusion_aps_search gives ~2s cloud lookups.');
 

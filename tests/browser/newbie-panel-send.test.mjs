@@ -131,7 +131,7 @@ describe('newbie panel send', () => {
       ['no job', json({ delivered_to: [], _hints: { note: 'the tab opened in the background' } })],
       ['note on 500', json({ _hints: { note: 'AI threads are paused' }, error: 'paused' }, 500)],
       ['error on 502', json({ error: 'upstream exploded' }, 502)],
-      ['why on 503', json({ ok: false, proxied: true, why: 'the workspace is absent' }, 503)],
+      ['why on 503', json({ ok: false, why: 'the workspace is absent' }, 503)],
       ['bare 503', json({ ok: false }, 503)],
       ['no connection', 'abort'],
     ];

@@ -21,8 +21,6 @@ function since(led, now, fallback) {
   return words || fallback;
 }
 
-const as = (led) => (nonEmpty(led.who) ? ' as ' + str(led.who) : '');
-
 const SENTENCES = {
   fusionRunning(led) {
     if (led.on === true) return 'Fusion is open on this box.';
@@ -39,12 +37,12 @@ const SENTENCES = {
   },
   signedIn(led, now) {
     if (led.wall === 'password') return 'Autodesk is waiting for your password in Fusion on this box. Only you can type it; everything else is done for you.';
-    if (led.on === true) return 'Signed in to Autodesk' + as(led) + '.';
+    if (led.on === true) return 'Signed in to Autodesk.';
     if (led.state === 'dormant') return 'Fusion is closed. You were signed in ' + since(led, now, 'before') + '; nothing to do.';
     return 'Not signed in to Autodesk. Set up signs you in as far as it can; you type only your password.';
   },
   aps(led) {
-    if (led.on === true) return 'Cloud search of your Fusion files works' + as(led) + '.';
+    if (led.on === true) return 'Cloud search of your Fusion files works.';
     return 'Cloud search of your Fusion files is not signed in. Set up signs it in once a client id is set.';
   },
   mcp(led, now) {

@@ -229,7 +229,8 @@ export function decorateLeds() {
   line.textContent = verdict ? verdict.reason : '';
   line.className = 'evidence' + (verdict && !verdict.known ? ' unknown' : '');
   if (verdict) $('tchip').setAttribute('data-tip', verdict.reason);
-  if (verdict) announceChanges(box, $('ledGrid').querySelectorAll('.ledpill'));
+  // Evidence lost is said once by the evidence line (a status region), not LED by LED.
+  if (verdict && verdict.known) announceChanges(box, $('ledGrid').querySelectorAll('.ledpill'));
   paintNotes();
   if (verdict && s) watchAway(s, states);
 }

@@ -3,19 +3,19 @@
 
 import { str } from './values.js';
 
-let pending = [];
-let timer = 0;
+let toSay = [];
+let sayTimer = 0;
 
 // False on a page without the region, which then announces its own way.
 export function announce(text) {
   const region = document.getElementById('announce');
   if (!region) return false;
   if (!str(text)) return true;
-  pending.push(str(text));
-  clearTimeout(timer);
-  timer = setTimeout(() => {
-    region.textContent = pending.join('. ');
-    pending = [];
+  toSay.push(str(text));
+  clearTimeout(sayTimer);
+  sayTimer = setTimeout(() => {
+    region.textContent = toSay.join('. ');
+    toSay = [];
   }, 100);
   return true;
 }
