@@ -1,11 +1,15 @@
 #include "http/not_found_page.h"
 
+#include <string_view>
+
 #include "http/response.h"
 
 namespace loomdeck {
 
+namespace {
+
 // Colours are the dashboard's design tokens (web/kit/tokens.css): --bg, --text, --text-body, --accent.
-const std::string_view kNotFoundPage =
+constexpr std::string_view kNotFoundPage =
     "<!doctype html>\n"
     "<html lang=\"en\">\n"
     "<head>\n"
@@ -29,6 +33,8 @@ const std::string_view kNotFoundPage =
     "</main>\n"
     "</body>\n"
     "</html>\n";
+
+}  // namespace
 
 void send_not_found_page(Stream& stream) {
   respond_with(stream, "404 Not Found", "text/html; charset=utf-8", kNotFoundPage,

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string_view>
-
 #include "http/stream.h"
 
 namespace loomdeck {
@@ -9,7 +7,5 @@ namespace loomdeck {
 // The 404 a browser gets: a small page in plain words with a link to the dashboard. It is the
 // same bytes whatever was asked, so nothing of the request ends up in markup.
 void send_not_found_page(Stream& stream);
-
-extern const std::string_view kNotFoundPage;
 
 }  // namespace loomdeck
