@@ -19,3 +19,7 @@ echo
 ./viewers.sh
 echo
 ./memory.sh
+echo
+./page-weight.sh
+echo
+./first-paint.sh

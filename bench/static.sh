@@ -18,7 +18,10 @@ www=$BENCH_DIR/www
 mkdir -p "$www/api"
 curl -s "$SERVER_URL/api/ping" >"$www/api/ping"
 curl -s "$SERVER_URL/" >"$www/index.html"
-cmp -s "$www/index.html" "$ROOT/web/index.html" || { echo "bench: the served page differs from web/index.html" >&2; exit 1; }
+cmp -s "$www/index.html" "$BENCH_BUILD/web/index.html" || { echo "bench: the served page differs from the build's web/index.html" >&2; exit 1; }
+# The gzip row: nginx sends the same compressed bytes, made ahead as loomdeck's are.
+curl -s -H 'Accept-Encoding: gzip' "$SERVER_URL/" >"$www/index.html.gz"
+touch -r "$www/index.html" "$www/index.html.gz"
 nginx_port=$(free_port)
 cat >"$BENCH_DIR/nginx.conf" <<CONF
 daemon off;
@@ -38,7 +41,7 @@ http {
     listen 127.0.0.1:$nginx_port;
     root $www;
     location = /api/ping { default_type application/json; }
-    location = / { default_type "text/html; charset=utf-8"; try_files /index.html =404; }
+    location = / { default_type "text/html; charset=utf-8"; gzip_static on; gzip_vary on; try_files /index.html =404; }
   }
 }
 CONF
@@ -49,8 +52,8 @@ for _ in $(seq 50); do curl -sf "http://127.0.0.1:$nginx_port/api/ping" >/dev/nu
 cmp -s <(curl -s "http://127.0.0.1:$nginx_port/") "$www/index.html" || { echo "bench: nginx serves other bytes" >&2; cat "$BENCH_DIR/nginx-error.log" >&2; exit 1; }
 
 # One wrk run: "<req/s> <p50 ms> <p99 ms>" (wrk prints latencies in us, ms or s).
-measure() {  # url
-  wrk -t2 -c"$conns" -d"${seconds}s" --latency -H 'Connection: close' "$1" | awk '
+measure() {  # url [extra wrk arguments]
+  wrk -t2 -c"$conns" -d"${seconds}s" --latency -H 'Connection: close' "${@:2}" "$1" | awk '
     function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v }
     /^Requests\/sec:/ { rate = $2 }
     $1 == "50%" { p50 = ms($2) }
@@ -59,9 +62,15 @@ measure() {  # url
 }
 echo "static serving: wrk -t2 -c$conns -d${seconds}s --latency -H 'Connection: close' (one request per connection)"
 printf '%-12s %14s %14s %7s %18s %18s\n' path loomdeck_req/s nginx_req/s ratio 'loomdeck p50/p99' 'nginx p50/p99'
-for path in /api/ping /; do
-  read -r ours ours50 ours99 < <(measure "$SERVER_URL$path")
-  read -r theirs theirs50 theirs99 < <(measure "http://127.0.0.1:$nginx_port$path")
-  printf '%-12s %14.0f %14.0f %7.2f %8.2f/%6.2f ms %8.2f/%6.2f ms\n' "$path" "$ours" "$theirs" \
+row() {  # label path [extra wrk arguments]
+  read -r ours ours50 ours99 < <(measure "$SERVER_URL$2" "${@:3}")
+  read -r theirs theirs50 theirs99 < <(measure "http://127.0.0.1:$nginx_port$2" "${@:3}")
+  printf '%-12s %14.0f %14.0f %7.2f %8.2f/%6.2f ms %8.2f/%6.2f ms\n' "$1" "$ours" "$theirs" \
     "$(echo "$ours / $theirs" | bc -l)" "$ours50" "$ours99" "$theirs50" "$theirs99"
-done
+}
+row /api/ping /api/ping
+row / /
+# A build that compresses nothing has no gzip row.
+if curl -s -o /dev/null -D - -H 'Accept-Encoding: gzip' "$SERVER_URL/" | grep -qi '^content-encoding: gzip'; then
+  row '/ (gzip)' / -H 'Accept-Encoding: gzip'
+fi

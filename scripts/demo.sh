@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything and serves the dashboard against two simulated boxes ("Studio", "Bench").
+# Builds the server and the stand-ins (not the tests) and serves the dashboard against two
+# simulated boxes ("Studio", "Bench").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh
+LOOMDECK_BUILD_TARGETS="loomdeck sim_tools" scripts/build.sh
 export PATH="$PWD/build/sim:$PATH"
-export OVRA_SIM_DIR="${OVRA_SIM_DIR:-$HOME/.ovra/sim-demo}"
+# The stand-ins' own world ($HOME/.ovra/sim unless OVRA_SIM_DIR names another), so `loomdeck
+# status` and `ovra-bridge sim ...` in a second shell see the demo's boxes.
 ovra-bridge sim reset demo
 
 # The dashboard's address for a port, as loomdeck itself forms it: behind an editor's port proxy

@@ -35,6 +35,11 @@ void respond(Stream& stream, std::string_view status_text, std::string_view cont
   write_reply(stream, status_text, content_type, body, kCors);
 }
 
+void respond_with(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body,
+                  std::string_view headers) {
+  write_reply(stream, status_text, content_type, body, std::string(kCors) + std::string(headers));
+}
+
 void send_json_uncorsed(Stream& stream, std::string_view status_text, const json& value) {
   write_reply(stream, status_text, "application/json", dump_compact(value), "");
 }

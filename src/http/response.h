@@ -9,6 +9,9 @@ namespace loomdeck {
 
 // The three writers every route uses, plus the fixed preflight and not-found replies.
 void respond(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body);
+// The same with `headers` (whole header lines) added.
+void respond_with(Stream& stream, std::string_view status_text, std::string_view content_type, std::string_view body,
+                  std::string_view headers);
 void send_json(Stream& stream, const json& value);
 // A page: never cached, with `headers` (whole header lines) added.
 void serve_page(Stream& stream, std::string_view content_type, std::string_view bytes, std::string_view headers = "");

@@ -9,6 +9,7 @@
 #include "main/mcp_verb.h"
 #include "main/open_verb.h"
 #include "main/ui_verb.h"
+#include "main/verb_help.h"
 #include "main/verbs.h"
 #include "main/watch_verb.h"
 
@@ -74,6 +75,12 @@ void fail(std::string_view message, std::string_view hint) {
 }
 
 int run_command_line(const CommandLine& cli) {
+  if (asks_for_help(cli)) {
+    if (const std::optional<std::string_view> help = verb_help(cli.verb)) {
+      std::cout << *help << std::flush;
+      return 0;
+    }
+  }
   if (cli.verb == "serve") return run_serve(cli);
   if (cli.verb == "status") return run_status(cli);
   if (cli.verb == "ui") return run_ui(cli, system_runner());

@@ -8,8 +8,11 @@
 #include "bridge/targets.h"
 #include "core/box_name.h"
 #include "core/version.h"
+#include "http/asset_reply.h"
 #include "http/assets.h"
 #include "http/event_stream.h"
+#include "http/negotiation.h"
+#include "http/not_found_page.h"
 #include "http/response.h"
 #include "http/route_table.h"
 #include "logbook/logbook_routes.h"
@@ -39,12 +42,12 @@ using ServerRoute = Route<void (*)(Exchange&)>;
 constexpr std::string_view kHtml = "text/html; charset=utf-8";
 
 void send_asset(Exchange& ex, std::string_view name, std::string_view content_type) {
-  const std::optional<std::string_view> bytes = embedded_asset(name);
-  if (!bytes) {
+  const std::optional<EmbeddedAsset> asset = embedded_asset_entry(name);
+  if (!asset) {
     send_not_found(ex.stream);
     return;
   }
-  respond(ex.stream, "200 OK", content_type, *bytes);
+  serve_asset(ex.stream, ex.request, content_type, *asset);
 }
 
 // A page opened with the token in its address: the browser keeps the token in a cookie only this
@@ -62,13 +65,14 @@ bool keep_token_in_cookie(Exchange& ex) {
 // user hears of it.
 void send_page(Exchange& ex, std::string_view name) {
   if (keep_token_in_cookie(ex)) return;
-  const std::optional<std::string_view> bytes = embedded_asset(name);
-  if (!bytes) {
+  const std::optional<EmbeddedAsset> asset = embedded_asset_entry(name);
+  if (!asset) {
     send_not_found(ex.stream);
     return;
   }
+  const Representation chosen = choose_representation(*asset, ex.request.headers);
   if (!foreign_entrance(ex.request, ex.state.dock_key)) {
-    serve_page(ex.stream, kHtml, *bytes, ex.state.page_headers);
+    serve_page(ex.stream, kHtml, chosen.bytes, ex.state.page_headers + chosen.headers);
     return;
   }
   const std::string culprit = entrance_culprit(ex.request.headers);
@@ -76,7 +80,8 @@ void send_page(Exchange& ex, std::string_view name) {
   if (ex.state.entrance_notices.should_announce(culprit, ex.state.clock.now())) {
     toast(ex.state.sink, entrance_notice_text(culprit), "warn");
   }
-  serve_page(ex.stream, kHtml, mark_foreign_entrance(*bytes), ex.state.page_headers);
+  // The marked page is made per request, so it goes out uncompressed.
+  serve_page(ex.stream, kHtml, mark_foreign_entrance(asset->bytes), ex.state.page_headers + "Vary: Accept-Encoding\r\n");
 }
 
 // The server's own routes: pages, icons, identity, liveness, the log and the live channel.
@@ -206,9 +211,14 @@ void run_route(const ServerRoute& route, Exchange& ex) {
 
 void dispatch(ServerState& state, const Request& request, Stream& stream, bool token) {
   const ServerRoute* route = find_server_route(request);
-  // A path nobody serves shows nobody at work: any page can make a browser ask for one.
+  // A path nobody serves shows nobody at work: any page can make a browser ask for one. A person
+  // gets a page that leads back to the dashboard; tools keep the JSON answer.
   if (!route) {
-    send_not_found(stream);
+    if (asks_for_html(request.headers)) {
+      send_not_found_page(stream);
+    } else {
+      send_not_found(stream);
+    }
     return;
   }
   if (route->access == Access::kGated) {

@@ -1,6 +1,8 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import net from 'node:net';
+import path from 'node:path';
 import { makeSandbox, runCli } from '../helpers/harness.mjs';
 
 const USAGE = `loomdeck v1.10.20 - the gantry's Launch Page
@@ -50,4 +52,20 @@ test('serve on a busy port names that port and how to pick another', async () =>
     holder.close();
     sb.cleanup();
   }
+});
+
+test('-h and --help after any verb print that verb\'s help and start nothing', () => {
+  const sb = makeSandbox();
+  for (const [verb, ...rest] of [['serve', '--help'], ['serve', '--port', '8999', '-h'], ['status', '--help'], ['ui', 'toast', '-h'],
+    ['mcp', '--help'], ['watch', '-h'], ['open', '--help'], ['health', '-h']]) {
+    const r = runCli(sb, [verb, ...rest]);
+    const what = [verb, ...rest].join(' ');
+    assert.equal(r.status, 0, what);
+    assert.ok(r.stdout.startsWith(`usage: loomdeck ${verb}`), `${what}: ${r.stdout}`);
+    assert.doesNotMatch(r.stdout, /^OK: /m, what);
+    assert.equal(r.stderr, '', what);
+  }
+  // Nothing was started, so nothing made the server's files.
+  assert.equal(fs.existsSync(path.join(sb.home, '.ovra', 'loomdeck', 'token')), false);
+  sb.cleanup();
 });

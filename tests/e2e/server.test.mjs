@@ -34,9 +34,9 @@ test('fixed replies are exact to the byte', async () => {
     jsonReply('{"ok":true,"sseClients":0,"version":"1.10.20"}'));
 });
 
-test('pages carry no-cache headers, scripts and icons do not', async () => {
+test('pages are never kept; scripts and icons are kept and revalidated', async () => {
   const page = (await rawRequest(srv.port, 'GET\r\n\r\n')).toString('latin1');
-  assert.match(page, /^HTTP\/1\.1 200 OK\r\nContent-Type: text\/html; charset=utf-8\r\nContent-Length: \d+\r\nCache-Control: no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\nAccess-Control-Allow-Origin: \*\r\nContent-Security-Policy: frame-ancestors 'self' vscode-webview:\r\nCross-Origin-Opener-Policy: same-origin\r\nConnection: close\r\n\r\n<!doctype html>/i);
+  assert.match(page, /^HTTP\/1\.1 200 OK\r\nContent-Type: text\/html; charset=utf-8\r\nContent-Length: \d+\r\nCache-Control: no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\nAccess-Control-Allow-Origin: \*\r\nContent-Security-Policy: frame-ancestors 'self' vscode-webview:\r\nCross-Origin-Opener-Policy: same-origin\r\nVary: Accept-Encoding\r\nConnection: close\r\n\r\n<!doctype html>/i);
   const q = await fetch(`${srv.url}/index.html?x=1`);
   assert.equal(q.status, 200);
   for (const [path, type] of [['/favicon.ico', 'image/png'], ['/favicon.png', 'image/png'], ['/favicon.svg', 'image/svg+xml'],
@@ -44,7 +44,7 @@ test('pages carry no-cache headers, scripts and icons do not', async () => {
     const res = await fetch(srv.url + path);
     assert.equal(res.status, 200, path);
     assert.equal(res.headers.get('content-type'), type, path);
-    assert.equal(res.headers.get('cache-control'), path.startsWith('/quick') ? 'no-store, must-revalidate' : null, path);
+    assert.equal(res.headers.get('cache-control'), path.startsWith('/quick') ? 'no-store, must-revalidate' : 'no-cache', path);
   }
   const png = Buffer.from(await (await fetch(`${srv.url}/favicon.ico`)).arrayBuffer());
   assert.deepEqual([...png.subarray(0, 8)], [0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
