@@ -1,5 +1,6 @@
 #include "http/not_found_page.h"
 
+#include <string>
 #include <string_view>
 
 #include "http/response.h"
@@ -29,16 +30,26 @@ constexpr std::string_view kNotFoundPage =
     "<main>\n"
     "<h1>Page not found</h1>\n"
     "<p>There is nothing at this address. The link may be old or the address mistyped.</p>\n"
-    "<p><a href=\"/\">Go to the dashboard</a></p>\n"
+    "<p><a href=\"";
+constexpr std::string_view kNotFoundTail =
+    "\">Go to the dashboard</a></p>\n"
     "</main>\n"
     "</body>\n"
     "</html>\n";
 
 }  // namespace
 
-void send_not_found_page(Stream& stream) {
-  respond_with(stream, "404 Not Found", "text/html; charset=utf-8", kNotFoundPage,
-               "Cache-Control: no-store\r\nVary: Accept\r\n");
+std::string dashboard_link(std::string_view path) {
+  std::string link;
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    if (path[i] == '/') link += "../";
+  }
+  return link.empty() ? "./" : link;
+}
+
+void send_not_found_page(Stream& stream, std::string_view path) {
+  const std::string page = std::string(kNotFoundPage) + dashboard_link(path) + std::string(kNotFoundTail);
+  respond_with(stream, "404 Not Found", "text/html; charset=utf-8", page, "Cache-Control: no-store\r\nVary: Accept\r\n");
 }
 
 }  // namespace loomdeck

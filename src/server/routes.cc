@@ -215,7 +215,7 @@ void dispatch(ServerState& state, const Request& request, Stream& stream, bool t
   // gets a page that leads back to the dashboard; tools keep the JSON answer.
   if (!route) {
     if (asks_for_html(request.headers)) {
-      send_not_found_page(stream);
+      send_not_found_page(stream, request.path);
     } else {
       send_not_found(stream);
     }

@@ -110,7 +110,9 @@ test('a browser asking for a missing page gets a page, every other client the JS
   assert.match(html, /^<!doctype html>\n<html lang="en">/);
   assert.equal(html.match(/<h1>/g).length, 1);
   assert.match(html, /<title>[^<]+<\/title>/);
-  assert.match(html, /<a href="\/">Go to the dashboard<\/a>/);
+  // Relative, so it leads home under a proxy's path prefix too: two slashes deep here, one for /nope.
+  assert.match(html, /<a href="\.\.\/">Go to the dashboard<\/a>/);
+  assert.match((await get('/nope', { Accept: browser })).body.toString(), /<a href="\.\/">Go to the dashboard<\/a>/);
   assert.doesNotMatch(html, /script|alert|<b>/i);
   const other = await get('/another/path', { Accept: browser });
   assert.ok(other.body.equals(r.body), 'the same bytes whatever was asked');
