@@ -1,5 +1,6 @@
 #include "main/verb_help.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -39,7 +40,10 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kHelp = {
 }  // namespace
 
 bool asks_for_help(const CommandLine& cli) {
+  // The value of an option is the user's text, not a flag: `status --target -h` names a box.
+  constexpr std::array<std::string_view, 6> kTakeAValue = {"--ai-thread", "--bind", "--events", "--kind", "--port", "--target"};
   for (std::size_t i = 2; i < cli.args.size(); ++i) {
+    if (std::find(kTakeAValue.begin(), kTakeAValue.end(), cli.args[i - 1]) != kTakeAValue.end()) continue;
     if (cli.args[i] == "-h" || cli.args[i] == "--help") return true;
   }
   return false;

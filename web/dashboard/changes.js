@@ -34,6 +34,9 @@ export function renderChanges() {
     li.dataset.led = str(e.led);
     const when = el('time', 'when', ago(e.at, now));
     when.dateTime = str(e.at);
+    // The exact time on hover, focus or a tap; the bridge's hint is for agents, who read the logbook route.
+    const at = Date.parse(str(e.at));
+    if (Number.isFinite(at)) li.setAttribute('data-tip', new Date(at).toLocaleString());
     const to = el('span', 'st', stateWord(e.to));
     to.dataset.state = changeColour(e.to);
     li.append(when, el('span', 'lbl', knownLabel(str(e.led)) === str(e.led) ? nonEmpty(e.label) || str(e.led) : knownLabel(str(e.led))));
