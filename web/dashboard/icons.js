@@ -1,6 +1,6 @@
 // Line icons drawn in SVG, so the tour's controls show on a machine with no emoji or symbol font.
 
-const SVG = 'http://www.w3.org/2000/svg';
+import { lineIcon } from '../kit/icon.js';
 
 const PATHS = {
   prev: ['M6 5v14', 'M19 5 9 12l10 7z'],
@@ -12,23 +12,8 @@ const PATHS = {
   stop: ['M6 6l12 12', 'M18 6 6 18'],
 };
 
-// The icon `name` as an svg element, hidden from assistive technology (its button carries the name).
-export function icon(name) {
-  const svg = document.createElementNS(SVG, 'svg');
-  svg.setAttribute('viewBox', '0 0 24 24');
-  svg.setAttribute('fill', 'none');
-  svg.setAttribute('stroke', 'currentColor');
-  svg.setAttribute('stroke-width', '1.8');
-  svg.setAttribute('stroke-linecap', 'round');
-  svg.setAttribute('stroke-linejoin', 'round');
-  svg.setAttribute('aria-hidden', 'true');
-  for (const d of PATHS[name] || []) {
-    const path = document.createElementNS(SVG, 'path');
-    path.setAttribute('d', d);
-    svg.append(path);
-  }
-  return svg;
-}
+// The icon `name` as an svg element.
+export const icon = (name) => lineIcon(PATHS[name] || []);
 
 // Shows `name` in the button, in place of what it showed.
 export function setIcon(button, name) {

@@ -1,4 +1,5 @@
 import { el, storeGet, storeSet } from '../kit/dom.js';
+import { lineIcon } from '../kit/icon.js';
 import { postToast } from '../kit/toast.js';
 import { placeTip } from '../kit/tooltip.js';
 import { isObj } from '../kit/values.js';
@@ -114,24 +115,7 @@ var ICONS = {
 function doc() { return root.document; }
 
 function icon(name, size) {
-  var NS = 'http://www.w3.org/2000/svg';
-  var svg = doc().createElementNS(NS, 'svg');
-  svg.setAttribute('viewBox', '0 0 24 24');
-  svg.setAttribute('width', String(size));
-  svg.setAttribute('height', String(size));
-  svg.setAttribute('fill', 'none');
-  svg.setAttribute('stroke', 'currentColor');
-  svg.setAttribute('stroke-width', '2');
-  svg.setAttribute('stroke-linecap', 'round');
-  svg.setAttribute('stroke-linejoin', 'round');
-  svg.setAttribute('aria-hidden', 'true');
-  svg.setAttribute('focusable', 'false');
-  ICONS[name].forEach(function (d) {
-    var path = doc().createElementNS(NS, 'path');
-    path.setAttribute('d', d);
-    svg.appendChild(path);
-  });
-  return svg;
+  return lineIcon(ICONS[name], { size: size, strokeWidth: 2 });
 }
 
 function ensureStyles() {
