@@ -67,3 +67,20 @@ start_server() {
 cpu_seconds() {
   awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); print ($12 + $13) / hz }' "/proc/$1/stat"
 }
+
+# For the page benches: a server of this build ("now") and, with LOOMDECK_BENCH_BASELINE=<folder of
+# another build>, one of that build ("base"), both on the box Studio and neither starting a run on
+# the boxes by itself when a page opens; their name=URL pairs end up in PAGE_SERVERS.
+start_page_servers() {
+  PAGE_SERVERS=()
+  start_server --target Studio
+  PAGE_SERVERS+=("now=$SERVER_URL")
+  if [ -n "${LOOMDECK_BENCH_BASELINE:-}" ]; then
+    LOOMDECK=$LOOMDECK_BENCH_BASELINE/loomdeck start_server --target Studio
+    PAGE_SERVERS+=("base=$SERVER_URL")
+  fi
+  local pair
+  for pair in "${PAGE_SERVERS[@]}"; do
+    curl -s -X POST -H 'Content-Type: application/json' -d '{"autoGreenOnLaunch":false}' "${pair#*=}/settings" >/dev/null
+  done
+}

@@ -6,13 +6,5 @@
 source "$(dirname "$0")/common.sh"
 bench_build
 bench_sandbox
-servers=()
-start_server --target Studio
-servers+=("now=$SERVER_URL")
-if [ -n "${LOOMDECK_BENCH_BASELINE:-}" ]; then
-  LOOMDECK=$LOOMDECK_BENCH_BASELINE/loomdeck start_server --target Studio
-  servers+=("base=$SERVER_URL")
-fi
-# The page must not start a run on the boxes by itself between measurements.
-curl -s -X POST -H 'Content-Type: application/json' -d '{"autoGreenOnLaunch":false}' "$SERVER_URL/settings" >/dev/null
-node "$ROOT/bench/first-paint.mjs" "${1:-5}" "${servers[@]}"
+start_page_servers
+node "$ROOT/bench/first-paint.mjs" "${1:-5}" "${PAGE_SERVERS[@]}"
