@@ -26,7 +26,8 @@ function watchLeds() {
 
 const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', headless: true, args: CHROMIUM_ARGS });
 for (let i = 0; i < runs; i++) {
-  for (const s of servers) {
+  // Each load follows a reset of the shared simulated world; the servers take turns at going first.
+  for (const s of i % 2 ? [...servers].reverse() : servers) {
     // Every run starts from the same boxes.
     spawnSync('ovra-bridge', ['sim', 'reset', 'demo'], { stdio: 'ignore' });
     const context = await browser.newContext();
