@@ -6,20 +6,13 @@ import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { getJson, makeSandbox, postJson, sim, startServer } from '../helpers/harness.mjs';
 import {
-  dashboardFixture, ledPills, openDashboard, seenToasts, serveOn, text, until, untilLed, untilReady, untilToast,
+  dashboardFixture, ledPills, seenToasts, serveOn, text, until, untilLed, untilReady, untilToast,
 } from './fixtures/dashboard-page.mjs';
 
 const fixture = dashboardFixture('signed-in');
 const PHONE = { width: 390, height: 844 };
 
-async function withPage(options, fn) {
-  const page = await openDashboard(options.browser ?? fixture.browser, options.url ?? `${fixture.server.url}/`, options);
-  try {
-    await fn(page);
-  } finally {
-    await page.dispose();
-  }
-}
+const { withPage } = fixture;
 
 // Every pill as [key, state, word, the state it last showed as known].
 const pills = (page) => page.$$eval('#ledGrid .ledpill', (ps) =>

@@ -5,18 +5,11 @@ import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { postJson } from '../helpers/harness.mjs';
 import { axeViolations } from './fixtures/axe.mjs';
-import { dashboardFixture, openDashboard, text, until, untilReady, untilToast } from './fixtures/dashboard-page.mjs';
+import { dashboardFixture, text, until, untilReady, untilToast } from './fixtures/dashboard-page.mjs';
 
 const fixture = dashboardFixture('demo');
 
-async function withPage(options, fn) {
-  const page = await openDashboard(fixture.browser, options.url ?? `${fixture.server.url}/`, options);
-  try {
-    await fn(page);
-  } finally {
-    await page.dispose();
-  }
-}
+const { withPage } = fixture;
 
 const dialogOpen = (page, id) => until(page, (d) => document.getElementById(d).open, id);
 

@@ -7,7 +7,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { getJson, postJson, sim, waitFor } from '../helpers/harness.mjs';
 import {
-  dashboardFixture, ledPills, openDashboard, serveOn, simShow, startPrefixProxy, text, until, untilLed, untilReady, untilToast,
+  dashboardFixture, ledPills, serveOn, simShow, startPrefixProxy, text, until, untilLed, untilReady, untilToast,
 } from './fixtures/dashboard-page.mjs';
 
 const FIXTURES = path.join(path.dirname(fileURLToPath(import.meta.url)), 'fixtures');
@@ -18,14 +18,7 @@ const ANSWERED = JSON.stringify({ ...JSON.parse(SNAPSHOT), answered: true, stale
 const fixture = dashboardFixture('demo');
 
 // Runs a case on a fresh page and closes it whatever happens.
-async function withPage(options, fn) {
-  const page = await openDashboard(fixture.browser, options.url ?? `${fixture.server.url}/`, options);
-  try {
-    await fn(page);
-  } finally {
-    await page.dispose();
-  }
-}
+const { withPage } = fixture;
 
 describe('the page as served', () => {
   test('loads whole, mounts the newbie panel right after the status and passes its self-check', async () => {
