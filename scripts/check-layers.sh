@@ -1,22 +1,23 @@
 #!/usr/bin/env bash
 # Fails when an #include in src/ points the wrong way. Each folder may include only the folders
-# its row names (itself among them): core <- http <- features <- server <- main, and a feature
+# its row names (itself among them): core <- status, http <- features <- server <- main, and a feature
 # only the features below it, so no two features depend on each other.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 declare -A may_include=(
   [core]="core"
+  [status]="core status"
   [http]="core http"
   [settings]="core http settings"
   [workspace]="core http workspace"
   [tour]="core http tour"
-  [logbook]="core http logbook"
-  [bridge]="core http settings bridge"
-  [actions]="core http settings bridge actions"
-  [parts]="core http settings bridge actions parts"
-  [server]="core http settings workspace tour logbook bridge actions parts server"
-  [main]="core http settings workspace tour logbook bridge actions parts server main"
+  [logbook]="core http status logbook"
+  [bridge]="core http status settings bridge"
+  [actions]="core http status settings bridge actions"
+  [parts]="core http status settings bridge actions parts"
+  [server]="core http status settings workspace tour logbook bridge actions parts server"
+  [main]="core http status settings workspace tour logbook bridge actions parts server main"
 )
 
 failed=0

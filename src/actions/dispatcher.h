@@ -3,7 +3,8 @@
 #include <functional>
 #include <string>
 
-#include "actions/action_context.h"
+#include "actions/auto_green.h"
+#include "settings/settings.h"
 #include "http/request.h"
 #include "http/stream.h"
 
@@ -19,18 +20,25 @@ struct ActionRequest {
 // argument text) -> reply.
 using ImportPart = std::function<json(const std::string& box, const std::string& args_text)>;
 
-// What the action verbs work with: the launch procedures' context and the part import.
-struct DispatchContext : ActionContext {
-  ImportPart import_part;
+// The action verbs: the green runs (and through them the status service the launch procedures
+// work with), the dashboard's settings, and the part import.
+class Dispatcher {
+ public:
+  Dispatcher(GreenRuns& runs, const SettingsStore& settings, ImportPart import_part)
+      : runs(runs), settings(settings), import_part(std::move(import_part)) {}
+
+  GreenRuns& runs;
+  const SettingsStore& settings;
+  const ImportPart import_part;
 };
 
 // Runs one action verb on the box and returns the reply (for most verbs the bridge's own result).
-json run_action(const DispatchContext& ctx, const ActionRequest& request);
+json run_action(const Dispatcher& actions, const ActionRequest& request);
 
 // POST /api/action
-void handle_action(const DispatchContext& ctx, const Request& request, Stream& stream);
+void handle_action(const Dispatcher& actions, const Request& request, Stream& stream);
 
 // POST /api/auto-green
-void handle_auto_green(const ActionContext& ctx, const Request& request, Stream& stream);
+void handle_auto_green(const Dispatcher& actions, const Request& request, Stream& stream);
 
 }  // namespace loomdeck

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "actions/action_context.h"
+#include "bridge/status_service.h"
 
 namespace loomdeck {
 
@@ -16,26 +16,22 @@ struct LaunchStart {
 // Asks the bridge to launch Fusion on the box. A launch it accepted is in flight from now (and the
 // box's last launch failure is forgotten); a refused one is not, and the box's failure text then
 // says why Fusion is not starting, with the bridge's or the runner's own reason.
-LaunchStart start_fusion(const StatusContext& status, const std::string& box);
+LaunchStart start_fusion(StatusService& status, const std::string& box);
 
 // Reads the bridge's launch progress for the box and passes it on to the pages as a `progress`
 // event, and, while `toasted` is false, once as a toast (setting it). Nothing without a launch.
-void forward_progress(const ActionContext& ctx, const std::string& box, bool& toasted);
+void forward_progress(StatusService& status, const std::string& box, bool& toasted);
 
 // Gets the box ready within `budget_seconds`: launches Fusion in the background when it is not
 // running (at most every 75 s), clears blocking dialogs after 40 s, restarts Fusion once when
 // its add-in stays silent past 90 s, and forwards the bridge's launch progress to the pages.
-bool ensure_ready(const ActionContext& ctx, const std::string& box, long long budget_seconds);
+bool ensure_ready(StatusService& status, const std::string& box, long long budget_seconds);
 
 // The budget from the box's measured cold launch: max(min, 2·p + 120) when p > 0.
 long long launch_budget(const json& fusion_state, long long min_budget_seconds);
 
-// What the tour, the part import and the surfaces call first: ready at once, or a background
-// auto-green run plus ensure_ready within the measured budget.
-bool ready_first(const ActionContext& ctx, const std::string& box, long long min_budget_seconds);
-
-// A fresh status payload (showing a launch in flight as /api/status does) pushed to every page
-// as a `state` event.
-json refresh_status(const StatusContext& status, const std::string& box);
+// A fresh status (showing a launch in flight as /api/status does) pushed to every page as a
+// `state` event.
+BoxStatus refresh_status(StatusService& status, const std::string& box);
 
 }  // namespace loomdeck

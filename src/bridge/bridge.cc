@@ -20,12 +20,6 @@ json bridge_result_from_process(const ProcessResult& result) {
 
 namespace {
 
-// The read-only tools of a status build; the `fusion_set_*` ones only read when given `{}`.
-constexpr std::string_view kProbeTools[] = {
-    "fusion_readiness",         "fusion_aps_status",        "fusion_mcp_status",           "fusion_set_auto_update",
-    "fusion_set_seat_takeover", "fusion_set_driving_badge", "fusion_set_activity_indicator",
-};
-
 std::string limit_text(std::chrono::milliseconds limit) {
   const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(limit).count();
   if (seconds >= 120 && seconds % 60 == 0) return std::to_string(seconds / 60) + " minutes";
@@ -54,8 +48,8 @@ ProcessOptions bridge_options(std::chrono::milliseconds time_limit) {
 
 std::chrono::milliseconds bridge_time_limit(std::string_view tool, std::string_view args) {
   if (args != "{}") return kBridgeCallTimeLimit;
-  for (const std::string_view probe : kProbeTools) {
-    if (tool == probe) return kProbeTimeLimit;
+  for (const BridgeTool& known : kBridgeTools) {
+    if (known.probe && tool == known.wire) return kProbeTimeLimit;
   }
   return kBridgeCallTimeLimit;
 }

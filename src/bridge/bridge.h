@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/bridge_tools.h"
 #include "core/json_text.h"
 #include "core/process.h"
 
@@ -26,16 +27,6 @@ class Bridge {
 
 // Output past this is treated as unparsable (screenshots arrive as base64 of a few MiB).
 inline constexpr std::size_t kBridgeOutputLimit = 64u << 20;
-
-// Reads of a box's state (the status probes, `targets`) answer within seconds; one still
-// running after this is hung (a desktop asleep mid-call, a wedged relay).
-inline constexpr std::chrono::milliseconds kProbeTimeLimit = std::chrono::seconds(30);
-// Every other call: the longest verbs return within the bridge's own relay window, far inside this.
-inline constexpr std::chrono::milliseconds kBridgeCallTimeLimit = std::chrono::minutes(15);
-
-// The time limit of one tool call: the short one for the status probes' reads (their tools
-// called with `{}`), the long one for everything else.
-std::chrono::milliseconds bridge_time_limit(std::string_view tool, std::string_view args);
 
 // The bridge-style error for a call stopped at its time limit; the hint names the command
 // that checks the box.

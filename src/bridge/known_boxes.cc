@@ -15,9 +15,7 @@ bool starts_unknown_target(const json& answer, const char* key) {
 
 }  // namespace
 
-bool says_unknown_target(const json& answer) {
-  return starts_unknown_target(answer, "error") || starts_unknown_target(answer, "busyReason");
-}
+bool says_unknown_target(const json& answer) { return starts_unknown_target(answer, "error"); }
 
 KnownBoxes::KnownBoxes(Clock& clock, std::function<std::vector<std::string>()> list)
     : clock_(clock), list_(std::move(list)) {}
@@ -30,9 +28,9 @@ bool KnownBoxes::listed(const std::string& box) const {
   return std::any_of(names_.begin(), names_.end(), [&wanted](const std::string& n) { return ascii_lower(n) == wanted; });
 }
 
-bool KnownBoxes::keeps(const std::string& box, const json& answer) {
+bool KnownBoxes::keeps(const std::string& box, bool unknown_target) {
   if (box.empty()) return true;
-  if (says_unknown_target(answer)) return false;
+  if (unknown_target) return false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool fresh = taken_ && clock_.now() - *taken_ < kListingAge;

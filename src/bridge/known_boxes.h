@@ -12,8 +12,8 @@
 
 namespace loomdeck {
 
-// Whether a bridge answer says the box is not one the bridge knows: a tool's data whose `error`,
-// or a status payload whose `busyReason`, begins "unknown target".
+// Whether a bridge answer says the box is not one the bridge knows: a tool's data whose `error`
+// begins "unknown target".
 bool says_unknown_target(const json& answer);
 
 // Which boxes the server keeps state for. Box names come from requests, so a mistyped or
@@ -27,9 +27,10 @@ class KnownBoxes {
   // `list` gives the bridge's box names; empty when the listing cannot be had.
   KnownBoxes(Clock& clock, std::function<std::vector<std::string>()> list);
 
-  // Whether state may be kept for `box`, given the bridge's answer for it. The default box (the
-  // empty name) is always kept; a name the last listing held is kept without asking again.
-  bool keeps(const std::string& box, const json& answer);
+  // Whether state may be kept for `box`, given whether the bridge's answer for it said "unknown
+  // target" (says_unknown_target). The default box (the empty name) is always kept; a name the
+  // last listing held is kept without asking again.
+  bool keeps(const std::string& box, bool unknown_target);
 
  private:
   bool listed(const std::string& box) const;  // under mutex_

@@ -4,8 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "bridge/readiness.h"
 #include "core/utf8.h"
-#include "core/version.h"
 
 namespace loomdeck {
 
@@ -24,8 +24,6 @@ std::string fill(std::string text, const std::string& value) {
   if (at != std::string::npos) text.replace(at, 2, value);
   return text;
 }
-
-json who(const std::string& name) { return name.empty() ? json(nullptr) : json(name); }
 
 std::optional<long long> field(const std::vector<char32_t>& cps, std::size_t from, std::size_t len) {
   long long v = 0;
@@ -49,39 +47,6 @@ std::optional<std::chrono::sys_seconds> utc_time(const std::string& text) {
                                                                  std::chrono::month(static_cast<unsigned>(*month)),
                                                                  std::chrono::day(static_cast<unsigned>(*day))};
   return date + std::chrono::hours(*hour) + std::chrono::minutes(*minute) + std::chrono::seconds(*second);
-}
-
-// What the readiness probe (R) says.
-struct Readiness {
-  bool running = false;
-  bool ready = false;
-  bool launching = false;  // a launch under way, by the bridge's word or else by this server's
-  std::string signin_wall;
-  bool needs_signin = false;
-  bool update_offered = false;
-  bool update_handled = false;
-  std::string addin_version;
-  std::string last_signed_in_at;
-  std::string last_ready_at;
-  std::string fusion_user;
-};
-
-// The bridge's own `launching` decides when it gives one: a launch it says has ended (or never
-// began) is not shown as starting, whatever this server asked for.
-Readiness read_readiness(const json& r, bool launch_in_flight) {
-  Readiness out;
-  out.launching = bool_member(r, "launching").value_or(launch_in_flight);
-  out.signin_wall = string_member(r, "signinWall");
-  out.running = bool_member(r, "fusionRunning").value_or(bool_member(r, "running").value_or(false));
-  out.ready = is_true(r, "ready");
-  out.needs_signin = is_true(r, "needsSignin");
-  out.update_offered = is_true(r, "fusionUpdateOffered");
-  out.update_handled = is_true(r, "fusionUpdateHandled");
-  out.addin_version = string_member(r, "addinVersion");
-  out.last_signed_in_at = string_member(r, "lastSignedInAt");
-  out.last_ready_at = string_member(r, "lastReadyAt");
-  if (const json* user = member(r, "fusionUser")) out.fusion_user = string_member(*user, "user");
-  return out;
 }
 
 // What the APS probe (A) says: signed in (or configured, or ready), and as whom.
@@ -117,119 +82,128 @@ std::string overall_state(bool answered, const Readiness& r) {
   return answered && (!r.running || r.ready || !r.last_ready_at.empty()) ? "ok" : "warn";
 }
 
-json fusion_running_led(const Readiness& r) {
-  return {
-      {"on", r.running},
-      {"label", "Fusion running"},
-      {"state", r.running ? "on" : r.launching ? "starting" : "off"},
-      {"_hint", r.running ? "Fusion is up."
-                : r.launching
-                    ? "Opening Fusion right now - launching in the background and waiting for its bridge add-in. This usually takes under a minute."
-                    : "fusion_start launches it in the BACKGROUND (never steals focus)."},
-  };
+Led fusion_running_led(const Readiness& r) {
+  Led led;
+  led.on = r.running;
+  led.label = "Fusion running";
+  led.state = r.running ? "on" : r.launching ? "starting" : "off";
+  led.hint = r.running ? "Fusion is up."
+             : r.launching
+                 ? "Opening Fusion right now - launching in the background and waiting for its bridge add-in. This usually takes under a minute."
+                 : "fusion_start launches it in the BACKGROUND (never steals focus).";
+  return led;
 }
 
-json addin_led(const Readiness& r, bool too_old) {
-  std::string state, hint;
+Led addin_led(const Readiness& r, bool too_old) {
+  Led led;
+  led.on = r.ready;
+  led.label = "Bridge add-in";
+  led.version = r.addin_version;
   if (r.ready) {
-    state = "on";
-    hint = "Add-in serving - all fusion_* verbs live.";
+    led.state = "on";
+    led.hint = "Add-in serving - all fusion_* verbs live.";
   } else if (!r.running && !r.last_ready_at.empty()) {
-    state = "dormant";
-    hint = fill("Dormant - resumes when Fusion starts (last verified {}).", r.last_ready_at);
+    led.state = "dormant";
+    led.hint = fill("Dormant - resumes when Fusion starts (last verified {}).", r.last_ready_at);
   } else if (!r.running) {
-    state = "off";
-    hint = kNotServing;
+    led.state = "off";
+    led.hint = kNotServing;
   } else if (r.launching) {
     // Fusion's process is up while its launch is still landing: a cold launch, not a stuck add-in.
-    state = "starting";
-    hint = "Starting - Fusion is launching and its bridge add-in comes up when the launch lands.";
+    led.state = "starting";
+    led.hint = "Starting - Fusion is launching and its bridge add-in comes up when the launch lands.";
   } else if (r.last_ready_at.empty()) {
-    state = "off";
-    hint = kNotServing;
+    led.state = "off";
+    led.hint = kNotServing;
   } else if (!too_old) {
-    state = "busy";
-    hint = fill("Busy or still starting - Fusion is up and the add-in was serving at {}. A long verb (a tour, a 3D build) occupies its main thread, so readiness answers not-ready until it finishes.", r.last_ready_at);
+    led.state = "busy";
+    led.hint = fill("Busy or still starting - Fusion is up and the add-in was serving at {}. A long verb (a tour, a 3D build) occupies its main thread, so readiness answers not-ready until it finishes.", r.last_ready_at);
   } else {
-    state = "stale";
-    hint = fill("Stuck? Not serving since {} - a long verb never runs this long. Bounce it: fusion_stop then fusion_start (that also loads any newer installed add-in).", r.last_ready_at);
+    led.state = "stale";
+    led.hint = fill("Stuck? Not serving since {} - a long verb never runs this long. Bounce it: fusion_stop then fusion_start (that also loads any newer installed add-in).", r.last_ready_at);
   }
-  return {{"on", r.ready}, {"label", "Bridge add-in"}, {"version", r.addin_version}, {"state", state}, {"_hint", hint}};
+  return led;
 }
 
-json signin_led(const Readiness& r) {
+Led signin_led(const Readiness& r) {
   const bool signed_in = r.running && !r.needs_signin;
   const bool dormant = !r.running && !r.last_signed_in_at.empty();
-  std::string hint;
+  Led led;
+  led.on = signed_in;
+  led.label = "Autodesk sign-in";
+  led.who = r.fusion_user;
+  led.state = signed_in ? "on" : dormant ? "dormant" : "off";
   if (r.needs_signin) {
-    hint = "fusion_signin {email} self-drives the whole wall: launches, clicks, types the email, toasts the user ONLY at their password.";
+    led.hint = "fusion_signin {email} self-drives the whole wall: launches, clicks, types the email, toasts the user ONLY at their password.";
   } else if (dormant) {
-    hint = fill("Signed in (verified {}). Unknowable while Fusion is closed - dormant, not broken.", r.last_signed_in_at);
+    led.hint = fill("Signed in (verified {}). Unknowable while Fusion is closed - dormant, not broken.", r.last_signed_in_at);
   } else if (r.running) {
-    hint = "Signed in.";
+    led.hint = "Signed in.";
   } else {
-    hint = "Unknown until Fusion runs.";
+    led.hint = "Unknown until Fusion runs.";
   }
-  json out = {{"on", signed_in},
-              {"label", "Autodesk sign-in"},
-              {"who", who(r.fusion_user)},
-              {"state", signed_in ? "on" : dormant ? "dormant" : "off"},
-              {"_hint", hint}};
   // Where the sign-in wall stands ("email", "password"): at the password only the user can go on.
-  if (!signed_in && !r.signin_wall.empty()) out["wall"] = r.signin_wall;
-  return out;
+  if (!signed_in) led.wall = r.signin_wall;
+  return led;
 }
 
-json aps_led(const Aps& aps) {
-  return {{"on", aps.on},
-          {"label", "APS cloud search"},
-          {"who", who(aps.who)},
-          {"_hint", aps.on           ? "fusion_aps_search gives ~2s cloud lookups."
-                    : aps.configured ? "Configured, not signed in: fusion_aps_signin (silent when the browser session is warm)."
-                                     : "Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm)."}};
+Led aps_led(const Aps& aps) {
+  Led led;
+  led.on = aps.on;
+  led.label = "APS cloud search";
+  led.who = aps.who;
+  led.hint = aps.on           ? "fusion_aps_search gives ~2s cloud lookups."
+             : aps.configured ? "Configured, not signed in: fusion_aps_signin (silent when the browser session is warm)."
+                              : "Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm).";
+  return led;
 }
 
-json mcp_led(const Mcp& mcp, const Readiness& r) {
+Led mcp_led(const Mcp& mcp, const Readiness& r) {
   const bool dormant = !mcp.on && !r.running && !mcp.last_enabled_at.empty();
-  return {{"on", mcp.on},
-          {"label", "Fusion MCP server"},
-          {"state", mcp.on ? "on" : dormant ? "dormant" : "off"},
-          {"_hint", dormant  ? fill("Enabled in Fusion's preferences (verified {}) - resumes when Fusion starts.", mcp.last_enabled_at)
-                    : mcp.on ? "fusion_mcp_call drives Autodesk's own MCP tools."
-                             : "fusion_mcp_enable turns it on (~10s, drives the Preferences dialog with a caption)."}};
+  Led led;
+  led.on = mcp.on;
+  led.label = "Fusion MCP server";
+  led.state = mcp.on ? "on" : dormant ? "dormant" : "off";
+  led.hint = dormant  ? fill("Enabled in Fusion's preferences (verified {}) - resumes when Fusion starts.", mcp.last_enabled_at)
+             : mcp.on ? "fusion_mcp_call drives Autodesk's own MCP tools."
+                      : "fusion_mcp_enable turns it on (~10s, drives the Preferences dialog with a caption).";
+  return led;
 }
 
-json datahub_led(const Aps& aps) {
-  return {{"on", aps.on},
-          {"label", "Data Hub API"},
-          {"who", who(aps.who)},
-          {"_hint", "Data Hub rides the APS auth: file listings, versions, urn resolution via fusion_aps_get."}};
+Led datahub_led(const Aps& aps) {
+  Led led;
+  led.on = aps.on;
+  led.label = "Data Hub API";
+  led.who = aps.who;
+  led.hint = "Data Hub rides the APS auth: file listings, versions, urn resolution via fusion_aps_get.";
+  return led;
 }
 
-json update_led(const Readiness& r) {
-  const bool up_to_date = !r.update_offered || r.update_handled;
-  return {{"on", up_to_date},
-          {"label", "Fusion up to date"},
-          {"pending", r.update_offered && !r.update_handled},
-          {"_hint", up_to_date ? "No pending update (auto-update clicks nags silently by default; sticky opt-out via fusion_set_auto_update)."
-                               : "An update is WAITING. Auto-update normally clicks it silently; offer to run it now."}};
+Led update_led(const Readiness& r) {
+  Led led;
+  led.on = !r.update_offered || r.update_handled;
+  led.label = "Fusion up to date";
+  led.pending = r.update_offered && !r.update_handled;
+  led.hint = led.on ? "No pending update (auto-update clicks nags silently by default; sticky opt-out via fusion_set_auto_update)."
+                    : "An update is WAITING. Auto-update normally clicks it silently; offer to run it now.";
+  return led;
 }
 
 // The bridge-side settings from the four `fusion_set_*` reads, the dashboard's own from its file.
-json settings_of(const StatusProbes& p, const json& settings_file) {
-  return {
-      {"autoUpdateFusion", bool_member(p.auto_update, "autoUpdateFusion").value_or(true)},
-      {"autoTakeOverSeat", bool_member(p.seat_takeover, "autoTakeOverSeat").value_or(true)},
-      {"autoGreenOnLaunch", bool_member(settings_file, "autoGreenOnLaunch").value_or(true)},
-      {"showDrivingBadge", bool_member(p.driving_badge, "showDrivingBadge").value_or(true)},
-      {"activityIndicator", string_member(p.activity_indicator, "activityIndicator", "progress")},
-      {"demoPart", member_or_null(settings_file, "demoPart")},
-  };
+StatusSettings settings_of(const StatusProbes& p, const json& settings_file) {
+  StatusSettings s;
+  s.auto_update_fusion = bool_member(p.auto_update, "autoUpdateFusion").value_or(true);
+  s.auto_take_over_seat = bool_member(p.seat_takeover, "autoTakeOverSeat").value_or(true);
+  s.auto_green_on_launch = bool_member(settings_file, "autoGreenOnLaunch").value_or(true);
+  s.show_driving_badge = bool_member(p.driving_badge, "showDrivingBadge").value_or(true);
+  s.activity_indicator = string_member(p.activity_indicator, "activityIndicator", "progress");
+  s.demo_part = member_or_null(settings_file, "demoPart");
+  return s;
 }
 
 // Null once the bridge answered; else the readiness error, or the guess that it is busy.
-json busy_reason(bool answered, const json& readiness) {
-  if (answered) return nullptr;
+std::optional<std::string> busy_reason(bool answered, const json& readiness) {
+  if (answered) return std::nullopt;
   const std::string error = string_member(readiness, "error");
   return error.empty() ? "the bridge did not answer (busy running a long verb?)" : error;
 }
@@ -249,45 +223,27 @@ bool bridge_answered(const json& r) {
   return (version && !version->is_null()) || member(r, "running") || member(r, "installed");
 }
 
-json status_payload(const std::string& box, const StatusProbes& p, const json& settings_file, bool launch_in_flight,
-                    Clock::WallTime now) {
-  const Readiness r = read_readiness(p.readiness, launch_in_flight);
+BoxStatus box_status(const std::string& box, const StatusProbes& p, const json& settings_file, bool launch_in_flight,
+                     Clock::WallTime now) {
+  const Readiness r = readiness_of(p.readiness, launch_in_flight);
   const Aps aps = read_aps(p.aps);
   const Mcp mcp = read_mcp(p.mcp);
-  const bool answered = bridge_answered(p.readiness);
-  const json leds = {
-      {"fusionRunning", fusion_running_led(r)},
-      {"addinReady", addin_led(r, ready_too_old(r.last_ready_at, now))},
-      {"signedIn", signin_led(r)},
-      {"aps", aps_led(aps)},
-      {"mcp", mcp_led(mcp, r)},
-      {"datahub", datahub_led(aps)},
-      {"update", update_led(r)},
-  };
-  return json{{"state", overall_state(answered, r)},
-              {"target", box},
-              {"answered", answered},
-              {"busyReason", busy_reason(answered, p.readiness)},
-              {"dashboardVersion", LOOMDECK_VERSION},
-              {"bridgeVersion", member_or_null(p.readiness, "bridgeVersion")},
-              {"leds", leds},
-              {"settings", settings_of(p, settings_file)},
-              {"_hint", kPayloadHint}};
-}
-
-const json* led(const json& payload, std::string_view name) {
-  const json* leds = member(payload, "leds");
-  return leds ? member(*leds, name) : nullptr;
-}
-
-bool led_on(const json& payload, std::string_view name) {
-  const json* l = led(payload, name);
-  return l && is_true(*l, "on");
-}
-
-std::string led_state(const json& payload, std::string_view name) {
-  const json* l = led(payload, name);
-  return l ? string_member(*l, "state") : std::string();
+  BoxStatus status;
+  status.target = box;
+  status.answered = bridge_answered(p.readiness);
+  status.overall = overall_state(status.answered, r);
+  status.busy_reason = busy_reason(status.answered, p.readiness);
+  status.bridge_version = member_or_null(p.readiness, "bridgeVersion");
+  status.led(LedId::kFusionRunning) = fusion_running_led(r);
+  status.led(LedId::kAddinReady) = addin_led(r, ready_too_old(r.last_ready_at, now));
+  status.led(LedId::kSignedIn) = signin_led(r);
+  status.led(LedId::kAps) = aps_led(aps);
+  status.led(LedId::kMcp) = mcp_led(mcp, r);
+  status.led(LedId::kDatahub) = datahub_led(aps);
+  status.led(LedId::kUpdate) = update_led(r);
+  status.settings = settings_of(p, settings_file);
+  status.hint = kPayloadHint;
+  return status;
 }
 
 }  // namespace loomdeck

@@ -5,6 +5,7 @@
 
 #include "core/clock.h"
 #include "core/json_text.h"
+#include "status/box_status.h"
 
 namespace loomdeck {
 
@@ -13,11 +14,11 @@ struct StatusProbes {
   json readiness, aps, mcp, auto_update, seat_takeover, driving_badge, activity_indicator;
 };
 
-// The status payload of one box: seven LEDs, each with the sentence that names its fix.
+// The status of one box: seven LEDs, each with the sentence that names its fix.
 // `launch_in_flight` (this server started a launch lately) counts only where the readiness
 // result does not say itself whether a launch is under way (`launching`).
-json status_payload(const std::string& box, const StatusProbes& probes, const json& settings_file,
-                    bool launch_in_flight, Clock::WallTime now);
+BoxStatus box_status(const std::string& box, const StatusProbes& probes, const json& settings_file,
+                     bool launch_in_flight, Clock::WallTime now);
 
 // Whether `lastReadyAt` (UTC "YYYY-MM-DDTHH:MM:SS", first 19 characters) is more than 900 s
 // before `now`. Text too short or with a bad field counts as too old.
@@ -25,12 +26,5 @@ bool ready_too_old(const std::string& last_ready_at, Clock::WallTime now);
 
 // Whether a readiness result is an answer from the bridge rather than a failure.
 bool bridge_answered(const json& readiness);
-
-// Reading one LED of a status payload: the LED object (nullptr when the payload has none of that
-// name), whether it is on, and its `state` ("" when absent). A missing member reads as absent,
-// never as an error.
-const json* led(const json& payload, std::string_view name);
-bool led_on(const json& payload, std::string_view name);
-std::string led_state(const json& payload, std::string_view name);
 
 }  // namespace loomdeck

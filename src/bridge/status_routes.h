@@ -7,10 +7,10 @@
 namespace loomdeck {
 
 // GET /api/status and GET /state: the live status of the request's box.
-void handle_status(const StatusContext& status, const Request& request, Stream& stream);
+void handle_status(StatusService& status, const Request& request, Stream& stream);
 
 // GET /api/health: the cached status, never waiting for a probe; with nothing cached a warm-up
 // starts in the background (one per box at a time).
-void handle_health(const StatusContext& status, const Request& request, Stream& stream);
+void handle_health(StatusService& status, const Request& request, Stream& stream);
 
 }  // namespace loomdeck

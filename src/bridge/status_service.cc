@@ -4,21 +4,23 @@
 #include <thread>
 #include <vector>
 
-#include "settings/settings.h"
 
 namespace loomdeck {
 
 StatusProbes run_status_probes(const BridgeClient& bridge, const std::string& box) {
   StatusProbes probes;
-  const std::pair<const char*, json*> jobs[] = {
-      {"fusion_readiness", &probes.readiness},
-      {"fusion_aps_status", &probes.aps},
-      {"fusion_mcp_status", &probes.mcp},
-      {"fusion_set_auto_update", &probes.auto_update},
-      {"fusion_set_seat_takeover", &probes.seat_takeover},
-      {"fusion_set_driving_badge", &probes.driving_badge},
-      {"fusion_set_activity_indicator", &probes.activity_indicator},
-  };
+  // The probes of the tool table, in its order, each with the slot its answer goes to.
+  json* const slots[] = {&probes.readiness,     &probes.aps,           &probes.mcp,
+                         &probes.auto_update,   &probes.seat_takeover, &probes.driving_badge,
+                         &probes.activity_indicator};
+  static_assert(std::size(slots) == status_probe_count());
+  std::pair<std::string_view, json*> jobs[std::size(slots)];
+  std::size_t next = 0;
+  for (const BridgeTool& t : kBridgeTools) {
+    if (!t.probe) continue;
+    jobs[next] = {t.wire, slots[next]};
+    ++next;
+  }
   std::vector<std::thread> threads;
   threads.reserve(std::size(jobs) - 1);
   for (const auto& [tool, out] : jobs) {
@@ -39,84 +41,97 @@ StatusProbes run_status_probes(const BridgeClient& bridge, const std::string& bo
   return probes;
 }
 
-json build_status(Bridge& bridge, Clock& clock, const std::string& attribution, const std::string& box,
-                  bool launch_in_flight) {
-  const StatusProbes probes = run_status_probes(BridgeClient{bridge, attribution}, box);
-  return status_payload(box, probes, load_settings(), launch_in_flight, clock.wall_now());
+StatusService::StatusService(BridgeClient bridge, Clock& clock, EventSink& sink, ServerLog& log,
+                             const SettingsStore& settings, KnownBoxes& known_boxes, BoxChoice boxes,
+                             RunInBackground in_background, StatusObserver observe)
+    : bridge(std::move(bridge)),
+      clock(clock),
+      sink(sink),
+      log(log),
+      settings(settings),
+      known_boxes(known_boxes),
+      boxes(boxes),
+      in_background(std::move(in_background)),
+      observe(std::move(observe)) {}
+
+BoxStatus build_status(const BridgeClient& bridge, Clock& clock, const SettingsStore& settings, const std::string& box,
+                       bool launch_in_flight) {
+  const StatusProbes probes = run_status_probes(bridge, box);
+  return box_status(box, probes, settings.load(), launch_in_flight, clock.wall_now());
 }
 
 namespace {
 
 struct StatusRead {
-  json payload;
+  BoxStatus status;
   bool kept;  // the bridge knows the box, so what was read may be remembered
 };
 
-StatusRead read_status(const StatusContext& status, const std::string& box, bool launch_in_flight, bool fresh) {
+StatusRead read_status(StatusService& status, const std::string& box, bool launch_in_flight, bool fresh) {
   const std::optional<StatusProbes> probes =
       status.builds.run(box, [&status, &box] { return run_status_probes(status.bridge, box); },
                         fresh ? StatusBuilds::Join::kFresh : StatusBuilds::Join::kAny);
   const Clock::WallTime now = status.clock.wall_now();
-  json payload = status_payload(box, probes.value_or(StatusProbes{}), load_settings(), launch_in_flight, now);
-  if (!status.known_boxes.keeps(box, payload)) return {std::move(payload), false};
-  if (status.observe) status.observe(payload, now);
-  return {apply_launch_failure(std::move(payload), status.launch_failure_hints.get(box)), true};
+  BoxStatus built = box_status(box, probes.value_or(StatusProbes{}), status.settings.load(), launch_in_flight, now);
+  if (!status.known_boxes.keeps(box, built.unknown_target())) return {std::move(built), false};
+  if (status.observe) status.observe(built, now);
+  return {apply_launch_failure(std::move(built), status.launch_failure_hints.get(box)), true};
 }
+
+constexpr const char* kStaleHint =
+    "s, and the last verified state is too old to keep presenting as current. Press refresh, or read "
+    "fusion_readiness directly - it often answers alone even when the six-verb status fan-out does not.";
+constexpr const char* kCachedHint =
+    "s ago: a fresh probe did not answer (the bridge is busy with a long verb). Nothing here is broken - "
+    "it is simply not re-checkable this second.";
 
 }  // namespace
 
-json server_status(const StatusContext& status, const std::string& box, bool launch_in_flight, bool fresh) {
-  return read_status(status, box, launch_in_flight, fresh).payload;
+BoxStatus server_status(StatusService& status, const std::string& box, bool launch_in_flight, bool fresh) {
+  return read_status(status, box, launch_in_flight, fresh).status;
 }
 
-json apply_launch_failure(json payload, const std::optional<std::string>& why) {
-  const std::string state = led_state(payload, "fusionRunning");
-  if (!why || state == "on" || state == "starting" || !led(payload, "fusionRunning")) return payload;
-  json& fusion = payload["leds"]["fusionRunning"];
-  fusion["_hint"] = *why;
-  fusion["notStarting"] = *why;
-  return payload;
+BoxStatus apply_launch_failure(BoxStatus status, const std::optional<std::string>& why) {
+  Led& fusion = status.led(LedId::kFusionRunning);
+  if (!why || fusion.state == "on" || fusion.state == "starting") return status;
+  fusion.hint = *why;
+  fusion.not_starting = *why;
+  return status;
 }
 
-bool launch_in_flight(const StatusContext& status, const std::string& box) {
+bool launch_in_flight(StatusService& status, const std::string& box) {
   const Clock::Instant now = status.clock.now();
   status.launches_in_flight.erase_if(
       [&](const Clock::Instant& at) { return now - at >= std::chrono::seconds(kLaunchWindowSeconds); });
   return status.launches_in_flight.contains(box);
 }
 
-json apply_status_cache(json payload, const std::optional<CachedStatus>& cached, Clock::Instant now) {
-  if (!cached) return payload;
+BoxStatus apply_status_cache(BoxStatus fresh, const std::optional<CachedStatus>& cached, Clock::Instant now) {
+  if (!cached) return fresh;
   const long long age = whole_seconds(cached->verified_at, now);
   if (age >= kStaleAfterSeconds) {
-    payload["stale"] = true;
-    payload["lastVerifiedAgeSec"] = age;
-    payload["_hint"] = "The bridge has not answered a status probe for " + std::to_string(age) +
-                       "s, and the last verified state is too old to keep presenting as current. Press refresh, or read "
-                       "fusion_readiness directly - it often answers alone even when the six-verb status fan-out does not.";
-    return payload;
+    fresh.last_verified_age_sec = age;
+    fresh.hint = "The bridge has not answered a status probe for " + std::to_string(age) + kStaleHint;
+    return fresh;
   }
-  json shown = cached->payload;
-  shown["stale"] = true;
-  shown["busyReason"] = member_or_null(payload, "busyReason");
-  shown["lastVerifiedAgeSec"] = age;
-  shown["_hint"] = "Showing the state verified " + std::to_string(age) +
-                   "s ago: a fresh probe did not answer (the bridge is busy with a long verb). Nothing here is broken - "
-                   "it is simply not re-checkable this second.";
+  BoxStatus shown = cached->status;
+  shown.busy_reason = fresh.busy_reason;
+  shown.last_verified_age_sec = age;
+  shown.hint = "Showing the state verified " + std::to_string(age) + kCachedHint;
   return shown;
 }
 
-json live_status(const StatusContext& status, const std::string& box) {
+BoxStatus live_status(StatusService& status, const std::string& box) {
   const bool launching = launch_in_flight(status, box);
   StatusRead read = read_status(status, box, launching, false);
-  json payload = std::move(read.payload);
-  if (is_true(payload, "answered")) {
-    if (read.kept) status.cache.set(box, CachedStatus{status.clock.now(), payload});
+  BoxStatus shown = std::move(read.status);
+  if (shown.answered) {
+    if (read.kept) status.cache.set(box, CachedStatus{status.clock.now(), shown});
   } else {
-    payload = apply_status_cache(std::move(payload), status.cache.get(box), status.clock.now());
+    shown = apply_status_cache(std::move(shown), status.cache.get(box), status.clock.now());
   }
-  status.sink.broadcast("state", payload);
-  return payload;
+  status.sink.broadcast("state", shown);
+  return shown;
 }
 
 }  // namespace loomdeck

@@ -102,7 +102,7 @@ void StatusWatch::wait_for_streams() {
 
 namespace {
 
-void refresh_watched_box(StatusWatch& watch, const StatusContext& status, const std::string& box) {
+void refresh_watched_box(StatusWatch& watch, StatusService& status, const std::string& box) {
   try {
     live_status(status, box.empty() ? default_box(status.boxes) : box);
   } catch (const std::exception& e) {
@@ -113,10 +113,10 @@ void refresh_watched_box(StatusWatch& watch, const StatusContext& status, const 
 
 }  // namespace
 
-void status_watch_tick(StatusWatch& watch, const StatusContext& status) {
+void status_watch_tick(StatusWatch& watch, StatusService& status) {
   for (const std::string& box : watch.take_due()) {
     try {
-      status.in_background([&watch, status, box] { refresh_watched_box(watch, status, box); });
+      status.in_background([&watch, &status, box] { refresh_watched_box(watch, status, box); });
     } catch (const std::exception&) {
       // No thread to spare: refresh here rather than lose the round.
       refresh_watched_box(watch, status, box);
@@ -125,7 +125,7 @@ void status_watch_tick(StatusWatch& watch, const StatusContext& status) {
   status.clock.sleep_for(watch.pause());
 }
 
-void run_status_watch(StatusWatch& watch, const StatusContext& status) {
+void run_status_watch(StatusWatch& watch, StatusService& status) {
   for (;;) {
     watch.wait_for_streams();
     status_watch_tick(watch, status);

@@ -93,9 +93,9 @@ class StatusWatch {
 // One look at the watched boxes: each due box's live status is built in the background (joining
 // a build already running for it) and pushed to every open page; then a sleep until the next is
 // due. The empty box name stands for the default box.
-void status_watch_tick(StatusWatch& watch, const StatusContext& status);
+void status_watch_tick(StatusWatch& watch, StatusService& status);
 
 // The ticks for the life of the server; blocked while no event stream is open.
-[[noreturn]] void run_status_watch(StatusWatch& watch, const StatusContext& status);
+[[noreturn]] void run_status_watch(StatusWatch& watch, StatusService& status);
 
 }  // namespace loomdeck

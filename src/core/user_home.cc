@@ -62,8 +62,9 @@ OwnFolder own_folder(const std::string& dir, uid_t uid) {
   return folder;
 }
 
-OwnFolder ovra_folder(const std::string& name) {
-  const std::optional<std::string> home = user_home();
+OwnFolder ovra_folder(const std::string& name) { return ovra_folder_in(user_home(), name); }
+
+OwnFolder ovra_folder_in(const std::optional<std::string>& home, const std::string& name) {
   if (!home) {
     return {"", "no home folder: HOME is not an absolute path and the password database has none for this user",
             "Set HOME to your home folder (export HOME=/home/you)."};

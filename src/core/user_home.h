@@ -30,5 +30,7 @@ OwnFolder own_folder(const std::string& dir, uid_t uid);
 
 // ~/.ovra/<name> ("loomdeck", "gantry"), with ~/.ovra checked the same way first.
 OwnFolder ovra_folder(const std::string& name);
+// The same in a home resolved once (user_home), for a service that uses it again and again.
+OwnFolder ovra_folder_in(const std::optional<std::string>& home, const std::string& name);
 
 }  // namespace loomdeck

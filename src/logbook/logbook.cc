@@ -31,15 +31,15 @@ void Logbook::attach(std::shared_ptr<LogbookFile> file) {
   file_ = std::move(file);
 }
 
-void Logbook::record(const json& payload, Clock::WallTime now) {
-  const std::string box = string_member(payload, "target");
+void Logbook::record(const BoxStatus& status, Clock::WallTime now) {
+  const std::string& box = status.target;
   if (box.empty()) return;
   std::vector<json> added;
   std::shared_ptr<LogbookFile> file;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const BoxStates* known = states_.find(box);
-    Transitions t = compare_states(known ? *known : BoxStates{}, payload, iso_utc_seconds(now));
+    Transitions t = compare_states(known ? *known : BoxStates{}, status, iso_utc_seconds(now));
     if (t.entries.empty()) return;
     states_.set(box, std::move(t.states));
     for (const json& entry : t.entries) entries_.push_back(entry);

@@ -11,6 +11,7 @@
 #include "core/clock.h"
 #include "core/event_sink.h"
 #include "core/json_text.h"
+#include "status/box_status.h"
 #include "core/lru_map.h"
 #include "logbook/logbook_file.h"
 #include "logbook/transitions.h"
@@ -34,8 +35,8 @@ class Logbook {
   // new entry to it from now on. Called once, before the server serves.
   void attach(std::shared_ptr<LogbookFile> file);
 
-  // Records the changes a status payload shows against what was recorded before for its box.
-  void record(const json& payload, Clock::WallTime now);
+  // Records the changes a status shows against what was recorded before for its box.
+  void record(const BoxStatus& status, Clock::WallTime now);
 
   // The newest `limit` entries (of `box` when given), oldest first.
   std::vector<json> newest(const std::optional<std::string>& box, std::size_t limit) const;

@@ -25,40 +25,29 @@ json transition_entry(const std::string& at, const std::string& box, const std::
 
 }  // namespace
 
-std::string led_state_of(const json& led) {
-  const std::string state = string_member(led, "state");
-  if (!state.empty()) return state;
-  if (is_true(led, "pending")) return "pending";
-  return is_true(led, "on") ? "on" : "off";
-}
-
-Transitions compare_states(const BoxStates& last, const json& payload, const std::string& at) {
+Transitions compare_states(const BoxStates& last, const BoxStatus& status, const std::string& at) {
   Transitions out{{}, last};
-  const std::string box = string_member(payload, "target");
+  const std::string& box = status.target;
   if (box.empty()) return out;
-  const bool answered = is_true(payload, "answered");
-  const std::string bridge = answered ? "answering" : "silent";
+  const std::string bridge = status.answered ? "answering" : "silent";
   if (last.find(kBridgeLed) == last.end() || last.at(kBridgeLed) != bridge) {
-    const std::string reason = string_member(payload, "busyReason");
+    const std::string reason = status.busy_reason.value_or("");
     json from = state_or_null(last, kBridgeLed);
-    const std::string hint = !answered       ? (reason.empty() ? kSilentFallbackHint : reason)
+    const std::string hint = !status.answered ? (reason.empty() ? kSilentFallbackHint : reason)
                              : from.is_null() ? kAnsweringHint
                                               : kAnsweringAgainHint;
     out.entries.push_back(transition_entry(at, box, kBridgeLed, kBridgeLabel, std::move(from), bridge, hint));
     out.states[kBridgeLed] = bridge;
   }
-  if (!answered) return out;
-  const json* leds = member(payload, "leds");
-  if (!leds || !leds->is_object()) return out;
-  for (auto it = leds->begin(); it != leds->end(); ++it) {
-    if (it.key() == kBridgeLed || !it.value().is_object()) continue;
-    const std::string to = led_state_of(it.value());
-    json from = state_or_null(last, it.key());
+  if (!status.answered) return out;
+  for (const LedId id : kLedIds) {
+    const std::string key(led_key(id));
+    const std::string to = status.word(id);
+    json from = state_or_null(last, key);
     if (from == to) continue;
-    const std::string label = string_member(it.value(), "label", it.key());
-    out.entries.push_back(
-        transition_entry(at, box, it.key(), label, std::move(from), to, string_member(it.value(), "_hint")));
-    out.states[it.key()] = to;
+    const Led& led = status.led(id);
+    out.entries.push_back(transition_entry(at, box, key, led.label.empty() ? key : led.label, std::move(from), to, led.hint));
+    out.states[key] = to;
   }
   return out;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/json_text.h"
+#include "status/box_status.h"
 
 namespace loomdeck {
 
@@ -16,19 +17,16 @@ inline constexpr std::size_t kMaxEntryHintChars = 300;
 // The last recorded state of each LED of one box (and of "bridge"), by key.
 using BoxStates = std::map<std::string, std::string>;
 
-// The state an LED shows: its `state`, or for the LEDs that carry none, "pending" (an update
-// waiting) or "on"/"off" from `on`.
-std::string led_state_of(const json& led);
-
 struct Transitions {
-  std::vector<json> entries;  // one per change, in the payload's key order, "bridge" first
+  std::vector<json> entries;  // one per change, in the payload's LED order, "bridge" first
   BoxStates states;           // what to remember for the box from now on
 };
 
-// Compares a status payload with the states last recorded for its box (`last`, empty when the box
-// has not been seen) and says which entries to record, each stamped `at`. A payload whose bridge
+// Compares a box's status with the states last recorded for its box (`last`, empty when the box
+// has not been seen) and says which entries to record, each stamped `at`. A status whose bridge
 // did not answer records only the bridge going silent: its LEDs show nothing about the box, so
-// their last known states are kept. A payload without a `target` records nothing.
-Transitions compare_states(const BoxStates& last, const json& payload, const std::string& at);
+// their last known states are kept. A status without a `target` records nothing. Each LED's state
+// is its word (BoxStatus::word).
+Transitions compare_states(const BoxStates& last, const BoxStatus& status, const std::string& at);
 
 }  // namespace loomdeck

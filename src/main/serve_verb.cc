@@ -52,7 +52,9 @@ int run_serve(const CommandLine& cli) {
   }
   if (has_flag(cli.args, "--print-url")) return run_print_url(cli);
   // The token, the settings and the logbook live in the user's own folder, or nowhere.
-  const OwnFolder folder = ovra_folder("loomdeck");
+  // The home is resolved once: every later use of the folder goes by this answer.
+  const std::optional<std::string> home = user_home();
+  const OwnFolder folder = ovra_folder_in(home, "loomdeck");
   if (!folder.usable()) {
     fail(folder.problem, folder.hint);
     return 1;
@@ -77,7 +79,7 @@ int run_serve(const CommandLine& cli) {
   }
   const std::string target = option_value(cli.args, "--target").value_or("");
   static ProcessBridge bridge(system_runner());
-  auto state = std::make_shared<ServerState>(cli.attribution, target, system_clock(), system_runner(), bridge);
+  auto state = std::make_shared<ServerState>(cli.attribution, target, home, system_clock(), system_runner(), bridge);
   state->gate = gate_config_from_environment(listener.port);
   state->page_headers = page_security_headers(state->gate, frame_ancestors_from_environment());
   state->token = load_or_create_token(folder.path + "/token");
@@ -95,7 +97,7 @@ int run_serve(const CommandLine& cli) {
         .detach();
   }
   std::thread(run_idle_supervisor, state).detach();
-  std::thread([state] { run_status_watch(state->status_watch, *state); }).detach();
+  std::thread([state] { run_status_watch(state->status_watch, state->status); }).detach();
   serve(listener.fd, state);
 }
 

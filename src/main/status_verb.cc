@@ -5,6 +5,7 @@
 #include "bridge/targets.h"
 #include "core/clock.h"
 #include "core/process.h"
+#include "core/user_home.h"
 #include "main/verbs.h"
 
 namespace loomdeck {
@@ -14,7 +15,10 @@ int run_status(const CommandLine& cli) {
   ProcessBridge bridge(system_runner());
   const std::optional<std::string> target = option_value(cli.args, "--target");
   const std::string box = target ? *target : pick_best_box(bridge);
-  std::cout << dump_pretty(build_status(bridge, system_clock(), cli.attribution, box, false)) << '\n' << std::flush;
+  // The dashboard settings as the server reads them.
+  const SettingsStore settings(user_home());
+  const BoxStatus status = build_status(BridgeClient{bridge, cli.attribution}, system_clock(), settings, box, false);
+  std::cout << dump_pretty(json(status)) << '\n' << std::flush;
   return 0;
 }
 

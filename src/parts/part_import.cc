@@ -22,7 +22,7 @@ bool open_lbr_met_busy_thread(const json& data) {
   return contains_any(ascii_lower(string_member(data, "error")), {"main thread busy", "in progress from another"});
 }
 
-json import_basic_part(const PartsContext& ctx, const std::string& box, const std::string& args_text) {
+json import_basic_part(PartsService& ctx, const std::string& box, const std::string& args_text) {
   const std::string page = import_page(args_text);
   std::string library;
   json sent;
@@ -49,7 +49,7 @@ json import_basic_part(const PartsContext& ctx, const std::string& box, const st
     }
     library = *found;
     const json files = {{"dest", kImportDest}, {"filePaths", json::array({dir + "/" + library})}};
-    sent = ctx.bridge.call(box, "send_files", dump_compact(files)).data;
+    sent = ctx.bridge.call(box, tool::kSendFiles, dump_compact(files)).data;
   }
 
   const std::string open_args = dump_compact(json{{"filePath", std::string(kImportDest) + "/" + library}});

@@ -1,6 +1,6 @@
 #include "parts/staging.h"
 
-#include "actions/launch.h"
+#include "actions/ready_first.h"
 #include "bridge/readiness.h"
 #include "core/box_name.h"
 #include "parts/busy_signs.h"
@@ -17,7 +17,7 @@ struct SentFiles {
 
 // Clones the part's wiki page and sends its library (and 3D model) to the box; the sentence
 // that says why not, or nothing.
-std::optional<std::string> clone_and_send(const PartsContext& ctx, const std::string& box, const std::string& part,
+std::optional<std::string> clone_and_send(PartsService& ctx, const std::string& box, const std::string& part,
                                           SentFiles& sent) {
   // Each staging clones into a folder of its own, kept until the bridge has read the files.
   const PrivateFolder folder("loomdeck-surfaces-");
@@ -34,35 +34,35 @@ std::optional<std::string> clone_and_send(const PartsContext& ctx, const std::st
   json paths = json::array({dir + "/" + *files.library});
   if (files.model) paths.push_back(dir + "/" + *files.model);
   // Not read: a library that did not arrive fails the steps that use it, and those report it.
-  ctx.bridge.send(box, "send_files", dump_compact(json{{"dest", kSurfacesDest}, {"filePaths", std::move(paths)}}));
+  ctx.bridge.send(box, tool::kSendFiles, dump_compact(json{{"dest", kSurfacesDest}, {"filePaths", std::move(paths)}}));
   sent = {*files.library, files.model};
   return std::nullopt;
 }
 
 }  // namespace
 
-void narrate_staging(const PartsContext& ctx, const std::string& message, const std::string& kind) {
+void narrate_staging(PartsService& ctx, const std::string& message, const std::string& kind) {
   toast(ctx.sink, message, kind);
   ctx.log.append("surfaces: " + message);
 }
 
-BridgeReply generate_test_project(const PartsContext& ctx, const std::string& box, const std::string& library_path,
+BridgeReply generate_test_project(PartsService& ctx, const std::string& box, const std::string& library_path,
                                   const char* waiting_toast) {
-  BridgeReply made = ctx.bridge.call(box, "fusion_make_test_project", dump_compact(json{{"libraryPath", library_path}}));
+  BridgeReply made = ctx.bridge.call(box, tool::kMakeTestProject, dump_compact(json{{"libraryPath", library_path}}));
   if (made.ok) return made;
   if (reads_as_still_working(joined_lower({string_member(made.result, "error"), string_member(made.data, "error")}))) {
     if (waiting_toast) toast(ctx.sink, waiting_toast);
-    wait_until_settled(ctx.bridge.bridge, ctx.clock, ctx.bridge.attribution, box, 420);
-    made.ok = is_bridge_test_document(ctx.bridge.bridge, ctx.bridge.attribution, box);
+    wait_until_settled(ctx.bridge, ctx.clock, box, 420);
+    made.ok = is_bridge_test_document(ctx.bridge, box);
   }
   return made;
 }
 
-StageResult stage_part(const PartsContext& ctx, const std::string& box, const std::string& part) {
+StageResult stage_part(PartsService& ctx, const std::string& box, const std::string& part) {
   const std::string key = staged_part_key(box, part);
   if (std::optional<StagedPart> hit = ctx.staged_parts.get(key)) return {std::move(hit), ""};
 
-  if (!ready_first(ctx, box, 240)) {
+  if (!ready_first(ctx.runs, box, 240)) {
     return {std::nullopt, "Fusion did not become ready on " + box_label(box) +
                               " within the measured launch budget for that machine. Open the Settings and check the "
                               "status cards - a sign-in wall or a stuck launch will say so there."};

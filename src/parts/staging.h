@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "parts/parts_context.h"
+#include "parts/parts_service.h"
 
 namespace loomdeck {
 
@@ -11,7 +11,7 @@ namespace loomdeck {
 inline constexpr const char* kSurfacesDest = "C:/Users/pell/AppData/Local/Temp/loomdeck-surfaces";
 
 // A toast for the open pages plus the line "surfaces: <message>" in the server log.
-void narrate_staging(const PartsContext& ctx, const std::string& message, const std::string& kind);
+void narrate_staging(PartsService& ctx, const std::string& message, const std::string& kind);
 
 // The staged part, or the sentence that says why it could not be staged.
 struct StageResult {
@@ -22,12 +22,12 @@ struct StageResult {
 // Puts the part on the box once per server life: ready first, clone from the wiki, send the
 // library (and 3D model) to the box, bind the model, generate the test project. A cached entry
 // is returned as it is.
-StageResult stage_part(const PartsContext& ctx, const std::string& box, const std::string& part);
+StageResult stage_part(PartsService& ctx, const std::string& box, const std::string& part);
 
 // Runs fusion_make_test_project. A time-out or a busy main thread means Fusion is still at it:
 // then, after the optional toast, it waits for the main thread (up to 420 s) and takes a bridge
 // test document in front as success. The answer's `ok` says whether the project is usable.
-BridgeReply generate_test_project(const PartsContext& ctx, const std::string& box, const std::string& library_path,
+BridgeReply generate_test_project(PartsService& ctx, const std::string& box, const std::string& library_path,
                                   const char* waiting_toast);
 
 }  // namespace loomdeck

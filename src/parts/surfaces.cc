@@ -1,6 +1,6 @@
 #include "parts/surfaces.h"
 
-#include "actions/launch.h"
+#include "actions/ready_first.h"
 #include "bridge/readiness.h"
 #include "core/box_name.h"
 #include "core/utf8.h"
@@ -20,8 +20,8 @@ constexpr const char* kCaptureArgs = "{\"imageAs\":\"base64\"}";
 // A capture this short (in characters) is a blank window, not a picture.
 constexpr std::size_t kBlankCaptureChars = 2000;
 
-void settle(const PartsContext& ctx, const std::string& box, long long max_seconds) {
-  wait_until_settled(ctx.bridge.bridge, ctx.clock, ctx.bridge.attribution, box, max_seconds);
+void settle(PartsService& ctx, const std::string& box, long long max_seconds) {
+  wait_until_settled(ctx.bridge, ctx.clock, box, max_seconds);
 }
 
 std::string label_of(const Surface& s) { return std::string(s.label); }
@@ -33,7 +33,7 @@ std::string tool_args(const Surface& surface, const StagedPart& staged) {
 }
 
 // Polls fusion_state every 10 s, at most `polls` times, until the main thread is free.
-bool poll_until_free(const PartsContext& ctx, const std::string& box, int polls) {
+bool poll_until_free(PartsService& ctx, const std::string& box, int polls) {
   for (int i = 0; i < polls; ++i) {
     ctx.clock.sleep_for(seconds(10));
     if (main_thread_free(ctx.bridge.call(box, "fusion_state", kStateArgs).data)) return true;
@@ -47,10 +47,10 @@ json not_shown(const std::string& surface_key, const Surface& surface, const std
 }
 
 // Generates the test project a project surface needs: the failure reply, or nothing once it is usable.
-std::optional<json> generate_for_surface(const PartsContext& ctx, const std::string& box, const std::string& part,
+std::optional<json> generate_for_surface(PartsService& ctx, const std::string& box, const std::string& part,
                                          const Surface& surface, const std::string& surface_key,
                                          const StagedPart& staged) {
-  if (!ready_first(ctx, box, 240)) {
+  if (!ready_first(ctx.runs, box, 240)) {
     return not_shown(surface_key, surface, "Fusion did not become ready on " + box_label(box) + " in time",
                      "Open Settings and read the status cards - a sign-in wall or a stuck launch is reported there.");
   }
@@ -73,7 +73,7 @@ struct Opened {
 
 // Waits for the main thread, runs the tool, and when the answer says Fusion is still at it,
 // waits up to 24 polls for the main thread to come free.
-Opened open_surface(const PartsContext& ctx, const std::string& box, const Surface& surface, const std::string& args) {
+Opened open_surface(PartsService& ctx, const std::string& box, const Surface& surface, const std::string& args) {
   settle(ctx, box, 900);
   Opened opened{ctx.bridge.call(box, surface.tool, args)};
   const BridgeReply& call = opened.call;
@@ -95,7 +95,7 @@ Opened open_surface(const PartsContext& ctx, const std::string& box, const Surfa
 
 // Clears what usually stands in the way (dialogs, a busy main thread, a silent add-in, stale
 // files on the box), then runs the tool once more.
-BridgeReply remediate_and_retry(const PartsContext& ctx, const std::string& box, const Surface& surface,
+BridgeReply remediate_and_retry(PartsService& ctx, const std::string& box, const Surface& surface,
                                 const std::string& surface_key, const std::string& part, const std::string& args,
                                 const BridgeReply& failed) {
   const std::string label = label_of(surface);
@@ -109,7 +109,7 @@ BridgeReply remediate_and_retry(const PartsContext& ctx, const std::string& box,
     toast(ctx.sink, label + " is queued behind other Fusion work - waiting for it to finish");
     poll_until_free(ctx, box, 30);
   }
-  if (contains_any(text, {"not running", "not responding", "add-in"})) ready_first(ctx, box, 180);
+  if (contains_any(text, {"not running", "not responding", "add-in"})) ready_first(ctx.runs, box, 180);
   if (contains_any(text, {"edit", "library", "deviceset", "not found", "make_test_project", "urn required", "no design"})) {
     ctx.staged_parts.erase(staged_part_key(box, part));
     stage_part(ctx, box, part);
@@ -119,7 +119,7 @@ BridgeReply remediate_and_retry(const PartsContext& ctx, const std::string& box,
 }
 
 // Up to three captures of Fusion's window, until one is more than a blank window; the last one.
-json capture(const PartsContext& ctx, const std::string& box, const std::string& surface_key) {
+json capture(PartsService& ctx, const std::string& box, const std::string& surface_key) {
   json image = nullptr;
   for (int attempt = 1; attempt <= 3; ++attempt) {
     settle(ctx, box, 180);
@@ -133,7 +133,7 @@ json capture(const PartsContext& ctx, const std::string& box, const std::string&
 
 }  // namespace
 
-json show_surface(const PartsContext& ctx, const std::string& box, const std::string& surface_key,
+json show_surface(PartsService& ctx, const std::string& box, const std::string& surface_key,
                   const std::string& part) {
   const Surface* surface = find_surface(surface_key);
   if (!surface) return json{{"error", "unknown surface " + surface_key}};
@@ -171,13 +171,13 @@ std::string requested_part(const json& body, const json& settings) {
   return string_member(settings, "demoPart", kDefaultDemoPart);
 }
 
-void handle_surface(const PartsContext& ctx, const Request& request, Stream& stream) {
+void handle_surface(PartsService& ctx, const Request& request, Stream& stream) {
   const json& body = request.body;
   const std::string surface = string_member(body, "surface");
   const json* target = member(body, "target");
   const std::string box = target && target->is_string() ? target->get<std::string>() : request_box(ctx.boxes, request);
   if (!box_usable(stream, box)) return;
-  const std::string part = requested_part(body, load_settings());
+  const std::string part = requested_part(body, ctx.settings.load());
   ctx.log.append("surface " + surface + " (" + part + ")");
   send_json(stream, show_surface(ctx, box, surface, part));
 }

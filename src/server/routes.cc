@@ -126,20 +126,19 @@ void events(Exchange& ex) {
 void ui_toast(Exchange& ex) { handle_ui_toast(ex.state.events, ex.state.log, ex.request, ex.stream); }
 void ui_click(Exchange& ex) { handle_ui_click(ex.state.events, ex.state.log, ex.request, ex.stream); }
 
-// The features' routes, each handed what its feature works with (the state converts to each
-// feature's context).
+// The features' routes, each handed the service of its feature (or what it works with).
 void targets(Exchange& ex) {
-  handle_targets(ex.state, ex.state.clock, ex.state.target_listings, ex.request, ex.stream);
+  handle_targets(ex.state.status.bridge, ex.state.clock, ex.state.target_listings, ex.request, ex.stream);
 }
-void status(Exchange& ex) { handle_status(ex.state, ex.request, ex.stream); }
-void status_health(Exchange& ex) { handle_health(ex.state, ex.request, ex.stream); }
-void action(Exchange& ex) { handle_action(ex.state, ex.request, ex.stream); }
-void auto_green(Exchange& ex) { handle_auto_green(ex.state, ex.request, ex.stream); }
-void surface(Exchange& ex) { handle_surface(ex.state, ex.request, ex.stream); }
+void status(Exchange& ex) { handle_status(ex.state.status, ex.request, ex.stream); }
+void status_health(Exchange& ex) { handle_health(ex.state.status, ex.request, ex.stream); }
+void action(Exchange& ex) { handle_action(ex.state.actions, ex.request, ex.stream); }
+void auto_green(Exchange& ex) { handle_auto_green(ex.state.actions, ex.request, ex.stream); }
+void surface(Exchange& ex) { handle_surface(ex.state.parts, ex.request, ex.stream); }
 void narration(Exchange& ex) { handle_narration(ex.request, ex.stream); }
 void tts(Exchange& ex) { handle_tts(ex.state.runner, ex.state.tts_flights, ex.request, ex.stream); }
-void get_settings(Exchange& ex) { handle_get_settings(ex.request, ex.stream); }
-void post_settings(Exchange& ex) { handle_post_settings(ex.state.log, ex.request, ex.stream); }
+void get_settings(Exchange& ex) { handle_get_settings(ex.state.settings, ex.stream); }
+void post_settings(Exchange& ex) { handle_post_settings(ex.state.settings, ex.state.log, ex.request, ex.stream); }
 void run_prompt(Exchange& ex) { handle_run_prompt(ex.state.runner, ex.request, ex.stream); }
 void run_prompt_status(Exchange& ex) { handle_run_prompt_status(ex.state.runner, ex.request, ex.stream); }
 void updater_status(Exchange& ex) { handle_updater_status(ex.state.runner, ex.request, ex.stream); }

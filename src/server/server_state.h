@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "actions/action_context.h"
+#include "actions/auto_green.h"
 #include "actions/dispatcher.h"
 #include "actions/green_run_registry.h"
 #include "bridge/bridge.h"
@@ -20,11 +20,12 @@
 #include "http/event_hub.h"
 #include "http/peer_slots.h"
 #include "logbook/logbook.h"
-#include "parts/parts_context.h"
+#include "parts/parts_service.h"
 #include "parts/staged_part.h"
 #include "server/access_token.h"
 #include "server/blocked_notices.h"
 #include "server/request_gate.h"
+#include "settings/settings.h"
 #include "tour/tts.h"
 
 namespace loomdeck {
@@ -33,9 +34,12 @@ namespace loomdeck {
 // seams, the log, the event hub, the gate and each feature's own maps. Each member guards itself;
 // no lock is held across a bridge call, a socket write or a second lock.
 struct ServerState : std::enable_shared_from_this<ServerState> {
-  // `sink` receives what procedures broadcast; by default the event hub, a recorder in tests.
-  ServerState(std::string attribution, std::string default_target, Clock& clock, ProcessRunner& runner,
-              Bridge& bridge, EventSink* sink = nullptr);
+  // `home` is the user's home as resolved at start-up. `sink` receives what procedures broadcast;
+  // by default the event hub.
+  ServerState(std::string attribution, std::string default_target, std::optional<std::string> home, Clock& clock,
+              ProcessRunner& runner, Bridge& bridge, EventSink* sink = nullptr);
+  ServerState(const ServerState&) = delete;
+  ServerState& operator=(const ServerState&) = delete;
 
   const std::string attribution;
   const std::string default_target;
@@ -66,14 +70,7 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   // without a dock.
   std::string dock_key;
 
-  StatusCache status_cache;
-  LaunchesInFlight launches_in_flight;
-  LaunchFailureHints launch_failure_hints;
-  // So a polling client cannot stack warm-ups of a box.
-  WarmupsInFlight warmups_in_flight;
-  // A hung box costs seven processes however many pages poll it; a caller finding all builds
-  // busy waits for a slot no longer than a probe may take.
-  StatusBuilds status_builds{clock, kMaxStatusBuilds, kProbeTimeLimit};
+  SettingsStore settings;
   DefaultBoxPicks default_box_picks{clock, 1, kProbeTimeLimit};
   // The last box listing, which the pages' timed refreshes share.
   TargetListings target_listings;
@@ -83,26 +80,20 @@ struct ServerState : std::enable_shared_from_this<ServerState> {
   PeerSlots event_stream_slots{kMaxEventStreamsPerPeer};
   // The boxes the open event streams show, refreshed by the server while they are open.
   StatusWatch status_watch{clock};
-  // At most one auto-green run per box, and none again within 180 s of the last.
-  GreenRunRegistry green_runs;
-  StagedParts staged_parts;
+  // What changed on each box, recorded from every status the server builds.
+  Logbook logbook{sink};
   // Speech: one synthesis per text, and few at once, however many pages ask.
   TtsFlights tts_flights{clock, kTtsMaxRunning, kTtsSlotWait};
-  // What changed on each box, recorded from every status payload the server builds.
-  Logbook logbook{sink};
+
+  // The features, each built once from the members above.
+  StatusService status;
+  GreenRuns green_runs{status};
+  PartsService parts{green_runs, runner, settings};
+  Dispatcher actions;
 
   // When a request last showed that someone uses this server (see counts_as_activity).
   void touch();
   Clock::Instant last_activity() const;
-
-  // Each feature's context, made of the members above: a feature's procedure or handler is called
-  // with the state where it asks for its context (`live_status(state, box)`). A context refers to
-  // the members, so it lives no longer than the state; background work keeps the state alive.
-  operator BridgeClient();
-  operator StatusContext();
-  operator ActionContext();
-  operator DispatchContext();
-  operator PartsContext();
 
  private:
   // run_in_background, keeping this state alive until the work is done.

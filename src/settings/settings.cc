@@ -21,8 +21,6 @@ namespace loomdeck {
 
 namespace {
 
-std::mutex g_save_mutex;
-
 bool write_all(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
@@ -69,12 +67,6 @@ void replace_file(const std::filesystem::path& target, const std::string& text) 
 
 }  // namespace
 
-std::optional<std::string> settings_path() {
-  const OwnFolder folder = ovra_folder("loomdeck");
-  if (!folder.usable()) return std::nullopt;
-  return folder.path + "/settings.json";
-}
-
 json load_settings_from(const std::string& path) {
   json settings = json::object();
   std::ifstream in(path, std::ios::binary);
@@ -88,54 +80,6 @@ json load_settings_from(const std::string& path) {
   return settings;
 }
 
-namespace {
-
-// Which file a load read: another path, a replaced file (saves rename a new one in) or a changed
-// one reads again.
-struct SettingsFileIdentity {
-  std::string path;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = -1;
-  timespec modified{};
-  bool operator==(const SettingsFileIdentity& o) const {
-    return path == o.path && device == o.device && inode == o.inode && size == o.size &&
-           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
-  }
-};
-
-std::mutex g_loaded_mutex;
-std::optional<SettingsFileIdentity> g_loaded_identity;
-json g_loaded;
-
-}  // namespace
-
-json load_settings() {
-  // Every status build reads the settings: a stat instead of a read and a parse when the file
-  // has not changed.
-  const std::optional<std::string> found = settings_path();
-  // A folder that is not the user's own is never read: the defaults hold.
-  if (!found) return load_settings_from("");
-  const std::string& path = *found;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return load_settings_from(path);
-  const SettingsFileIdentity identity{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
-  // File times are coarse (a tick of the kernel's clock): two writes of one size within a tick
-  // look alike, so a file changed in the last two seconds is always read again.
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const bool settled = now.tv_sec - st.st_mtim.tv_sec > 2;
-  if (settled) {
-    std::lock_guard<std::mutex> lock(g_loaded_mutex);
-    if (g_loaded_identity == identity) return g_loaded;
-  }
-  json loaded = load_settings_from(path);
-  std::lock_guard<std::mutex> lock(g_loaded_mutex);
-  g_loaded_identity = identity;
-  g_loaded = loaded;
-  return loaded;
-}
-
 json merge_settings(json current, const json& body) {
   if (body.is_object()) {
     for (auto it = body.begin(); it != body.end(); ++it) current[it.key()] = it.value();
@@ -146,7 +90,6 @@ json merge_settings(json current, const json& body) {
 std::string settings_text(const json& settings) { return dump_pretty(settings); }
 
 SettingsSave save_settings_to(const std::string& path, const json& body) {
-  std::lock_guard<std::mutex> lock(g_save_mutex);
   json merged = merge_settings(load_settings_from(path), body);
   const std::string text = settings_text(merged);
   if (text.size() > kMaxSettingsBytes) {
@@ -160,9 +103,39 @@ SettingsSave save_settings_to(const std::string& path, const json& body) {
   return {std::move(merged), std::nullopt, ""};
 }
 
-SettingsSave save_settings(const json& body) {
-  const OwnFolder folder = ovra_folder("loomdeck");
+bool SettingsStore::FileIdentity::operator==(const FileIdentity& o) const {
+  return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+         modified.tv_nsec == o.modified.tv_nsec;
+}
+
+json SettingsStore::load() const {
+  // A folder that is not the user's own is never read: the defaults hold.
+  const OwnFolder folder = ovra_folder_in(home_, "loomdeck");
+  if (!folder.usable()) return load_settings_from("");
+  const std::string path = folder.path + "/settings.json";
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return load_settings_from(path);
+  const FileIdentity identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  // File times are coarse (a tick of the kernel's clock): two writes of one size within a tick
+  // look alike, so a file changed in the last two seconds is always read again.
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const bool settled = now.tv_sec - st.st_mtim.tv_sec > 2;
+  if (settled) {
+    std::lock_guard<std::mutex> lock(loaded_mutex_);
+    if (loaded_identity_ == identity) return loaded_;
+  }
+  json loaded = load_settings_from(path);
+  std::lock_guard<std::mutex> lock(loaded_mutex_);
+  loaded_identity_ = identity;
+  loaded_ = loaded;
+  return loaded;
+}
+
+SettingsSave SettingsStore::save(const json& body) {
+  const OwnFolder folder = ovra_folder_in(home_, "loomdeck");
   if (!folder.usable()) return {merge_settings(load_settings_from(""), body), folder.problem + " - nothing was saved", folder.hint};
+  std::lock_guard<std::mutex> lock(save_mutex_);
   return save_settings_to(folder.path + "/settings.json", body);
 }
 

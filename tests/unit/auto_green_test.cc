@@ -7,7 +7,7 @@
 
 #include "bridge/status_service.h"
 #include "fakes.h"
-#include "server/server_state.h"
+#include "services.h"
 
 namespace loomdeck {
 namespace {
@@ -68,50 +68,45 @@ struct GreenBox {
 class AutoGreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = std::filesystem::temp_directory_path() / ("loomdeck-green-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(home_);
-    ::setenv("HOME", home_.c_str(), 1);
     box_.install(bridge_, "Studio");
     bridge_.set_targets(json::parse(R"({"targets":[{"name":"studio"},{"name":""},{"name":"Bench"}]})"));
-    state_->run_in_background = [this](std::function<void()> work) { held_.push_back(std::move(work)); };
+    svc_.run_in_background = [this](std::function<void()> work) { held_.push_back(std::move(work)); };
   }
-  void TearDown() override { std::filesystem::remove_all(home_); }
   std::vector<std::string> log_tail() {
     std::vector<std::string> out;
-    for (const std::string& l : state_->log.lines()) {
+    for (const std::string& l : svc_.log.lines()) {
       if (l.rfind("auto-green: ", 0) == 0) out.push_back(l.substr(12));
     }
     return out;
   }
 
-  std::filesystem::path home_;
   FakeClock clock_;
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
   GreenBox box_{clock_};
-  std::shared_ptr<ServerState> state_ = std::make_shared<ServerState>("t7", "", clock_, runner_, bridge_, &sink_);
+  Services svc_{clock_, runner_, bridge_, sink_};
   std::vector<std::function<void()>> held_;
 };
 
 TEST_F(AutoGreenTest, JoinedWhileInFlightAndWithin180SecondsUnlessForced) {
-  EXPECT_TRUE(start_green_run(*state_, "Studio", false));
+  EXPECT_TRUE(start_green_run(svc_.green_runs, "Studio", false));
   // Nothing is "starting" before the bridge has accepted a launch.
-  EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
-  EXPECT_FALSE(start_green_run(*state_, "Studio", false));
-  EXPECT_FALSE(start_green_run(*state_, "Studio", true));  // forcing never stacks a second run
+  EXPECT_FALSE(svc_.status.launches_in_flight.contains("Studio"));
+  EXPECT_FALSE(start_green_run(svc_.green_runs, "Studio", false));
+  EXPECT_FALSE(start_green_run(svc_.green_runs, "Studio", true));  // forcing never stacks a second run
   ASSERT_EQ(held_.size(), 1u);
   held_[0]();
-  EXPECT_FALSE(state_->green_runs.in_flight("Studio"));
+  EXPECT_FALSE(svc_.green_runs.registry.in_flight("Studio"));
   clock_.advance(seconds(179));
-  EXPECT_FALSE(start_green_run(*state_, "Studio", false));
+  EXPECT_FALSE(start_green_run(svc_.green_runs, "Studio", false));
   clock_.advance(seconds(1));
-  EXPECT_TRUE(start_green_run(*state_, "Studio", false));
-  EXPECT_FALSE(start_green_run(*state_, "Bench", false) == false);
+  EXPECT_TRUE(start_green_run(svc_.green_runs, "Studio", false));
+  EXPECT_FALSE(start_green_run(svc_.green_runs, "Bench", false) == false);
 }
 
 TEST_F(AutoGreenTest, FreshBoxIsDrivenAllGreenInOrder) {
-  green_run(*state_, "Studio");
+  green_run(svc_.green_runs, "Studio");
   EXPECT_EQ(log_tail(), (std::vector<std::string>{
                             "Getting Studio ready - launching Fusion and its services in the background",
                             "Opening Fusion on Studio",
@@ -135,8 +130,8 @@ TEST_F(AutoGreenTest, FreshBoxIsDrivenAllGreenInOrder) {
     EXPECT_EQ(value["stepLabel"], "Loading add-ins");
   }
   EXPECT_EQ(progress, 1);
-  EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
-  EXPECT_FALSE(state_->green_runs.in_flight("Studio"));
+  EXPECT_FALSE(svc_.status.launches_in_flight.contains("Studio"));
+  EXPECT_FALSE(svc_.green_runs.registry.in_flight("Studio"));
   // The seat check asked the other named box, not this one (case-insensitive) nor the empty name.
   int probes_of_bench = 0;
   for (const BridgeCall& c : bridge_.calls()) {
@@ -170,8 +165,8 @@ TEST_F(AutoGreenTest, ALaunchThatNeverStartedIsNotInFlightAndTheStatusSaysWhy) {
   for (const auto& c : cases) {
     ScriptedBridge bridge;
     RecordingSink sink;
-    const auto state = std::make_shared<ServerState>("t7", "", clock_, runner_, bridge, &sink);
-    state->run_in_background = [this](std::function<void()> work) { held_.push_back(std::move(work)); };
+    Services services(clock_, runner_, bridge, sink);
+    services.run_in_background = [this](std::function<void()> work) { held_.push_back(std::move(work)); };
     if (c.box.empty()) {
       bridge.on("fusion_readiness", [&c](const std::string&, const std::string&) { return c.start; });
     } else {
@@ -180,7 +175,7 @@ TEST_F(AutoGreenTest, ALaunchThatNeverStartedIsNotInFlightAndTheStatusSaysWhy) {
     bridge.answer("fusion_start", c.start);
     held_.clear();
     const double before = clock_.elapsed();
-    ASSERT_TRUE(start_green_run(*state, c.box, false));
+    ASSERT_TRUE(start_green_run(services.green_runs, c.box, false));
     ASSERT_EQ(held_.size(), 1u);
     held_[0]();
     const std::vector<std::string> toasts = sink.toasts();
@@ -188,8 +183,8 @@ TEST_F(AutoGreenTest, ALaunchThatNeverStartedIsNotInFlightAndTheStatusSaysWhy) {
                                   " ready - launching Fusion and its services in the background");
     EXPECT_EQ(toasts.back(), c.why);
     EXPECT_EQ(clock_.elapsed(), before);  // no wait for a launch that never began
-    EXPECT_FALSE(state->launches_in_flight.contains(c.box));
-    EXPECT_FALSE(state->green_runs.in_flight(c.box));
+    EXPECT_FALSE(services.status.launches_in_flight.contains(c.box));
+    EXPECT_FALSE(services.green_runs.registry.in_flight(c.box));
     for (const auto& [name, value] : sink.events()) {
       if (name == "state") {
         EXPECT_NE(value["leds"]["fusionRunning"]["state"], "starting") << c.box;
@@ -201,7 +196,7 @@ TEST_F(AutoGreenTest, ALaunchThatNeverStartedIsNotInFlightAndTheStatusSaysWhy) {
       if (name == "state") last_state = value;
     }
     EXPECT_EQ(last_state["leds"]["fusionRunning"]["notStarting"], c.why);
-    const json fusion = live_status(*state, c.box)["leds"]["fusionRunning"];
+    const json fusion = json(live_status(services.status, c.box))["leds"]["fusionRunning"];
     EXPECT_EQ(fusion["state"], "off");
     EXPECT_EQ(fusion["notStarting"], c.why);
     EXPECT_EQ(fusion["_hint"], c.why);
@@ -209,23 +204,23 @@ TEST_F(AutoGreenTest, ALaunchThatNeverStartedIsNotInFlightAndTheStatusSaysWhy) {
 }
 
 TEST_F(AutoGreenTest, ARunThatEndedMomentsAgoSaysSoInsteadOfRunningAgain) {
-  EXPECT_EQ(recent_run_note(*state_, "Studio"), std::nullopt);
-  ASSERT_TRUE(start_green_run(*state_, "Studio", false));
-  EXPECT_EQ(recent_run_note(*state_, "Studio"), std::nullopt);  // in flight: its own toasts speak
+  EXPECT_EQ(recent_run_note(svc_.green_runs, "Studio"), std::nullopt);
+  ASSERT_TRUE(start_green_run(svc_.green_runs, "Studio", false));
+  EXPECT_EQ(recent_run_note(svc_.green_runs, "Studio"), std::nullopt);  // in flight: its own toasts speak
   held_[0]();
   const std::string again = " - press Set up to run it again";
-  EXPECT_EQ(recent_run_note(*state_, "Studio"), "Studio was driven to green moments ago" + again);
+  EXPECT_EQ(recent_run_note(svc_.green_runs, "Studio"), "Studio was driven to green moments ago" + again);
   clock_.advance(seconds(150));
-  EXPECT_EQ(recent_run_note(*state_, "Studio"), "Studio was driven to green 2 min ago" + again);
+  EXPECT_EQ(recent_run_note(svc_.green_runs, "Studio"), "Studio was driven to green 2 min ago" + again);
   clock_.advance(seconds(30));
-  EXPECT_EQ(recent_run_note(*state_, "Studio"), std::nullopt);
-  state_->green_runs.finish("", clock_.now());
-  EXPECT_EQ(recent_run_note(*state_, ""), "The default box was driven to green moments ago" + again);
+  EXPECT_EQ(recent_run_note(svc_.green_runs, "Studio"), std::nullopt);
+  svc_.green_runs.registry.finish("", clock_.now());
+  EXPECT_EQ(recent_run_note(svc_.green_runs, ""), "The default box was driven to green moments ago" + again);
 }
 
 TEST_F(AutoGreenTest, AlreadyGreenMakesNoCalls) {
   box_.running = box_.ready = box_.mcp = box_.aps_signed_in = true;
-  green_run(*state_, "Studio");
+  green_run(svc_.green_runs, "Studio");
   EXPECT_EQ(sink_.toasts(), (std::vector<std::string>{"Everything is already green on this box", "All green - ready to go"}));
   for (const char* t : {"fusion_start", "fusion_signin", "fusion_mcp_enable", "fusion_aps_signin"}) {
     EXPECT_EQ(bridge_.count(t), 0) << t;
@@ -236,24 +231,24 @@ TEST_F(AutoGreenTest, SeatElsewhereNeverLaunchesAndShowsTheSeatText) {
   bridge_.on("fusion_readiness", [](const std::string& box, const std::string&) {
     return json{{"running", box == "Bench"}, {"bridgeVersion", "9"}};
   });
-  ASSERT_TRUE(start_green_run(*state_, "Studio", false));
+  ASSERT_TRUE(start_green_run(svc_.green_runs, "Studio", false));
   held_[0]();
   const std::string text =
       "Fusion is live on Bench right now - starting it here would take the one Autodesk seat and suspend that box "
       "mid-work. Press Start Fusion to take the seat deliberately.";
   EXPECT_EQ(sink_.toasts().back(), text);
   EXPECT_EQ(bridge_.count("fusion_start"), 0);
-  EXPECT_EQ(state_->launch_failure_hints.get("Studio"), text);
-  EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
-  EXPECT_FALSE(state_->green_runs.in_flight("Studio"));
+  EXPECT_EQ(svc_.status.launch_failure_hints.get("Studio"), text);
+  EXPECT_FALSE(svc_.status.launches_in_flight.contains("Studio"));
+  EXPECT_FALSE(svc_.green_runs.registry.in_flight("Studio"));
 }
 
 TEST_F(AutoGreenTest, LaunchThatNeverTakesStoresTheHint) {
   box_.launch_takes = false;
   box_.aps_configured = false;
-  green_run(*state_, "Studio");
+  green_run(svc_.green_runs, "Studio");
   const std::string why = "The launch attempt did not take (Autodesk seat busy elsewhere, or a licensing dialog). Press Start Fusion to try again.";
-  EXPECT_EQ(state_->launch_failure_hints.get("Studio"), why);
+  EXPECT_EQ(svc_.status.launch_failure_hints.get("Studio"), why);
   EXPECT_EQ(clock_.elapsed(), 300);
   const auto toasts = sink_.toasts();
   EXPECT_NE(std::find(toasts.begin(), toasts.end(), why), toasts.end());
@@ -263,7 +258,7 @@ TEST_F(AutoGreenTest, LaunchThatNeverTakesStoresTheHint) {
 TEST_F(AutoGreenTest, SignInWallIsDrivenToThePasswordStep) {
   box_.needs_signin = true;
   box_.wall = true;
-  green_run(*state_, "Studio");
+  green_run(svc_.green_runs, "Studio");
   const auto toasts = sink_.toasts();
   const auto said = [&toasts](const std::string& t) {
     return std::find(toasts.begin(), toasts.end(), t) != toasts.end();
@@ -273,14 +268,14 @@ TEST_F(AutoGreenTest, SignInWallIsDrivenToThePasswordStep) {
   EXPECT_TRUE(said("Fusion needs your Autodesk password - I drove the sign-in to that step for you"));
   // Nothing tells the user to press Start Fusion: the password is their only step.
   for (const std::string& t : toasts) EXPECT_EQ(t.find("Start Fusion"), std::string::npos) << t;
-  EXPECT_EQ(state_->launch_failure_hints.get("Studio"), std::nullopt);
+  EXPECT_EQ(svc_.status.launch_failure_hints.get("Studio"), std::nullopt);
   EXPECT_EQ(clock_.elapsed(), 10);  // the wall ended the wait on the first pass
 }
 
 TEST_F(AutoGreenTest, ApsNotConfiguredEndsWithTheSetupToast) {
   box_.running = box_.ready = box_.mcp = true;
   box_.aps_configured = false;
-  green_run(*state_, "Studio");
+  green_run(svc_.green_runs, "Studio");
   const auto toasts = sink_.toasts();
   ASSERT_GE(toasts.size(), 2u);
   EXPECT_EQ(toasts[toasts.size() - 2], "APS cloud search needs a one-time setup (client id) - use Setup when you want it");

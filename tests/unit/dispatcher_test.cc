@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes.h"
-#include "server/server_state.h"
+#include "services.h"
 
 namespace loomdeck {
 namespace {
@@ -11,13 +11,13 @@ namespace {
 class DispatcherTest : public ::testing::Test {
  protected:
   json act(const std::string& action, const std::string& args = "null") {
-    return run_action(*state_, ActionRequest{action, "Studio", args});
+    return run_action(svc_.actions, ActionRequest{action, "Studio", args});
   }
   FakeClock clock_;
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  std::shared_ptr<ServerState> state_ = std::make_shared<ServerState>("t7", "", clock_, runner_, bridge_, &sink_);
+  Services svc_{clock_, runner_, bridge_, sink_};
 };
 
 TEST_F(DispatcherTest, VerbsMapToToolsWithTheirArgumentTexts) {
@@ -76,7 +76,7 @@ TEST_F(DispatcherTest, TourRunsReadyFirstThenTheFixedArguments) {
 TEST_F(DispatcherTest, TourNotReadyInTimeAnswersTheBudgetFailure) {
   bridge_.answer("fusion_readiness", json::parse(R"({"running":false})"));
   bridge_.answer("fusion_state", json::object());
-  state_->run_in_background = [](std::function<void()>) {};
+  svc_.run_in_background = [](std::function<void()>) {};
   EXPECT_EQ(dump_compact(act("tour")),
             "{\"_hint\":\"Open Settings and read the status cards - a sign-in wall or a stuck launch is reported "
             "there.\",\"error\":\"Fusion did not become ready on Studio within its measured launch budget\",\"success\":false}");

@@ -55,7 +55,7 @@ class IdleSupervisorTick : public ::testing::Test {
   FakeClock clock;
   FakeRunner runner;
   ScriptedBridge bridge;
-  ServerState state{"loomdeck", "", clock, runner, bridge};
+  ServerState state{"loomdeck", "", std::nullopt, clock, runner, bridge};
 
   // Every port answers with the reply the map gives it, or nothing.
   void answer_pings(std::map<std::string, std::string> replies) {
@@ -134,7 +134,7 @@ class PortRange {
     FakeClock clock;
     FakeRunner runner;
     ScriptedBridge bridge;
-    ServerState state{"loomdeck", "", clock, runner, bridge};
+    ServerState state{"loomdeck", "", std::nullopt, clock, runner, bridge};
     std::optional<int> ended_at_tick;
     std::string last_line;
   };

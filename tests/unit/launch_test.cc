@@ -1,4 +1,5 @@
 #include "actions/launch.h"
+#include "actions/ready_first.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,7 @@
 #include <filesystem>
 
 #include "fakes.h"
-#include "server/server_state.h"
+#include "services.h"
 
 namespace loomdeck {
 namespace {
@@ -61,33 +62,23 @@ struct SimBox {
 class LaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = std::filesystem::temp_directory_path() / ("loomdeck-launch-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(home_);
-    ::setenv("HOME", home_.c_str(), 1);
     box_.install(bridge_);
+    svc_.run_in_background = [this](std::function<void()> work) { held_back_.push_back(std::move(work)); };
   }
-  void TearDown() override { std::filesystem::remove_all(home_); }
 
-  std::filesystem::path home_;
   FakeClock clock_;
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
   SimBox box_{clock_};
-  std::shared_ptr<ServerState> state_ = make_state();
+  Services svc_{clock_, runner_, bridge_, sink_};
   std::vector<std::function<void()>> held_back_;
-
-  std::shared_ptr<ServerState> make_state() {
-    auto s = std::make_shared<ServerState>("t7", "", clock_, runner_, bridge_, &sink_);
-    s->run_in_background = [this](std::function<void()> work) { held_back_.push_back(std::move(work)); };
-    return s;
-  }
 };
 
 TEST_F(LaunchTest, AlreadyReadyNeedsNoToastAndNoWait) {
   box_.running = true;
   box_.started_at = -100;
-  EXPECT_TRUE(ready_first(*state_, "Studio", 240));
+  EXPECT_TRUE(ready_first(svc_.green_runs, "Studio", 240));
   EXPECT_TRUE(sink_.events().empty());
   EXPECT_EQ(clock_.elapsed(), 0);
   EXPECT_EQ(bridge_.tools(), std::vector<std::string>{"fusion_readiness"});
@@ -103,9 +94,9 @@ TEST_F(LaunchTest, BudgetFromMeasuredLaunchTimes) {
 }
 
 TEST_F(LaunchTest, LaunchesWaitsAndReportsProgressOnce) {
-  EXPECT_TRUE(ensure_ready(*state_, "Studio", 240));
+  EXPECT_TRUE(ensure_ready(svc_.status, "Studio", 240));
   EXPECT_EQ(bridge_.count("fusion_start"), 1);
-  EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
+  EXPECT_FALSE(svc_.status.launches_in_flight.contains("Studio"));
   const std::vector<std::string> toasts = sink_.toasts();
   ASSERT_EQ(toasts.size(), 3u);
   EXPECT_EQ(toasts[0], "Opening Fusion on Studio");
@@ -121,13 +112,13 @@ TEST_F(LaunchTest, LaunchesWaitsAndReportsProgressOnce) {
   EXPECT_GE(progress, 2);
   EXPECT_EQ(sink_.events().back().first, "state");
   EXPECT_EQ(sink_.events().back().second["target"], "Studio");
-  const auto lines = state_->log.lines();
+  const auto lines = svc_.log.lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "wait_ready_with_heal: launching Fusion on Studio"), lines.end());
 }
 
 TEST_F(LaunchTest, LaunchThatDoesNotTakeIsRetriedEvery75SecondsUntilTheBudgetEnds) {
   box_.launch_takes = false;
-  EXPECT_FALSE(ensure_ready(*state_, "Studio", 240));
+  EXPECT_FALSE(ensure_ready(svc_.status, "Studio", 240));
   // Launches at 5 s, 85 s, 165 s: more than 75 s apart each time.
   EXPECT_EQ(bridge_.count("fusion_start"), 3);
   EXPECT_GE(clock_.elapsed(), 240);
@@ -153,26 +144,26 @@ TEST_F(LaunchTest, StartFusionMarksOnlyAnAcceptedLaunch) {
        "Fusion is not starting on the default box: ovra-bridge CLI not runnable: No such file or directory"},
   };
   for (const auto& c : cases) {
-    state_->launch_failure_hints.set(c.box, "an older failure");
+    svc_.status.launch_failure_hints.set(c.box, "an older failure");
     bridge_.answer("fusion_start", c.reply);
-    const LaunchStart start = start_fusion(*state_, c.box);
+    const LaunchStart start = start_fusion(svc_.status, c.box);
     EXPECT_EQ(start.result, c.reply);
     EXPECT_EQ(start.refused, c.why);
-    EXPECT_EQ(state_->launches_in_flight.contains(c.box), c.in_flight) << c.reply;
-    EXPECT_EQ(state_->launch_failure_hints.get(c.box), c.why) << c.reply;
-    state_->launches_in_flight.erase(c.box);
+    EXPECT_EQ(svc_.status.launches_in_flight.contains(c.box), c.in_flight) << c.reply;
+    EXPECT_EQ(svc_.status.launch_failure_hints.get(c.box), c.why) << c.reply;
+    svc_.status.launches_in_flight.erase(c.box);
   }
   // In ensure_ready a refused start is said, not announced as an opening.
   bridge_.answer("fusion_start", json{{"success", false}, {"error", "Fusion is not installed on Studio"}});
-  EXPECT_FALSE(ensure_ready(*state_, "Studio", 10));
+  EXPECT_FALSE(ensure_ready(svc_.status, "Studio", 10));
   EXPECT_EQ(sink_.toasts(), std::vector<std::string>{"Fusion is not starting on Studio: Fusion is not installed on Studio"});
-  EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
+  EXPECT_FALSE(svc_.status.launches_in_flight.contains("Studio"));
 }
 
 TEST_F(LaunchTest, SilentAddinIsHealedExactlyOncePerCall) {
   box_.silent = true;
   box_.launch_s = 1000;  // after the heal the add-in still does not come up in this call
-  EXPECT_FALSE(ensure_ready(*state_, "Studio", 300));
+  EXPECT_FALSE(ensure_ready(svc_.status, "Studio", 300));
   EXPECT_EQ(bridge_.count("fusion_stop"), 1);
   EXPECT_EQ(bridge_.count("fusion_kill"), 1);
   const std::vector<std::string> toasts = sink_.toasts();
@@ -187,7 +178,7 @@ TEST_F(LaunchTest, SilentAddinIsHealedExactlyOncePerCall) {
 
 TEST_F(LaunchTest, SilentAddinHealedByTheRestartBecomesReady) {
   box_.silent = true;
-  EXPECT_TRUE(ensure_ready(*state_, "Studio", 300));
+  EXPECT_TRUE(ensure_ready(svc_.status, "Studio", 300));
   EXPECT_EQ(bridge_.count("fusion_kill"), 1);
   EXPECT_EQ(sink_.toasts().back(), "Fusion is ready - continuing");
 }
@@ -195,7 +186,7 @@ TEST_F(LaunchTest, SilentAddinHealedByTheRestartBecomesReady) {
 TEST_F(LaunchTest, BlockingDialogsAreDismissedOnEveryPassAfter40Seconds) {
   box_.launch_s = 70;
   box_.dialogs = json::array({"Update available"});
-  EXPECT_TRUE(ensure_ready(*state_, "Studio", 240));
+  EXPECT_TRUE(ensure_ready(svc_.status, "Studio", 240));
   // Passes at 45, 50, 55, 60, 65, 70 s are past 40 s with the add-in not yet ready.
   EXPECT_EQ(bridge_.count("fusion_dismiss_blocking_dialogs"), 6);
 }
@@ -203,9 +194,9 @@ TEST_F(LaunchTest, BlockingDialogsAreDismissedOnEveryPassAfter40Seconds) {
 TEST_F(LaunchTest, ReadyFirstStartsAGreenRunAndUsesTheMeasuredBudget) {
   box_.launch_takes = false;
   box_.timings = json::parse(R"({"launch":{"cold":{"p90":200}}})");
-  EXPECT_FALSE(ready_first(*state_, "Studio", 240));
+  EXPECT_FALSE(ready_first(svc_.green_runs, "Studio", 240));
   EXPECT_EQ(sink_.toasts().front(), "Getting Studio ready first - launching Fusion and waiting for the bridge add-in");
-  EXPECT_TRUE(state_->green_runs.in_flight("Studio"));
+  EXPECT_TRUE(svc_.green_runs.registry.in_flight("Studio"));
   EXPECT_EQ(held_back_.size(), 1u);
   EXPECT_GE(clock_.elapsed(), 520);
 }

@@ -14,18 +14,41 @@
 namespace loomdeck {
 namespace {
 
-// A payload of box Studio whose bridge answered, with the given LED states.
-json answered_payload(const std::map<std::string, std::string>& states) {
-  json leds = json::object();
-  for (const auto& [key, state] : states) leds[key] = {{"label", "L-" + key}, {"state", state}, {"_hint", "h-" + key}};
-  return {{"target", "Studio"}, {"answered", true}, {"busyReason", nullptr}, {"leds", leds}};
+Led led(std::string label, std::string state, std::string hint, bool pending = false) {
+  Led out;
+  out.label = std::move(label);
+  out.state = std::move(state);
+  out.hint = std::move(hint);
+  out.pending = pending;
+  return out;
 }
 
-json silent_payload() {
-  return {{"target", "Studio"},
-          {"answered", false},
-          {"busyReason", "the bridge did not answer (busy running a long verb?)"},
-          {"leds", {{"fusionRunning", {{"label", "Fusion running"}, {"state", "off"}}}}}};
+// The status of box Studio whose bridge answered: the given LED states, every other LED on.
+BoxStatus answered_payload(const std::map<std::string, std::string>& states) {
+  BoxStatus s;
+  s.target = "Studio";
+  s.answered = true;
+  for (const LedId id : kLedIds) {
+    const std::string key(led_key(id));
+    const auto given = states.find(key);
+    s.led(id) = led("L-" + key, given == states.end() ? "on" : given->second, "h-" + key);
+  }
+  return s;
+}
+
+BoxStatus silent_payload() {
+  BoxStatus s;
+  s.target = "Studio";
+  s.busy_reason = "the bridge did not answer (busy running a long verb?)";
+  s.led(LedId::kFusionRunning) = led("Fusion running", "off", "");
+  return s;
+}
+
+// The states of a box whose every LED was last seen on, and its bridge `bridge`.
+BoxStates all_on(const std::string& bridge) {
+  BoxStates states{{"bridge", bridge}};
+  for (const LedId id : kLedIds) states[std::string(led_key(id))] = "on";
+  return states;
 }
 
 // "led:from->to" for each entry, from "null" on first sight.
@@ -39,17 +62,18 @@ std::vector<std::string> changes(const std::vector<json>& entries) {
 }
 
 TEST(LogbookTransitions, RecordsOnlyWhatChanged) {
-  const BoxStates seen = {{"bridge", "answering"}, {"fusionRunning", "on"}, {"addinReady", "on"}, {"mcp", "on"}};
-  const BoxStates silent = {{"bridge", "silent"}, {"fusionRunning", "on"}, {"addinReady", "on"}, {"mcp", "on"}};
+  const BoxStates seen = all_on("answering");
+  const BoxStates silent = all_on("silent");
   struct Case {
     const char* name;
     BoxStates last;
-    json payload;
+    BoxStatus payload;
     std::vector<std::string> expected;
   };
   const Case cases[] = {
       {"first sight", {}, answered_payload({{"fusionRunning", "off"}, {"mcp", "dormant"}}),
-       {"bridge:null->answering", "fusionRunning:null->off", "mcp:null->dormant"}},
+       {"bridge:null->answering", "addinReady:null->on", "aps:null->on", "datahub:null->on", "fusionRunning:null->off",
+        "mcp:null->dormant", "signedIn:null->on", "update:null->on"}},
       {"one change", seen, answered_payload({{"fusionRunning", "off"}, {"addinReady", "on"}, {"mcp", "on"}}),
        {"fusionRunning:on->off"}},
       {"several at once", seen, answered_payload({{"fusionRunning", "off"}, {"addinReady", "dormant"}, {"mcp", "dormant"}}),
@@ -69,11 +93,13 @@ TEST(LogbookTransitions, RecordsOnlyWhatChanged) {
 }
 
 TEST(LogbookTransitions, EntryCarriesLabelHintAndDerivedStates) {
-  json payload = answered_payload({{"fusionRunning", "on"}});
-  payload["leds"]["fusionRunning"]["_hint"] = std::string(400, 'x');
-  payload["leds"]["aps"] = {{"label", "APS cloud search"}, {"on", false}, {"_hint", "a"}};
-  payload["leds"]["update"] = {{"label", "Fusion up to date"}, {"on", false}, {"pending", true}, {"_hint", "u"}};
-  const Transitions t = compare_states({{"bridge", "answering"}}, payload, "2026-01-02T03:04:05Z");
+  BoxStatus payload = answered_payload({});
+  payload.led(LedId::kFusionRunning).hint = std::string(400, 'x');
+  payload.led(LedId::kAps) = led("APS cloud search", "", "a");
+  payload.led(LedId::kUpdate) = led("Fusion up to date", "", "u", true);
+  BoxStates last = all_on("answering");
+  for (const char* led : {"aps", "fusionRunning", "update"}) last.erase(led);
+  const Transitions t = compare_states(last, payload, "2026-01-02T03:04:05Z");
   EXPECT_EQ(changes(t.entries), (std::vector<std::string>{"aps:null->off", "fusionRunning:null->on", "update:null->pending"}));
   const json& running = t.entries.at(1);
   EXPECT_EQ(running.at("hint").get<std::string>().size(), kMaxEntryHintChars);
@@ -135,24 +161,25 @@ TEST_F(LogbookFileTest, TornLastLineIsSkippedAndTheNextEntryStartsItsOwnLine) {
 
 TEST_F(LogbookFileTest, ReloadKeepsHistoryAndLastStates) {
   RecordingSink sink;
-  const json payload = answered_payload({{"fusionRunning", "on"}});
+  const BoxStatus payload = answered_payload({{"fusionRunning", "on"}});
   {
     Logbook book(sink);
     book.attach(std::make_shared<LogbookFile>(path_));
     book.record(payload, std::chrono::system_clock::time_point{});
     book.record(answered_payload({{"fusionRunning", "off"}}), std::chrono::system_clock::time_point{});
   }
-  ASSERT_EQ(sink.events().size(), 3u);
-  EXPECT_EQ(sink.events().at(2).first, "logbook");
-  EXPECT_EQ(sink.events().at(2).second.at("at"), "1970-01-01T00:00:00Z");
+  // First sight: the bridge and the seven LEDs; then the one change.
+  ASSERT_EQ(sink.events().size(), 9u);
+  EXPECT_EQ(sink.events().at(8).first, "logbook");
+  EXPECT_EQ(sink.events().at(8).second.at("at"), "1970-01-01T00:00:00Z");
 
   Logbook again(sink, 2);
   again.attach(std::make_shared<LogbookFile>(path_));
-  EXPECT_EQ(changes(again.newest(std::nullopt, 10)), (std::vector<std::string>{"fusionRunning:null->on", "fusionRunning:on->off"}));
+  EXPECT_EQ(changes(again.newest(std::nullopt, 10)), (std::vector<std::string>{"update:null->on", "fusionRunning:on->off"}));
   EXPECT_TRUE(again.newest(std::string("Bench"), 10).empty());
   // The box is known from the file: the same state again is no change, a new one continues from it.
   again.record(answered_payload({{"fusionRunning", "off"}}), std::chrono::system_clock::time_point{});
-  EXPECT_EQ(sink.events().size(), 3u);
+  EXPECT_EQ(sink.events().size(), 9u);
   again.record(payload, std::chrono::system_clock::time_point{});
   EXPECT_EQ(changes(again.newest(std::nullopt, 1)), std::vector<std::string>{"fusionRunning:off->on"});
   EXPECT_EQ(again.newest(std::nullopt, 10).size(), 2u);

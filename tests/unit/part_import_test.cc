@@ -12,7 +12,7 @@
 
 #include "actions/dispatcher.h"
 #include "parts/wiki_files.h"
-#include "server/server_state.h"
+#include "services.h"
 #include "wiki_fake.h"
 
 namespace loomdeck {
@@ -28,30 +28,23 @@ const std::string kHint =
 class PartImportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = fs::temp_directory_path() / ("loomdeck-import-home-" + std::to_string(::getpid()));
-    fs::create_directories(home_);
-    ::setenv("HOME", home_.c_str(), 1);
     install_wiki(runner_, {{"tolm/in-s42ata", {"IN-S42ATA.step", "IN-S42ATA.lbr"}},
                            {"tolm/shout-case", {"SHOUT-CASE.LBR", "SHOUT-CASE.STP"}},
                            {"tolm/odd", {"\xff\xfe.lbr", "good.lbr"}}});
     bridge_.answer("fusion_readiness", json::parse(R"({"data":{"ready":true}})"));
     bridge_.answer("send_files", json::parse(R"({"ok":true,"data":{"success":true,"sent":[{"to":"x"}]}})"));
     bridge_.answer("fusion_open_lbr", json::parse(R"({"ok":true,"data":{"success":true,"opened":"y"}})"));
-    state_->run_in_background = [](std::function<void()>) {};
-  }
-  void TearDown() override {
-    fs::remove_all(home_);
+    svc_.run_in_background = [](std::function<void()>) {};
   }
   json import(const std::string& args = "null") {
-    return run_action(*state_, ActionRequest{"import_basic_part", "Studio", args});
+    return run_action(svc_.actions, ActionRequest{"import_basic_part", "Studio", args});
   }
 
-  fs::path home_;
   FakeClock clock_;
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  std::shared_ptr<ServerState> state_ = std::make_shared<ServerState>("t7", "", clock_, runner_, bridge_, &sink_);
+  Services svc_{clock_, runner_, bridge_, sink_};
 };
 
 TEST_F(PartImportTest, ImportsTheDefaultPageSendingOnlyItsLibrary) {
@@ -75,7 +68,7 @@ TEST_F(PartImportTest, ImportsTheDefaultPageSendingOnlyItsLibrary) {
   EXPECT_EQ(calls[2].args, "{\"filePath\":\"C:/Users/pell/AppData/Local/Temp/loomdeck/IN-S42ATA.lbr\"}");
   EXPECT_EQ(calls[2].attribution, "t7");
   EXPECT_EQ(calls[2].box, "Studio");
-  EXPECT_FALSE(state_->staged_parts.contains("Studio|tolm/in-s42ata"));
+  EXPECT_FALSE(svc_.parts.staged_parts.contains("Studio|tolm/in-s42ata"));
   EXPECT_EQ(clock_.elapsed(), 0);
 }
 
@@ -108,13 +101,13 @@ TEST_F(PartImportTest, FailureAnswersCarryTheirExactTexts) {
   EXPECT_EQ(runner_.calls.size(), 2u);
 
   FakeRunner no_wiki;
-  ServerState bare("t7", "", clock_, no_wiki, bridge_, &sink_);
-  EXPECT_EQ(dump_compact(import_basic_part(bare, "Studio", "null")),
+  Services bare(clock_, no_wiki, bridge_, sink_);
+  EXPECT_EQ(dump_compact(import_basic_part(bare.parts, "Studio", "null")),
             "{\"_hint\":\"The container ships ovra-wiki; check PATH.\",\"error\":\"ovra-wiki CLI missing\"}");
   FakeRunner hung_wiki;
   hung_wiki.on("ovra-wiki", [](const std::vector<std::string>&, const ProcessOptions&) { return stopped_at_limit(); });
-  ServerState slow("t7", "", clock_, hung_wiki, bridge_, &sink_);
-  EXPECT_EQ(import_basic_part(slow, "Studio", R"({"page":"tolm/x"})").at("error"),
+  Services slow(clock_, hung_wiki, bridge_, sink_);
+  EXPECT_EQ(import_basic_part(slow.parts, "Studio", R"({"page":"tolm/x"})").at("error"),
             "ovra-wiki did not finish cloning tolm/x within 5 minutes");
 
   bridge_.answer("fusion_readiness", json::parse(R"({"data":{"ready":false,"running":false}})"));

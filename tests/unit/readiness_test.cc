@@ -7,14 +7,19 @@
 namespace loomdeck {
 namespace {
 
-TEST(ProbeReady, WrappedAndFlatAndErrors) {
+TEST(ReadReadiness, WrappedAndFlatAndErrors) {
   ScriptedBridge bridge;
-  bridge.answer("fusion_readiness", json::parse(R"({"data":{"ready":true}})"));
-  EXPECT_TRUE(probe_ready(bridge, "loomdeck", "Studio"));
-  bridge.answer("fusion_readiness", json::parse(R"({"ready":"yes"})"));
-  EXPECT_FALSE(probe_ready(bridge, "loomdeck", "Studio"));
+  const BridgeClient client{bridge, "loomdeck"};
+  bridge.answer("fusion_readiness", json::parse(R"({"data":{"ready":true,"running":true}})"));
+  EXPECT_TRUE(read_readiness(client, "Studio").ready);
+  bridge.answer("fusion_readiness", json::parse(R"({"ready":"yes","fusionRunning":false,"running":true})"));
+  const Readiness flat = read_readiness(client, "Studio");
+  EXPECT_FALSE(flat.ready);
+  EXPECT_FALSE(flat.running);  // `fusionRunning` decides when given
+  EXPECT_FALSE(flat.stopped);  // only `running: false` says outright that Fusion is down
   bridge.answer("fusion_readiness", json::parse(R"({"error":"busy"})"));
-  EXPECT_FALSE(probe_ready(bridge, "loomdeck", "Studio"));
+  const Readiness failed = read_readiness(client, "Studio");
+  EXPECT_FALSE(failed.ready || failed.running || failed.stopped);
 }
 
 TEST(WaitUntilSettled, WaitsWhileTheMainThreadIsBusyEvenWhenFalse) {
@@ -27,7 +32,7 @@ TEST(WaitUntilSettled, WaitsWhileTheMainThreadIsBusyEvenWhenFalse) {
     return calls < 3 ? json::parse(R"({"addinResponding":true,"mainThreadBusy":false})")
                      : json::parse(R"({"addinResponding":true})");
   });
-  wait_until_settled(bridge, clock, "loomdeck", "Studio", 120);
+  wait_until_settled(BridgeClient{bridge, "loomdeck"}, clock, "Studio", 120);
   EXPECT_EQ(calls, 3);
   EXPECT_EQ(clock.elapsed(), 30);
 }
@@ -36,19 +41,19 @@ TEST(WaitUntilSettled, RunsToItsLimitAndZeroReturnsAtOnce) {
   FakeClock clock;
   ScriptedBridge bridge;
   bridge.answer("fusion_state", json::parse(R"({"error":"busy"})"));
-  wait_until_settled(bridge, clock, "loomdeck", "Studio", 45);
+  wait_until_settled(BridgeClient{bridge, "loomdeck"}, clock, "Studio", 45);
   EXPECT_EQ(bridge.count("fusion_state"), 5);
   EXPECT_EQ(clock.elapsed(), 50);
-  wait_until_settled(bridge, clock, "loomdeck", "Studio", 0);
+  wait_until_settled(BridgeClient{bridge, "loomdeck"}, clock, "Studio", 0);
   EXPECT_EQ(bridge.count("fusion_state"), 5);
 }
 
 TEST(IsBridgeTestDocument, CaseInsensitiveInEitherField) {
   ScriptedBridge bridge;
   bridge.answer("fusion_state", json::parse(R"({"data":{"title":"Board OVRA-TEST 3"}})"));
-  EXPECT_TRUE(is_bridge_test_document(bridge, "loomdeck", "Studio"));
+  EXPECT_TRUE(is_bridge_test_document(BridgeClient{bridge, "loomdeck"}, "Studio"));
   bridge.answer("fusion_state", json::parse(R"({"activeDocument":"my board","title":7})"));
-  EXPECT_FALSE(is_bridge_test_document(bridge, "loomdeck", "Studio"));
+  EXPECT_FALSE(is_bridge_test_document(BridgeClient{bridge, "loomdeck"}, "Studio"));
 }
 
 TEST(ColdLaunchSeconds, P90ThenP50) {

@@ -163,7 +163,7 @@ class GatedRoutes : public ::testing::Test {
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  std::shared_ptr<ServerState> state_ = std::make_shared<ServerState>("t7", "Studio", clock_, runner_, bridge_, &sink_);
+  std::shared_ptr<ServerState> state_ = std::make_shared<ServerState>("t7", "Studio", std::nullopt, clock_, runner_, bridge_, &sink_);
 };
 
 TEST_F(GatedRoutes, RoutesThatSpendOrRevealRunNothingForAnotherSite) {

@@ -57,9 +57,10 @@ TEST_F(SettingsTest, SaveMergesAndWritesTheIndentedForm) {
 }
 
 TEST_F(SettingsTest, OverlappingSavesLoseNoMember) {
+  SettingsStore store(home_.string());
   std::vector<std::thread> threads;
   for (int i = 0; i < 20; ++i) {
-    threads.emplace_back([this, i] { save_settings_to(path_, json{{"k" + std::to_string(i), i}}); });
+    threads.emplace_back([&store, i] { store.save(json{{"k" + std::to_string(i), i}}); });
   }
   for (auto& t : threads) t.join();
   const json s = load_settings_from(path_);
@@ -125,25 +126,22 @@ TEST_F(SettingsTest, AMergeBeyond64KiBWritesNothing) {
 }
 
 TEST_F(SettingsTest, LoadsSeeEveryChangeToTheFileWhateverMadeIt) {
-  const char* old_home = std::getenv("HOME");
-  const std::string saved_home = old_home ? old_home : "";
-  ::setenv("HOME", home_.c_str(), 1);
+  SettingsStore store(home_.string());
   std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
   const auto write = [&](const std::string& text) { std::ofstream(path_, std::ios::binary | std::ios::trunc) << text; };
   write(R"({"demoPart":"tolm/aa"})");
-  EXPECT_EQ(load_settings().at("demoPart"), "tolm/aa");
+  EXPECT_EQ(store.load().at("demoPart"), "tolm/aa");
   write(R"({"demoPart":"tolm/bb"})");  // same size, written in place within a tick
-  EXPECT_EQ(load_settings().at("demoPart"), "tolm/bb");
+  EXPECT_EQ(store.load().at("demoPart"), "tolm/bb");
   std::filesystem::last_write_time(path_, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
-  EXPECT_EQ(load_settings().at("demoPart"), "tolm/bb");  // an old file: known without reading
-  EXPECT_EQ(load_settings().at("demoPart"), "tolm/bb");
+  EXPECT_EQ(store.load().at("demoPart"), "tolm/bb");  // an old file: known without reading
+  EXPECT_EQ(store.load().at("demoPart"), "tolm/bb");
   write(R"({"demoPart":"tolm/dd"})");
-  EXPECT_EQ(load_settings().at("demoPart"), "tolm/dd");
-  EXPECT_FALSE(save_settings(json{{"demoPart", "tolm/cc"}}).refused);  // a new file renamed in
-  EXPECT_EQ(load_settings().at("demoPart"), "tolm/cc");
+  EXPECT_EQ(store.load().at("demoPart"), "tolm/dd");
+  EXPECT_FALSE(store.save(json{{"demoPart", "tolm/cc"}}).refused);  // a new file renamed in
+  EXPECT_EQ(store.load().at("demoPart"), "tolm/cc");
   std::filesystem::remove(path_);
-  EXPECT_EQ(load_settings().at("demoPart"), kDefaultDemoPart);
-  ::setenv("HOME", saved_home.c_str(), 1);
+  EXPECT_EQ(store.load().at("demoPart"), kDefaultDemoPart);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ json payload(const json& readiness, const json& aps = json::object(), const json
   p.readiness = readiness;
   p.aps = aps;
   p.mcp = mcp;
-  return status_payload("Studio", p, kSettings, launching, kNow);
+  return json(box_status("Studio", p, kSettings, launching, kNow));
 }
 
 TEST(StatusPayload, OnlyRunningFalse) {
@@ -145,7 +145,7 @@ TEST(StatusPayload, UpdateLedAndSettings) {
   p.seat_takeover = {{"autoTakeOverSeat", "no"}};
   p.driving_badge = {{"showDrivingBadge", false}};
   p.activity_indicator = {{"activityIndicator", "spinner"}};
-  s = status_payload("Bench", p, {{"autoGreenOnLaunch", nullptr}}, false, kNow);
+  s = json(box_status("Bench", p, {{"autoGreenOnLaunch", nullptr}}, false, kNow));
   EXPECT_EQ(s["settings"], json::parse(R"({"activityIndicator":"spinner","autoGreenOnLaunch":true,"autoTakeOverSeat":true,"autoUpdateFusion":false,"demoPart":null,"showDrivingBadge":false})"));
 }
 

@@ -11,7 +11,8 @@
 #include "actions/launch.h"
 #include "bridge/targets.h"
 #include "fakes.h"
-#include "server/server_state.h"
+#include "logbook/logbook.h"
+#include "services.h"
 
 namespace loomdeck {
 namespace {
@@ -19,23 +20,17 @@ namespace {
 class StatusServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = std::filesystem::temp_directory_path() / ("loomdeck-status-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(home_);
-    ::setenv("HOME", home_.c_str(), 1);
-    state_ = std::make_shared<ServerState>("t7", "Studio", clock_, runner_, bridge_);
     bridge_.answer("fusion_readiness", json::parse(R"({"data":{"running":true,"ready":true,"bridgeVersion":"9.1"}})"));
   }
-  void TearDown() override { std::filesystem::remove_all(home_); }
-
-  std::filesystem::path home_;
   FakeClock clock_;
   FakeRunner runner_;
   ScriptedBridge bridge_;
-  std::shared_ptr<ServerState> state_;
+  RecordingSink sink_;
+  Services svc_{clock_, runner_, bridge_, sink_, "Studio"};
 };
 
 TEST_F(StatusServiceTest, SevenProbesWithTheAttributionAndEmptyArgs) {
-  live_status(*state_, "Studio");
+  json(live_status(svc_.status, "Studio"));
   auto calls = bridge_.calls();
   std::erase_if(calls, [](const BridgeCall& c) { return c.tool == "targets"; });
   ASSERT_EQ(calls.size(), 7u);
@@ -53,33 +48,33 @@ TEST_F(StatusServiceTest, SevenProbesWithTheAttributionAndEmptyArgs) {
 
 TEST_F(StatusServiceTest, LaunchWindowEndsAt240Seconds) {
   bridge_.answer("fusion_readiness", json::parse(R"({"running":false})"));
-  state_->launches_in_flight.set("Studio", clock_.now());
+  svc_.status.launches_in_flight.set("Studio", clock_.now());
   clock_.advance(std::chrono::seconds(239));
-  EXPECT_EQ(live_status(*state_, "Studio")["leds"]["fusionRunning"]["state"], "starting");
+  EXPECT_EQ(json(live_status(svc_.status, "Studio"))["leds"]["fusionRunning"]["state"], "starting");
   clock_.advance(std::chrono::seconds(1));
-  EXPECT_EQ(live_status(*state_, "Studio")["leds"]["fusionRunning"]["state"], "off");
-  EXPECT_FALSE(state_->launches_in_flight.contains("Studio"));
+  EXPECT_EQ(json(live_status(svc_.status, "Studio"))["leds"]["fusionRunning"]["state"], "off");
+  EXPECT_FALSE(svc_.status.launches_in_flight.contains("Studio"));
 }
 
 TEST_F(StatusServiceTest, FailureHintReplacesTheFusionHintOnlyWhenNotLaunching) {
   bridge_.answer("fusion_readiness", json::parse(R"({"running":false})"));
-  state_->launch_failure_hints.set("Studio", "Fusion is live on Bench right now");
-  const json fusion = live_status(*state_, "Studio")["leds"]["fusionRunning"];
+  svc_.status.launch_failure_hints.set("Studio", "Fusion is live on Bench right now");
+  const json fusion = json(live_status(svc_.status, "Studio"))["leds"]["fusionRunning"];
   EXPECT_EQ(fusion["_hint"], "Fusion is live on Bench right now");
   EXPECT_EQ(fusion["notStarting"], "Fusion is live on Bench right now");
   // The server's own pushes (a run's refresh) carry it too.
-  EXPECT_EQ(server_status(*state_, "Studio", false)["leds"]["fusionRunning"]["notStarting"], "Fusion is live on Bench right now");
-  state_->launches_in_flight.set("Studio", clock_.now());
-  const json starting = live_status(*state_, "Studio")["leds"]["fusionRunning"];
+  EXPECT_EQ(json(server_status(svc_.status, "Studio", false))["leds"]["fusionRunning"]["notStarting"], "Fusion is live on Bench right now");
+  svc_.status.launches_in_flight.set("Studio", clock_.now());
+  const json starting = json(live_status(svc_.status, "Studio"))["leds"]["fusionRunning"];
   EXPECT_EQ(starting["state"], "starting");
   EXPECT_FALSE(starting.contains("notStarting"));
 }
 
 TEST_F(StatusServiceTest, StalePatchesAt100And181Seconds) {
-  const json good = live_status(*state_, "Studio");
+  const json good = json(live_status(svc_.status, "Studio"));
   bridge_.answer("fusion_readiness", json::parse(R"({"error":"timed out"})"));
   clock_.advance(std::chrono::seconds(100));
-  json s = live_status(*state_, "Studio");
+  json s = json(live_status(svc_.status, "Studio"));
   EXPECT_TRUE(s["answered"].get<bool>());  // the cached payload
   EXPECT_TRUE(s["stale"].get<bool>());
   EXPECT_EQ(s["lastVerifiedAgeSec"], 100);
@@ -87,25 +82,23 @@ TEST_F(StatusServiceTest, StalePatchesAt100And181Seconds) {
   EXPECT_EQ(s["_hint"], "Showing the state verified 100s ago: a fresh probe did not answer (the bridge is busy with a long verb). Nothing here is broken - it is simply not re-checkable this second.");
   EXPECT_EQ(s["leds"], good["leds"]);
   clock_.advance(std::chrono::seconds(81));
-  s = live_status(*state_, "Studio");
+  s = json(live_status(svc_.status, "Studio"));
   EXPECT_FALSE(s["answered"].get<bool>());
   EXPECT_EQ(s["lastVerifiedAgeSec"], 181);
   EXPECT_EQ(s["_hint"], "The bridge has not answered a status probe for 181s, and the last verified state is too old to keep presenting as current. Press refresh, or read fusion_readiness directly - it often answers alone even when the six-verb status fan-out does not.");
   // Without a cache entry an unanswered payload goes out unchanged.
-  EXPECT_FALSE(live_status(*state_, "Bench").contains("stale"));
+  EXPECT_FALSE(json(live_status(svc_.status, "Bench")).contains("stale"));
 }
 
 TEST_F(StatusServiceTest, EveryLiveStatusIsBroadcast) {
-  auto viewer = state_->events.subscribe();
-  live_status(*state_, "Studio");
-  std::vector<Frame> frames;
-  ASSERT_EQ(viewer->take(frames, std::chrono::milliseconds(0)), ViewerQueue::Take::kFrames);
-  // The box's first sight is recorded in the logbook (and pushed) before the state goes out.
-  ASSERT_FALSE(frames.empty());
-  const std::string& frame = *frames.back();
-  for (std::size_t i = 0; i + 1 < frames.size(); ++i) EXPECT_EQ(frames[i]->rfind("event: logbook\n", 0), 0u);
-  EXPECT_EQ(frame.rfind("event: state\ndata: {", 0), 0u);
-  EXPECT_NE(frame.find("\"target\":\"Studio\""), std::string::npos);
+  // The observer (the logbook, in the server) hears of the status before the state goes out.
+  svc_.observe = [this](const BoxStatus& built, Clock::WallTime) { sink_.broadcast("observed", built.target); };
+  live_status(svc_.status, "Studio");
+  const auto events = sink_.events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], (std::pair<std::string, json>{"observed", "Studio"}));
+  EXPECT_EQ(events[1].first, "state");
+  EXPECT_EQ(events[1].second.at("target"), "Studio");
 }
 
 TEST_F(StatusServiceTest, PollsOfABoxWhileItsBuildRunsShareThatBuild) {
@@ -116,10 +109,10 @@ TEST_F(StatusServiceTest, PollsOfABoxWhileItsBuildRunsShareThatBuild) {
   });
   std::vector<json> replies(5);
   std::vector<std::thread> polls;
-  polls.emplace_back([&] { replies[0] = live_status(*state_, "Studio"); });
+  polls.emplace_back([&] { replies[0] = json(live_status(svc_.status, "Studio")); });
   wait_until([&] { return bridge_.count("fusion_readiness") == 1; });
-  for (int i = 1; i < 5; ++i) polls.emplace_back([&, i] { replies[i] = live_status(*state_, "Studio"); });
-  wait_until([&] { return state_->status_builds.waiting() == 4; });
+  for (int i = 1; i < 5; ++i) polls.emplace_back([&, i] { replies[i] = json(live_status(svc_.status, "Studio")); });
+  wait_until([&] { return svc_.status.builds.waiting() == 4; });
   gate.open();
   for (std::thread& t : polls) t.join();
   EXPECT_EQ(bridge_.tool_calls(), 7u);
@@ -133,18 +126,18 @@ TEST_F(StatusServiceTest, BeyondEightBuildsAPollWaitsForASlotThenAnswersFromTheC
     if (box.rfind("Hung", 0) == 0) gate.wait();
     return json::parse(R"({"running":true,"ready":true,"bridgeVersion":"9.1"})");
   });
-  const json verified = live_status(*state_, "Studio");
+  const json verified = json(live_status(svc_.status, "Studio"));
   clock_.advance(std::chrono::seconds(100));
   std::vector<std::thread> hung;
-  for (int i = 0; i < 8; ++i) hung.emplace_back([&, i] { live_status(*state_, "Hung" + std::to_string(i)); });
-  wait_until([&] { return state_->status_builds.running() == kMaxStatusBuilds; });
+  for (int i = 0; i < 8; ++i) hung.emplace_back([&, i] { json(live_status(svc_.status, "Hung" + std::to_string(i))); });
+  wait_until([&] { return svc_.status.builds.running() == kMaxStatusBuilds; });
 
-  const json cached = live_status(*state_, "Studio");
+  const json cached = json(live_status(svc_.status, "Studio"));
   EXPECT_EQ(cached["lastVerifiedAgeSec"], 130);
   EXPECT_TRUE(cached["stale"].get<bool>());
   EXPECT_EQ(cached["leds"], verified["leds"]);
   EXPECT_EQ(cached["busyReason"], "the bridge did not answer (busy running a long verb?)");
-  const json unanswered = live_status(*state_, "Bench");
+  const json unanswered = json(live_status(svc_.status, "Bench"));
   EXPECT_FALSE(unanswered["answered"].get<bool>());
   EXPECT_EQ(unanswered["busyReason"], "the bridge did not answer (busy running a long verb?)");
   EXPECT_EQ(bridge_.tools("Studio").size(), 7u);
@@ -185,27 +178,29 @@ TEST(PickBestBox, ScoresAndTies) {
 // launch hint; a box the bridge knows does. A permissive bridge answers for any name, so its box
 // listing decides, taken once a minute however many names arrive.
 TEST_F(StatusServiceTest, OnlyBoxesTheBridgeKnowsLeaveState) {
+  Logbook logbook(sink_);
+  svc_.observe = [&logbook](const BoxStatus& built, Clock::WallTime at) { logbook.record(built, at); };
   bridge_.on("fusion_readiness", [](const std::string& box, const std::string&) {
     return box == "Nope" ? json{{"error", "unknown target 'Nope'"}} : json{{"running", true}, {"ready", true}};
   });
   bridge_.on("fusion_start", [](const std::string&, const std::string&) { return json{{"error", "unknown target 'Nope'"}}; });
-  EXPECT_EQ(live_status(*state_, "Nope")["busyReason"], "unknown target 'Nope'");
-  start_fusion(*state_, "Nope");
-  EXPECT_FALSE(state_->status_cache.contains("Nope"));
-  EXPECT_FALSE(state_->launch_failure_hints.contains("Nope"));
-  EXPECT_TRUE(state_->logbook.newest("Nope", 10).empty());
+  EXPECT_EQ(json(live_status(svc_.status, "Nope"))["busyReason"], "unknown target 'Nope'");
+  start_fusion(svc_.status, "Nope");
+  EXPECT_FALSE(svc_.status.cache.contains("Nope"));
+  EXPECT_FALSE(svc_.status.launch_failure_hints.contains("Nope"));
+  EXPECT_TRUE(logbook.newest("Nope", 10).empty());
 
   bridge_.set_targets(json::parse(R"({"targets":[{"name":"Studio"},{"name":"Bench"}]})"));
-  for (int i = 0; i < 50; ++i) live_status(*state_, "made-up-" + std::to_string(i));
-  live_status(*state_, "studio");
-  EXPECT_EQ(state_->status_cache.size(), 1u);
-  EXPECT_TRUE(state_->status_cache.contains("studio"));
-  const std::vector<json> entries = state_->logbook.newest(std::nullopt, 100);
+  for (int i = 0; i < 50; ++i) json(live_status(svc_.status, "made-up-" + std::to_string(i)));
+  json(live_status(svc_.status, "studio"));
+  EXPECT_EQ(svc_.status.cache.size(), 1u);
+  EXPECT_TRUE(svc_.status.cache.contains("studio"));
+  const std::vector<json> entries = logbook.newest(std::nullopt, 100);
   EXPECT_FALSE(entries.empty());
   for (const json& entry : entries) EXPECT_EQ(entry["box"], "studio");
   const int listings = bridge_.count("targets");
   clock_.advance(KnownBoxes::kListingAge);
-  live_status(*state_, "made-up-51");
+  json(live_status(svc_.status, "made-up-51"));
   EXPECT_EQ(bridge_.count("targets"), listings + 1);
 }
 

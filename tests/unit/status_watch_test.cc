@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fakes.h"
-#include "server/server_state.h"
+#include "services.h"
 
 namespace loomdeck {
 namespace {
@@ -54,19 +54,15 @@ TEST(StatusWatchRules, WatchesAtMostItsBoundOfBoxes) {
 class StatusWatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = std::filesystem::temp_directory_path() / ("loomdeck-watch-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(home_);
-    ::setenv("HOME", home_.c_str(), 1);
-    state_ = std::make_shared<ServerState>("t7", "Studio", clock_, runner_, bridge_, &sink_);
-    state_->run_in_background = [](std::function<void()> work) { work(); };
+    svc_.run_in_background = [](std::function<void()> work) { work(); };
+    // As in the server: every status built counts for the watch.
+    svc_.observe = [this](const BoxStatus& built, Clock::WallTime) { watch_.built(built.target); };
     bridge_.answer("fusion_readiness", json::parse(R"({"running":true,"ready":true,"bridgeVersion":"9.1"})"));
   }
-  void TearDown() override { std::filesystem::remove_all(home_); }
-
   // Runs the watch's ticks until `span` has passed on the clock (a tick due at its end included).
   void run_for(milliseconds span) {
     const Clock::Instant end = clock_.now() + span;
-    while (clock_.now() <= end) status_watch_tick(state_->status_watch, *state_);
+    while (clock_.now() <= end) status_watch_tick(watch_, svc_.status);
   }
   int builds(const std::string& box) {
     int n = 0;
@@ -79,19 +75,19 @@ class StatusWatchTest : public ::testing::Test {
     return n;
   }
 
-  std::filesystem::path home_;
   FakeClock clock_;
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  std::shared_ptr<ServerState> state_;
+  Services svc_{clock_, runner_, bridge_, sink_, "Studio"};
+  StatusWatch watch_{clock_};
 };
 
 TEST_F(StatusWatchTest, OneBuildPerShownBoxPerPeriodWhateverTheStreamsAndNoneForBoxesNobodyShows) {
   run_for(seconds(60));
   EXPECT_TRUE(bridge_.calls().empty());
 
-  StatusWatch& watch = state_->status_watch;
+  StatusWatch& watch = watch_;
   std::vector<StatusWatch::Hold> studio;
   for (int i = 0; i < 3; ++i) studio.push_back(watch.show("Studio"));
   std::optional<StatusWatch::Hold> bench = watch.show("Bench");
@@ -113,9 +109,9 @@ TEST_F(StatusWatchTest, OneBuildPerShownBoxPerPeriodWhateverTheStreamsAndNoneFor
 }
 
 TEST_F(StatusWatchTest, AnotherBuildOfTheBoxDefersTheRefreshAndARunningOneIsJoined) {
-  const StatusWatch::Hold hold = state_->status_watch.show("Studio");
+  const StatusWatch::Hold hold = watch_.show("Studio");
   clock_.advance(seconds(10));
-  live_status(*state_, "Studio");  // a page's or an agent's read
+  json(live_status(svc_.status, "Studio"));  // a page's or an agent's read
   run_for(milliseconds(14900));
   EXPECT_EQ(builds("Studio"), 1);
   run_for(milliseconds(100));
@@ -128,10 +124,10 @@ TEST_F(StatusWatchTest, AnotherBuildOfTheBoxDefersTheRefreshAndARunningOneIsJoin
     gate.wait();
     return json::parse(R"({"running":true,"ready":true,"bridgeVersion":"9.1"})");
   });
-  std::thread read([&] { live_status(*state_, "Studio"); });
+  std::thread read([&] { json(live_status(svc_.status, "Studio")); });
   wait_until([&] { return builds("Studio") == 3; });
-  std::thread tick([&] { status_watch_tick(state_->status_watch, *state_); });
-  wait_until([&] { return state_->status_builds.waiting() == 1; });
+  std::thread tick([&] { status_watch_tick(watch_, svc_.status); });
+  wait_until([&] { return svc_.status.builds.waiting() == 1; });
   gate.open();
   read.join();
   tick.join();

@@ -11,7 +11,7 @@
 #include "parts/staging.h"
 #include "parts/surface_table.h"
 #include "parts/wiki_files.h"
-#include "server/server_state.h"
+#include "services.h"
 #include "wiki_fake.h"
 
 namespace loomdeck {
@@ -33,9 +33,6 @@ json busy_state() { return json{{"addinResponding", true}, {"mainThreadBusy", "f
 class SurfacesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = fs::temp_directory_path() / ("loomdeck-surfaces-home-" + std::to_string(::getpid()));
-    fs::create_directories(home_);
-    ::setenv("HOME", home_.c_str(), 1);
     install_wiki(runner_, {{kPart, {"IN-S63BTG.lbr", "IN-S63BTG.step", "README.md"}},
                            {"tolm/shout-case", {"SHOUT-CASE.LBR", "SHOUT-CASE.STP"}},
                            {"tolm/in-s42ata", {"IN-S42ATA.lbr"}},
@@ -58,10 +55,7 @@ class SurfacesTest : public ::testing::Test {
         return next(shows_, json{{"success", true}, {"status", "ok"}});
       });
     }
-    state_->run_in_background = [](std::function<void()>) {};
-  }
-  void TearDown() override {
-    fs::remove_all(home_);
+    svc_.run_in_background = [](std::function<void()>) {};
   }
 
   static json next(std::deque<json>& queue, json fallback) {
@@ -71,7 +65,7 @@ class SurfacesTest : public ::testing::Test {
     return front;
   }
   json show(const std::string& surface, const std::string& part = kPart) {
-    return show_surface(*state_, "Studio", surface, part);
+    return show_surface(svc_.parts, "Studio", surface, part);
   }
   std::vector<BridgeCall> calls_of(const std::string& tool) {
     std::vector<BridgeCall> out;
@@ -86,7 +80,7 @@ class SurfacesTest : public ::testing::Test {
     return n;
   }
   bool logged(const std::string& line) {
-    const auto lines = state_->log.lines();
+    const auto lines = svc_.log.lines();
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
   std::vector<std::string> clones() {
@@ -97,12 +91,11 @@ class SurfacesTest : public ::testing::Test {
     return pages;
   }
 
-  fs::path home_;
   FakeClock clock_;
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  std::shared_ptr<ServerState> state_ = std::make_shared<ServerState>("t7", "", clock_, runner_, bridge_, &sink_);
+  Services svc_{clock_, runner_, bridge_, sink_};
   bool ready_ = true;
   std::string document_ = "ovra-test-IN-S63BTG schematic";
   std::deque<json> states_, captures_, shows_, projects_;
@@ -161,7 +154,7 @@ TEST_F(SurfacesTest, FirstRequestStagesThePartAndASecondUsesTheCache) {
     EXPECT_EQ(events[i].second, (json{{"kind", narrated[i].second}, {"message", narrated[i].first}}));
     EXPECT_TRUE(logged("surfaces: " + narrated[i].first)) << narrated[i].first;
   }
-  const std::optional<StagedPart> cached = state_->staged_parts.get("Studio|tolm/in-s63btg");
+  const std::optional<StagedPart> cached = svc_.parts.staged_parts.get("Studio|tolm/in-s63btg");
   ASSERT_TRUE(cached);
   EXPECT_EQ(cached->library_path, kLib);
   EXPECT_EQ(cached->deviceset, "IN-S63BTG");
@@ -176,9 +169,9 @@ TEST_F(SurfacesTest, FirstRequestStagesThePartAndASecondUsesTheCache) {
   EXPECT_EQ(bridge_.count("fusion_make_test_project"), 1);
 
   // The cache is per box.
-  show_surface(*state_, "Bench", "symbol", kPart);
+  show_surface(svc_.parts, "Bench", "symbol", kPart);
   EXPECT_EQ(clones().size(), 2u);
-  EXPECT_TRUE(state_->staged_parts.contains("Bench|tolm/in-s63btg"));
+  EXPECT_TRUE(svc_.parts.staged_parts.contains("Bench|tolm/in-s63btg"));
 }
 
 TEST_F(SurfacesTest, StagingFailuresAnswerWithTheirSentenceAndLeaveTheCacheAlone) {
@@ -195,9 +188,9 @@ TEST_F(SurfacesTest, StagingFailuresAnswerWithTheirSentenceAndLeaveTheCacheAlone
   EXPECT_EQ(clones(), (std::vector<std::string>{"tolm/no-such-part", "tolm/datasheet-only"}));
 
   FakeRunner no_wiki;
-  ServerState bare("t7", "", clock_, no_wiki, bridge_, &sink_);
-  EXPECT_EQ(dump_compact(show_surface(bare, "Studio", "symbol", kPart)), "{\"error\":\"ovra-wiki CLI not runnable\"}");
-  EXPECT_FALSE(bare.staged_parts.contains("Studio|tolm/in-s63btg"));
+  Services bare(clock_, no_wiki, bridge_, sink_);
+  EXPECT_EQ(dump_compact(show_surface(bare.parts, "Studio", "symbol", kPart)), "{\"error\":\"ovra-wiki CLI not runnable\"}");
+  EXPECT_FALSE(bare.parts.staged_parts.contains("Studio|tolm/in-s63btg"));
 
   ready_ = false;
   bridge_.answer("fusion_start", json{{"success", true}});
@@ -211,7 +204,7 @@ TEST_F(SurfacesTest, StagingFailuresAnswerWithTheirSentenceAndLeaveTheCacheAlone
             "Open the Settings and check the status cards - a sign-in wall or a stuck launch will say so there.\"}");
   EXPECT_GE(clock_.elapsed(), 240);
   EXPECT_EQ(runner_.calls.size(), clones_before);
-  EXPECT_FALSE(state_->staged_parts.contains("Studio|tolm/in-s63btg"));
+  EXPECT_FALSE(svc_.parts.staged_parts.contains("Studio|tolm/in-s63btg"));
 }
 
 TEST_F(SurfacesTest, UpperCaseExtensionsStageAndAPartWithoutAModelSkipsTheBind) {
@@ -223,7 +216,7 @@ TEST_F(SurfacesTest, UpperCaseExtensionsStageAndAPartWithoutAModelSkipsTheBind) 
   EXPECT_EQ(calls_of("fusion_bind_library_3d")[0].args,
             "{\"libraryPath\":\"C:/Users/pell/AppData/Local/Temp/loomdeck-surfaces/SHOUT-CASE.LBR\",\"stepPath\":"
             "\"C:/Users/pell/AppData/Local/Temp/loomdeck-surfaces/SHOUT-CASE.STP\"}");
-  EXPECT_EQ(state_->staged_parts.get("Studio|tolm/shout-case")->deviceset, "SHOUT-CASE");
+  EXPECT_EQ(svc_.parts.staged_parts.get("Studio|tolm/shout-case")->deviceset, "SHOUT-CASE");
 
   const json reply = show("library", "tolm/in-s42ata");
   EXPECT_EQ(reply["deviceset"], "IN-S42ATA");
@@ -263,7 +256,7 @@ TEST_F(SurfacesTest, AProjectThatTimedOutCountsWhenItsTestDocumentIsInFront) {
   const auto toasts = sink_.toasts();
   EXPECT_EQ(std::count(toasts.begin(), toasts.end(),
                        "Design surfaces need the test project - I will generate it when you click one"), 0);
-  EXPECT_TRUE(state_->staged_parts.get("Studio|tolm/in-s63btg")->generated);
+  EXPECT_TRUE(svc_.parts.staged_parts.get("Studio|tolm/in-s63btg")->generated);
   EXPECT_EQ(bridge_.count("fusion_make_test_project"), 1);
   EXPECT_EQ(calls_of("fusion_show_schematic")[0].args, "{}");
 }
@@ -275,7 +268,7 @@ TEST_F(SurfacesTest, AProjectThatCouldNotBeGeneratedIsRetriedOnlyForProjectSurfa
   EXPECT_EQ(sink_.toasts()[3], "Design surfaces need the test project - I will generate it when you click one");
   EXPECT_TRUE(logged("surfaces: Design surfaces need the test project - I will generate it when you click one"));
   EXPECT_EQ(sink_.toasts().back(), "IN-S63BTG staged - every surface button is live");
-  EXPECT_FALSE(state_->staged_parts.get("Studio|tolm/in-s63btg")->generated);
+  EXPECT_FALSE(svc_.parts.staged_parts.get("Studio|tolm/in-s63btg")->generated);
 
   show("footprint");
   EXPECT_EQ(bridge_.count("fusion_make_test_project"), 1);
@@ -299,7 +292,7 @@ TEST_F(SurfacesTest, AProjectThatCouldNotBeGeneratedIsRetriedOnlyForProjectSurfa
   const auto toasts = sink_.toasts();
   EXPECT_NE(std::find(toasts.begin(), toasts.end(), "The test project is still generating - waiting for Fusion to finish"),
             toasts.end());
-  EXPECT_TRUE(state_->staged_parts.get("Studio|tolm/in-s63btg")->generated);
+  EXPECT_TRUE(svc_.parts.staged_parts.get("Studio|tolm/in-s63btg")->generated);
   show("schematic");
   EXPECT_EQ(bridge_.count("fusion_make_test_project"), 4);
 }
@@ -401,7 +394,7 @@ TEST_F(SurfacesTest, AFailureNamingTheDevicesetRestagesBeforeTheSingleRetry) {
   EXPECT_EQ(clones().size(), 2u);
   EXPECT_EQ(bridge_.count("send_files"), 2);
   EXPECT_EQ(bridge_.count("fusion_show_symbol"), 3);
-  EXPECT_TRUE(state_->staged_parts.contains("Studio|tolm/in-s63btg"));
+  EXPECT_TRUE(svc_.parts.staged_parts.contains("Studio|tolm/in-s63btg"));
   const auto tools = bridge_.tools();
   const auto dismiss = std::find(tools.begin(), tools.end(), "fusion_dismiss_blocking_dialogs");
   ASSERT_NE(dismiss, tools.end());

@@ -50,7 +50,6 @@ TEST_F(OwnFolderTest, OnlyAPrivateFolderOfTheUsersOwnIsUsed) {
   struct stat st {};
   ASSERT_EQ(::stat(made.path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_EQ(settings_path(), made.path + "/settings.json");
 
   EXPECT_NE(own_folder(made.path, ::geteuid() + 1).problem.find("belongs to another user"), std::string::npos);
 
@@ -58,8 +57,8 @@ TEST_F(OwnFolderTest, OnlyAPrivateFolderOfTheUsersOwnIsUsed) {
   const OwnFolder shared = ovra_folder("loomdeck");
   EXPECT_EQ(shared.problem, (home_ / ".ovra").string() + " may be written by others");
   EXPECT_EQ(shared.hint, "Make it yours alone: chmod go-w " + (home_ / ".ovra").string());
-  EXPECT_EQ(settings_path(), std::nullopt);
-  const SettingsSave save = save_settings(json{{"a", 1}});
+  SettingsStore store(home_.string());
+  const SettingsSave save = store.save(json{{"a", 1}});
   EXPECT_EQ(save.refused, shared.problem + " - nothing was saved");
   EXPECT_FALSE(std::filesystem::exists(made.path + "/settings.json"));
 
