@@ -51,7 +51,7 @@ case $stage in
     # A small quarantine keeps the memory figures of the hostile-client tests meaningful.
     export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:check_initialization_order=1:strict_init_order=1:quarantine_size_mb=16:allocator_release_to_os_interval_ms=500
     export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-    "$dir/unit_tests" --gtest_brief=1
+    for tests in "$dir"/unit/unit_*; do "$tests" --gtest_brief=1; done
     # The launcher tests (startup.test.mjs) hold a background start-up to its 10 s budget, which
     # an instrumented build on a busy machine can miss; they run in the plain end-to-end stage.
     mapfile -t e2e < <(ls tests/e2e/*.test.mjs | grep -v '/startup\.test\.mjs$')
@@ -62,7 +62,7 @@ case $stage in
     # ThreadSanitizer maps its shadow memory at fixed addresses, which a fully randomised
     # address space can collide with; run without address randomisation.
     norandom=(setarch "$(uname -m)" -R)
-    "${norandom[@]}" "$dir/unit_tests" --gtest_brief=1
+    for tests in "$dir"/unit/unit_*; do "${norandom[@]}" "$tests" --gtest_brief=1; done
     "${norandom[@]}" scripts/node-tests.sh tests/e2e/hostile_concurrency.test.mjs
     ;;
 esac

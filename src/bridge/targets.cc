@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "bridge/readiness.h"
 #include "core/box_name.h"
 #include "http/response.h"
 
@@ -28,7 +29,7 @@ json list_targets(const BridgeClient& bridge) {
   if (list && list->is_array()) {
     for (const json& t : *list) {
       const std::string name = string_member(t, "name");
-      const json r = bridge.call(name, "fusion_readiness").data;
+      const json r = bridge.call(name, tool::kReadiness).data;
       targets.push_back({{"name", name},
                          {"running", member_or_null(r, "running")},
                          {"ready", member_or_null(r, "ready")},
@@ -51,9 +52,9 @@ std::string pick_best_box(Bridge& bridge) {
   std::string best;
   int best_score = 0;
   for (const std::string& name : names) {
-    const json r = client.call(name, "fusion_readiness").data;
-    const json a = client.call(name, "fusion_aps_status").data;
-    const int score = is_true(r, "ready") ? 4 : is_true(r, "running") ? 3 : is_true(a, "signedIn") ? 2 : 1;
+    const Readiness r = read_readiness(client, name);
+    const json a = client.call(name, tool::kApsStatus).data;
+    const int score = r.ready ? 4 : r.running ? 3 : is_true(a, "signedIn") ? 2 : 1;
     if (score > best_score) {
       best_score = score;
       best = name;

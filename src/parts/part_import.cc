@@ -53,10 +53,10 @@ json import_basic_part(PartsService& ctx, const std::string& box, const std::str
   }
 
   const std::string open_args = dump_compact(json{{"filePath", std::string(kImportDest) + "/" + library}});
-  json opened = ctx.bridge.call(box, "fusion_open_lbr", open_args).data;
+  json opened = ctx.bridge.call(box, tool::kOpenLbr, open_args).data;
   for (int retry = 0; retry < kBusyRetries && open_lbr_met_busy_thread(opened); ++retry) {
     ctx.clock.sleep_for(std::chrono::seconds(15));
-    opened = ctx.bridge.call(box, "fusion_open_lbr", open_args).data;
+    opened = ctx.bridge.call(box, tool::kOpenLbr, open_args).data;
   }
 
   return json{{"_hint", "Wiki part -> Fusion Library Manager, all background. Next steps an AI can run: fusion_show_symbol / fusion_show_footprint {name}, fusion_bind_library_3d for the 3D, fusion_make_test_project for a solo demo board. Render any of them with fusion_state."},

@@ -36,7 +36,7 @@ std::string tool_args(const Surface& surface, const StagedPart& staged) {
 bool poll_until_free(PartsService& ctx, const std::string& box, int polls) {
   for (int i = 0; i < polls; ++i) {
     ctx.clock.sleep_for(seconds(10));
-    if (main_thread_free(ctx.bridge.call(box, "fusion_state", kStateArgs).data)) return true;
+    if (main_thread_free(ctx.bridge.call(box, tool::kState, kStateArgs).data)) return true;
   }
   return false;
 }
@@ -101,7 +101,7 @@ BridgeReply remediate_and_retry(PartsService& ctx, const std::string& box, const
   const std::string label = label_of(surface);
   ctx.log.append("surface " + surface_key + " failed (" + dump_compact(failed.error) + "), remediating");
   toast(ctx.sink, label + " did not open first try - clearing the way and retrying");
-  ctx.bridge.send(box, "fusion_dismiss_blocking_dialogs");
+  ctx.bridge.send(box, tool::kDismissBlockingDialogs);
 
   const std::string text = joined_lower({string_member(failed.data, "error"), string_member(failed.result, "error")});
   if (contains_any(text, {"main thread busy", "in progress from another"}) ||
@@ -123,7 +123,7 @@ json capture(PartsService& ctx, const std::string& box, const std::string& surfa
   json image = nullptr;
   for (int attempt = 1; attempt <= 3; ++attempt) {
     settle(ctx, box, 180);
-    image = member_or_null(ctx.bridge.call(box, "fusion_state", kCaptureArgs).data, "screenshotBase64");
+    image = member_or_null(ctx.bridge.call(box, tool::kState, kCaptureArgs).data, "screenshotBase64");
     if (image.is_string() && code_point_count(image.get_ref<const std::string&>()) > kBlankCaptureChars) break;
     ctx.log.append("surface " + surface_key + " capture " + std::to_string(attempt) + " came back empty, retrying");
     ctx.clock.sleep_for(seconds(4));

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes.h"
-#include "services.h"
+#include "action_services.h"
 
 namespace loomdeck {
 namespace {
@@ -17,7 +17,7 @@ class DispatcherTest : public ::testing::Test {
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  Services svc_{clock_, runner_, bridge_, sink_};
+  ActionServices svc_{clock_, runner_, bridge_, sink_};
 };
 
 TEST_F(DispatcherTest, VerbsMapToToolsWithTheirArgumentTexts) {

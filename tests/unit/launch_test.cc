@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "fakes.h"
-#include "services.h"
+#include "action_services.h"
 
 namespace loomdeck {
 namespace {
@@ -71,7 +71,7 @@ class LaunchTest : public ::testing::Test {
   ScriptedBridge bridge_;
   RecordingSink sink_;
   SimBox box_{clock_};
-  Services svc_{clock_, runner_, bridge_, sink_};
+  ActionServices svc_{clock_, runner_, bridge_, sink_};
   std::vector<std::function<void()>> held_back_;
 };
 
@@ -153,6 +153,10 @@ TEST_F(LaunchTest, StartFusionMarksOnlyAnAcceptedLaunch) {
     EXPECT_EQ(svc_.status.launch_failure_hints.get(c.box), c.why) << c.reply;
     svc_.status.launches_in_flight.erase(c.box);
   }
+  // A box the bridge does not know keeps no launch hint.
+  bridge_.answer("fusion_start", json{{"error", "unknown target 'Nope'"}});
+  EXPECT_TRUE(start_fusion(svc_.status, "Nope").refused);
+  EXPECT_FALSE(svc_.status.launch_failure_hints.contains("Nope"));
   // In ensure_ready a refused start is said, not announced as an opening.
   bridge_.answer("fusion_start", json{{"success", false}, {"error", "Fusion is not installed on Studio"}});
   EXPECT_FALSE(ensure_ready(svc_.status, "Studio", 10));

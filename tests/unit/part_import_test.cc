@@ -12,7 +12,7 @@
 
 #include "actions/dispatcher.h"
 #include "parts/wiki_files.h"
-#include "services.h"
+#include "part_services.h"
 #include "wiki_fake.h"
 
 namespace loomdeck {
@@ -44,7 +44,7 @@ class PartImportTest : public ::testing::Test {
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  Services svc_{clock_, runner_, bridge_, sink_};
+  PartServices svc_{clock_, runner_, bridge_, sink_};
 };
 
 TEST_F(PartImportTest, ImportsTheDefaultPageSendingOnlyItsLibrary) {
@@ -101,12 +101,12 @@ TEST_F(PartImportTest, FailureAnswersCarryTheirExactTexts) {
   EXPECT_EQ(runner_.calls.size(), 2u);
 
   FakeRunner no_wiki;
-  Services bare(clock_, no_wiki, bridge_, sink_);
+  PartServices bare(clock_, no_wiki, bridge_, sink_);
   EXPECT_EQ(dump_compact(import_basic_part(bare.parts, "Studio", "null")),
             "{\"_hint\":\"The container ships ovra-wiki; check PATH.\",\"error\":\"ovra-wiki CLI missing\"}");
   FakeRunner hung_wiki;
   hung_wiki.on("ovra-wiki", [](const std::vector<std::string>&, const ProcessOptions&) { return stopped_at_limit(); });
-  Services slow(clock_, hung_wiki, bridge_, sink_);
+  PartServices slow(clock_, hung_wiki, bridge_, sink_);
   EXPECT_EQ(import_basic_part(slow.parts, "Studio", R"({"page":"tolm/x"})").at("error"),
             "ovra-wiki did not finish cloning tolm/x within 5 minutes");
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// The feature services on fakes, put together the way the server puts them together and with
-// nothing else of the server: a test builds the one it tests and reaches its collaborators here.
+// The status service on fakes, put together the way the server puts it together and with nothing
+// else of the server; action_services.h and part_services.h add the services built on it.
 
 #include <unistd.h>
 
@@ -13,14 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "actions/dispatcher.h"
 #include "bridge/known_boxes.h"
 #include "bridge/status_service.h"
 #include "bridge/targets.h"
 #include "core/server_log.h"
 #include "fakes.h"
-#include "parts/part_import.h"
-#include "parts/parts_service.h"
 #include "settings/settings.h"
 
 namespace loomdeck {
@@ -99,11 +96,6 @@ class Services {
                        [this](const BoxStatus& built, Clock::WallTime at) {
                          if (observe) observe(built, at);
                        }};
-  GreenRuns green_runs{status};
-  PartsService parts{green_runs, runner_, settings};
-  Dispatcher actions{green_runs, settings, [this](const std::string& box, const std::string& args_text) {
-                       return import_basic_part(parts, box, args_text);
-                     }};
 };
 
 }  // namespace loomdeck

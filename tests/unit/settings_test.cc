@@ -56,6 +56,18 @@ TEST_F(SettingsTest, SaveMergesAndWritesTheIndentedForm) {
   EXPECT_EQ(save_settings_to(path_, json::parse("[1,2]")).settings, load_settings_from(path_));
 }
 
+// A ~/.ovra that others may write is refused: the settings are then neither read nor written there.
+TEST_F(SettingsTest, TheStoreUsesOnlyFoldersOfTheUsersOwn) {
+  std::ofstream(path_) << R"({"demoPart":"tolm/mine"})";
+  SettingsStore store(home_.string());
+  EXPECT_EQ(store.load().at("demoPart"), "tolm/mine");
+  std::filesystem::permissions(home_ / ".ovra", std::filesystem::perms(0770));
+  const SettingsSave save = store.save(json{{"a", 1}});
+  EXPECT_EQ(save.refused, (home_ / ".ovra").string() + " may be written by others - nothing was saved");
+  EXPECT_EQ(store.load().at("demoPart"), kDefaultDemoPart);
+  EXPECT_EQ(load_settings_from(path_), json::parse(R"({"autoGreenOnLaunch":true,"demoPart":"tolm/mine"})"));
+}
+
 TEST_F(SettingsTest, OverlappingSavesLoseNoMember) {
   SettingsStore store(home_.string());
   std::vector<std::thread> threads;

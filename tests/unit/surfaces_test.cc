@@ -11,7 +11,7 @@
 #include "parts/staging.h"
 #include "parts/surface_table.h"
 #include "parts/wiki_files.h"
-#include "services.h"
+#include "part_services.h"
 #include "wiki_fake.h"
 
 namespace loomdeck {
@@ -95,7 +95,7 @@ class SurfacesTest : public ::testing::Test {
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  Services svc_{clock_, runner_, bridge_, sink_};
+  PartServices svc_{clock_, runner_, bridge_, sink_};
   bool ready_ = true;
   std::string document_ = "ovra-test-IN-S63BTG schematic";
   std::deque<json> states_, captures_, shows_, projects_;
@@ -188,7 +188,7 @@ TEST_F(SurfacesTest, StagingFailuresAnswerWithTheirSentenceAndLeaveTheCacheAlone
   EXPECT_EQ(clones(), (std::vector<std::string>{"tolm/no-such-part", "tolm/datasheet-only"}));
 
   FakeRunner no_wiki;
-  Services bare(clock_, no_wiki, bridge_, sink_);
+  PartServices bare(clock_, no_wiki, bridge_, sink_);
   EXPECT_EQ(dump_compact(show_surface(bare.parts, "Studio", "symbol", kPart)), "{\"error\":\"ovra-wiki CLI not runnable\"}");
   EXPECT_FALSE(bare.parts.staged_parts.contains("Studio|tolm/in-s63btg"));
 

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "settings/settings.h"
 
 namespace loomdeck {
 namespace {
@@ -42,7 +41,7 @@ class OwnFolderTest : public ::testing::Test {
 };
 
 // The folders are made private; one that is somebody else's, writable by others or not a folder
-// is refused with what to do, and the settings are then neither read nor written there.
+// is refused with what to do.
 TEST_F(OwnFolderTest, OnlyAPrivateFolderOfTheUsersOwnIsUsed) {
   const OwnFolder made = ovra_folder("loomdeck");
   ASSERT_TRUE(made.usable()) << made.problem;
@@ -57,10 +56,6 @@ TEST_F(OwnFolderTest, OnlyAPrivateFolderOfTheUsersOwnIsUsed) {
   const OwnFolder shared = ovra_folder("loomdeck");
   EXPECT_EQ(shared.problem, (home_ / ".ovra").string() + " may be written by others");
   EXPECT_EQ(shared.hint, "Make it yours alone: chmod go-w " + (home_ / ".ovra").string());
-  SettingsStore store(home_.string());
-  const SettingsSave save = store.save(json{{"a", 1}});
-  EXPECT_EQ(save.refused, shared.problem + " - nothing was saved");
-  EXPECT_FALSE(std::filesystem::exists(made.path + "/settings.json"));
 
   std::filesystem::permissions(home_ / ".ovra", std::filesystem::perms(0700));
   std::filesystem::remove_all(home_ / ".ovra/gantry");
