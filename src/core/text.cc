@@ -1,7 +1,5 @@
 #include "core/text.h"
 
-#include <limits>
-
 namespace loomdeck {
 
 std::string_view trim(std::string_view text, std::string_view strip) {
@@ -12,15 +10,7 @@ std::string_view trim(std::string_view text, std::string_view strip) {
 
 std::optional<unsigned long long> parse_unsigned(std::string_view text) {
   if (!text.empty() && text[0] == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  unsigned long long value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const unsigned digit = static_cast<unsigned>(c - '0');
-    if (value > (std::numeric_limits<unsigned long long>::max() - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
+  return parse_digits(text);
 }
 
 std::string ascii_lower(std::string_view text) {

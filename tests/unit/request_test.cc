@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/text.h"
 
 namespace loomdeck {
@@ -128,6 +130,18 @@ TEST(ParseUnsigned, Forms) {
   EXPECT_FALSE(parse_unsigned(""));
   EXPECT_FALSE(parse_unsigned("1 2"));
   EXPECT_FALSE(parse_unsigned("18446744073709551616"));
+}
+
+// Ports and logbook limits take at most five plain digits, Content-Length 18; leading zeros count.
+TEST(ParseDigits, PlainDigitsWithinTheirBound) {
+  const std::tuple<std::string_view, std::size_t, std::optional<unsigned long long>> cases[] = {
+      {"65536", 5, 65536}, {"00080", 5, 80}, {"000080", 5, std::nullopt}, {"+80", 5, std::nullopt},
+      {"", 5, std::nullopt}, {"8 ", 5, std::nullopt}, {"099999999999999999", 18, 99999999999999999},
+  };
+  for (const auto& [text, bound, value] : cases) EXPECT_EQ(parse_digits(text, bound), value) << text;
+  // A timestamp's fields are counted in code points; a digit of another script is no digit.
+  EXPECT_EQ(parse_digits(std::u32string_view(U"2026"), 4), 2026u);
+  EXPECT_FALSE(parse_digits(std::u32string_view(U"20\uFF126"), 4));
 }
 
 }  // namespace
