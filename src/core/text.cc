@@ -1,5 +1,7 @@
 #include "core/text.h"
 
+#include "core/utf8.h"
+
 namespace loomdeck {
 
 std::string_view trim(std::string_view text, std::string_view strip) {
@@ -37,6 +39,36 @@ std::string percent_encoded(std::string_view text) {
     }
   }
   return out;
+}
+
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string decode_query_value(std::string_view raw, QueryEscapes escapes) {
+  const bool all = escapes == QueryEscapes::kAll;
+  std::string bytes;
+  bytes.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (c == '+' && all) {
+      bytes += ' ';
+    } else if (c == '%' && i + 2 < raw.size() && hex_value(raw[i + 1]) >= 0 && hex_value(raw[i + 2]) >= 0 &&
+               (all || raw.substr(i + 1, 2) == "20")) {
+      bytes += static_cast<char>(hex_value(raw[i + 1]) * 16 + hex_value(raw[i + 2]));
+      i += 2;
+    } else {
+      bytes += c;
+    }
+  }
+  return lenient_utf8(bytes);
 }
 
 std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {

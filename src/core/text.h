@@ -46,6 +46,18 @@ std::string ascii_lower(std::string_view text);
 // always escaped.
 std::string percent_encoded(std::string_view text);
 
+// Which escapes of a query value decode_query_value turns back into bytes.
+enum class QueryEscapes {
+  // "+" is a space, "%" and two hex digits (either case) the byte they spell, any other "%" stays.
+  kAll,
+  // Only "%20" is a space; "+" and every other "%XX" stay as they came (box names are read so).
+  kSpaceOnly,
+};
+
+// One query value decoded, left to right; the bytes become text with invalid UTF-8 replaced by
+// U+FFFD.
+std::string decode_query_value(std::string_view raw, QueryEscapes escapes = QueryEscapes::kAll);
+
 // Every occurrence of `from` (not empty) replaced by `to`, scanning left to right.
 std::string replace_all(std::string_view text, std::string_view from, std::string_view to);
 
