@@ -48,14 +48,9 @@ void split_target(std::string_view target, Request& request) {
   const std::size_t q = target.find('?');
   request.path = lenient_utf8(target.substr(0, q));
   request.query.clear();
-  request.target_param.reset();
   if (q == std::string_view::npos) return;
-  std::string_view query = target.substr(q + 1);
-  query = query.substr(0, query.find('?'));
-  request.query = std::string(query);
-  if (const std::optional<std::string_view> box = raw_query_param(query, "target")) {
-    request.target_param = lenient_utf8(replace_all(*box, "%20", " "));
-  }
+  const std::string_view query = target.substr(q + 1);
+  request.query = std::string(query.substr(0, query.find('?')));
 }
 
 void Headers::add(std::string name, std::string value) { fields_.emplace_back(std::move(name), std::move(value)); }

@@ -26,7 +26,7 @@ LogbookLimit logbook_limit(std::optional<std::string_view> raw) {
   return {static_cast<std::size_t>(*value), std::nullopt};
 }
 
-void handle_logbook(const Logbook& logbook, const Request& request, Stream& stream) {
+void handle_logbook(const Logbook& logbook, std::optional<std::string> box, const Request& request, Stream& stream) {
   const LogbookLimit limit = logbook_limit(raw_query_param(request.query, "limit"));
   if (limit.problem) {
     respond(stream, "400 Bad Request", "application/json",
@@ -36,7 +36,6 @@ void handle_logbook(const Logbook& logbook, const Request& request, Stream& stre
                                         "GET /api/logbook?target=Studio&limit=50."}}));
     return;
   }
-  std::optional<std::string> box = request.target_param;
   if (box && box->empty()) box.reset();
   send_json(stream, json{{"entries", logbook.newest(box, limit.value)}, {"_hint", kLogbookHint}});
 }

@@ -96,7 +96,7 @@ void ping(Exchange& ex) {
   static const std::string kIdentity = dump_compact(json{{"app", "loomdeck"}, {"dashboardVersion", LOOMDECK_VERSION}});
   respond(ex.stream, "200 OK", "application/json", kIdentity);
 }
-void logbook(Exchange& ex) { handle_logbook(ex.state.logbook, ex.request, ex.stream); }
+void logbook(Exchange& ex) { handle_logbook(ex.state.logbook, named_box(ex.request.query), ex.request, ex.stream); }
 void console(Exchange& ex) { send_json(ex.stream, json{{"lines", ex.state.log.lines()}}); }
 void health(Exchange& ex) {
   send_json(ex.stream, json{{"ok", true}, {"sseClients", ex.state.events.viewer_count()}, {"version", LOOMDECK_VERSION}});
@@ -114,7 +114,7 @@ void events(Exchange& ex) {
                                           " event streams of this server already; close a dashboard tab and try again"}}));
     return;
   }
-  const std::string box = ex.request.target_param.value_or(ex.state.default_target);
+  const std::string box = named_box(ex.request.query).value_or(ex.state.default_target);
   StatusWatch::Hold hold;
   if (const std::optional<std::string> problem = box_name_problem(box)) {
     ex.state.log.append("sse client's box not watched: " + *problem);
