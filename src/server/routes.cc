@@ -41,10 +41,15 @@ using ServerRoute = Route<void (*)(Exchange&)>;
 
 constexpr std::string_view kHtml = "text/html; charset=utf-8";
 
+// What a tool that asked for a path nobody serves is pointed to.
+constexpr std::string_view kRouteList =
+    "GET / /favicon.png /api/status /state /console /health /events(SSE); POST /api/action {action,args}, "
+    "/ui/toast {message,kind}, /ui/click {target}";
+
 void send_asset(Exchange& ex, std::string_view name, std::string_view content_type) {
   const std::optional<EmbeddedAsset> asset = embedded_asset_entry(name);
   if (!asset) {
-    send_not_found(ex.stream);
+    send_not_found(ex.stream, kRouteList);
     return;
   }
   serve_asset(ex.stream, ex.request, content_type, *asset);
@@ -67,7 +72,7 @@ void send_page(Exchange& ex, std::string_view name) {
   if (keep_token_in_cookie(ex)) return;
   const std::optional<EmbeddedAsset> asset = embedded_asset_entry(name);
   if (!asset) {
-    send_not_found(ex.stream);
+    send_not_found(ex.stream, kRouteList);
     return;
   }
   const Representation chosen = choose_representation(*asset, ex.request.headers);
@@ -217,7 +222,7 @@ void dispatch(ServerState& state, const Request& request, Stream& stream, bool t
     if (asks_for_html(request.headers)) {
       send_not_found_page(stream, request.path);
     } else {
-      send_not_found(stream);
+      send_not_found(stream, kRouteList);
     }
     return;
   }
