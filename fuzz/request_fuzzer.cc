@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bridge/targets.h"
 #include "fuzz_check.h"
 #include "http/request.h"
 #include "server/request_gate.h"
@@ -60,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(request->path.find('?') == std::string::npos);
   FUZZ_CHECK(request->query.find('?') == std::string::npos);
   FUZZ_CHECK(is_valid_utf8(request->path));
-  if (request->target_param) {
-    FUZZ_CHECK(is_valid_utf8(*request->target_param));
-    FUZZ_CHECK(request->target_param->find("%20") == std::string::npos);
+  if (const std::optional<std::string> box = named_box(request->query)) {
+    FUZZ_CHECK(is_valid_utf8(*box));
+    FUZZ_CHECK(box->find("%20") == std::string::npos);
   }
   // The gate reads headers of any bytes; what it says goes into replies, the log and toasts.
   static const GateConfig gate = gate_config("https://trusted.example", "devbox.lan", "https://ws.example/{{port}}/",

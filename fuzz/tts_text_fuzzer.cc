@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/text.h"
 #include "fuzz_check.h"
 #include "tour/tts.h"
 

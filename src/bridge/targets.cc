@@ -1,9 +1,11 @@
 #include "bridge/targets.h"
 
+#include <utility>
 #include <vector>
 
 #include "bridge/readiness.h"
 #include "core/box_name.h"
+#include "core/text.h"
 #include "http/response.h"
 
 namespace loomdeck {
@@ -68,8 +70,14 @@ std::string default_box(const BoxChoice& boxes) {
   return boxes.picks.run("", [&boxes] { return pick_best_box(boxes.bridge); }).value_or("");
 }
 
+std::optional<std::string> named_box(std::string_view query) {
+  const std::optional<std::string_view> raw = raw_query_param(query, "target");
+  if (!raw) return std::nullopt;
+  return decode_query_value(*raw, QueryEscapes::kSpaceOnly);
+}
+
 std::string request_box(const BoxChoice& boxes, const Request& request) {
-  if (request.target_param) return *request.target_param;
+  if (std::optional<std::string> box = named_box(request.query)) return std::move(*box);
   return default_box(boxes);
 }
 

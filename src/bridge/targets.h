@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridge/bridge_client.h"
@@ -33,7 +35,11 @@ struct BoxChoice {
 // The `serve --target` box, else the best box.
 std::string default_box(const BoxChoice& boxes);
 
-// The request's box: its target param, else the default box.
+// The box the query's first `target` parameter names, "%20" read as a space and every other escape
+// kept as it came; nothing when the query names none.
+std::optional<std::string> named_box(std::string_view query);
+
+// The request's box: the one its query names, else the default box.
 std::string request_box(const BoxChoice& boxes, const Request& request);
 
 // False, after answering with the refusal, when `box` may not be handed to the bridge.

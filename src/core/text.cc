@@ -1,6 +1,6 @@
 #include "core/text.h"
 
-#include <limits>
+#include "core/utf8.h"
 
 namespace loomdeck {
 
@@ -12,15 +12,7 @@ std::string_view trim(std::string_view text, std::string_view strip) {
 
 std::optional<unsigned long long> parse_unsigned(std::string_view text) {
   if (!text.empty() && text[0] == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  unsigned long long value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const unsigned digit = static_cast<unsigned>(c - '0');
-    if (value > (std::numeric_limits<unsigned long long>::max() - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
+  return parse_digits(text);
 }
 
 std::string ascii_lower(std::string_view text) {
@@ -47,6 +39,36 @@ std::string percent_encoded(std::string_view text) {
     }
   }
   return out;
+}
+
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string decode_query_value(std::string_view raw, QueryEscapes escapes) {
+  const bool all = escapes == QueryEscapes::kAll;
+  std::string bytes;
+  bytes.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (c == '+' && all) {
+      bytes += ' ';
+    } else if (c == '%' && i + 2 < raw.size() && hex_value(raw[i + 1]) >= 0 && hex_value(raw[i + 2]) >= 0 &&
+               (all || raw.substr(i + 1, 2) == "20")) {
+      bytes += static_cast<char>(hex_value(raw[i + 1]) * 16 + hex_value(raw[i + 2]));
+      i += 2;
+    } else {
+      bytes += c;
+    }
+  }
+  return lenient_utf8(bytes);
 }
 
 std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {

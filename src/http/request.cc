@@ -48,14 +48,9 @@ void split_target(std::string_view target, Request& request) {
   const std::size_t q = target.find('?');
   request.path = lenient_utf8(target.substr(0, q));
   request.query.clear();
-  request.target_param.reset();
   if (q == std::string_view::npos) return;
-  std::string_view query = target.substr(q + 1);
-  query = query.substr(0, query.find('?'));
-  request.query = std::string(query);
-  if (const std::optional<std::string_view> box = raw_query_param(query, "target")) {
-    request.target_param = lenient_utf8(replace_all(*box, "%20", " "));
-  }
+  const std::string_view query = target.substr(q + 1);
+  request.query = std::string(query.substr(0, query.find('?')));
 }
 
 void Headers::add(std::string name, std::string value) { fields_.emplace_back(std::move(name), std::move(value)); }
@@ -84,16 +79,14 @@ std::optional<std::string> body_framing_problem(const Headers& headers, std::siz
   if (headers.count("transfer-encoding") > 0) {
     return "Transfer-Encoding is not accepted here: send the body with a Content-Length";
   }
-  const std::vector<std::string> values = headers.all("content-length");
-  for (const std::string& value : values) {
-    const bool plain = !value.empty() && value.size() <= 18 &&
-                       value.find_first_not_of("0123456789") == std::string::npos;
+  std::optional<unsigned long long> first;
+  for (const std::string& value : headers.all("content-length")) {
+    const std::optional<unsigned long long> plain = parse_digits(value, 18);
     if (!plain) return "Content-Length \"" + utf8_prefix(lenient_utf8(value), 40) + "\" is not one plain decimal number";
-    if (value != values.front() && parse_unsigned(value) != parse_unsigned(values.front())) {
-      return "the request has Content-Lengths that differ";
-    }
+    if (first && *plain != *first) return "the request has Content-Lengths that differ";
+    if (!first) first = plain;
   }
-  if (!values.empty()) length = static_cast<std::size_t>(*parse_unsigned(values.front()));
+  if (first) length = static_cast<std::size_t>(*first);
   return std::nullopt;
 }
 

@@ -32,7 +32,6 @@ struct Request {
   std::string method;   // upper-cased
   std::string path;     // the target up to the first "?"
   std::string query;    // raw, undecoded
-  std::optional<std::string> target_param;
   json body = json::object();
   Headers headers;
   // The Content-Length the client announced; more than the body cap means bytes were left unread.
@@ -51,7 +50,7 @@ inline constexpr std::size_t kMaxHeaderFields = 100;
 // The raw value of the first query parameter whose text starts with "<name>=".
 std::optional<std::string_view> raw_query_param(std::string_view query, std::string_view name);
 
-// Splits a request target into path, query and the `target` parameter.
+// Splits a request target into path and query.
 void split_target(std::string_view target, Request& request);
 
 // Reads one request. Nothing means: close the connection without a reply, also when the request

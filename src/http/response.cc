@@ -66,8 +66,8 @@ void send_redirect(Stream& stream, std::string_view location, std::string_view h
 
 void send_preflight(Stream& stream) { stream.write(kPreflightReply); }
 
-void send_not_found(Stream& stream) {
-  respond(stream, "404 Not Found", "application/json", dump_compact(json{{"_hint", kRouteList}, {"error", "not found"}}));
+void send_not_found(Stream& stream, std::string_view hint) {
+  respond(stream, "404 Not Found", "application/json", dump_compact(json{{"_hint", hint}, {"error", "not found"}}));
 }
 
 }  // namespace loomdeck

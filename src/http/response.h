@@ -20,15 +20,12 @@ void send_redirect(Stream& stream, std::string_view location, std::string_view h
 void send_preflight(Stream& stream);
 // A JSON reply without Access-Control-Allow-Origin, so no other web site can read it.
 void send_json_uncorsed(Stream& stream, std::string_view status_text, const json& value);
-void send_not_found(Stream& stream);
+// 404 with {"_hint": hint, "error": "not found"}.
+void send_not_found(Stream& stream, std::string_view hint);
 
 inline constexpr std::string_view kPreflightReply =
     "HTTP/1.1 204 No Content\r\nAccess-Control-Allow-Origin: *\r\nAccess-Control-Allow-Methods: GET, POST, "
     "OPTIONS\r\nAccess-Control-Allow-Headers: Content-Type\r\nAccess-Control-Max-Age: 600\r\nContent-Length: "
     "0\r\nConnection: close\r\n\r\n";
-
-inline constexpr std::string_view kRouteList =
-    "GET / /favicon.png /api/status /state /console /health /events(SSE); POST /api/action {action,args}, "
-    "/ui/toast {message,kind}, /ui/click {target}";
 
 }  // namespace loomdeck

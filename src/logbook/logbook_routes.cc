@@ -1,5 +1,6 @@
 #include "logbook/logbook_routes.h"
 
+#include "core/text.h"
 #include "core/utf8.h"
 #include "http/response.h"
 
@@ -17,20 +18,15 @@ constexpr const char* kLogbookHint =
 
 LogbookLimit logbook_limit(std::optional<std::string_view> raw) {
   if (!raw) return {};
-  std::size_t value = 0;
-  bool digits = !raw->empty() && raw->size() <= 5;
-  for (const char c : *raw) {
-    if (c < '0' || c > '9') digits = false;
-    if (digits) value = value * 10 + static_cast<std::size_t>(c - '0');
-  }
-  if (!digits || value < 1 || value > kLogbookKeep) {
+  const std::optional<unsigned long long> value = parse_digits(*raw, 5);
+  if (!value || *value < 1 || *value > kLogbookKeep) {
     return {0, "limit must be a whole number from 1 to " + std::to_string(kLogbookKeep) + ", not \"" +
                    utf8_prefix(lenient_utf8(*raw), 40) + "\""};
   }
-  return {value, std::nullopt};
+  return {static_cast<std::size_t>(*value), std::nullopt};
 }
 
-void handle_logbook(const Logbook& logbook, const Request& request, Stream& stream) {
+void handle_logbook(const Logbook& logbook, std::optional<std::string> box, const Request& request, Stream& stream) {
   const LogbookLimit limit = logbook_limit(raw_query_param(request.query, "limit"));
   if (limit.problem) {
     respond(stream, "400 Bad Request", "application/json",
@@ -40,7 +36,6 @@ void handle_logbook(const Logbook& logbook, const Request& request, Stream& stre
                                         "GET /api/logbook?target=Studio&limit=50."}}));
     return;
   }
-  std::optional<std::string> box = request.target_param;
   if (box && box->empty()) box.reset();
   send_json(stream, json{{"entries", logbook.newest(box, limit.value)}, {"_hint", kLogbookHint}});
 }

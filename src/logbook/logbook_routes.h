@@ -22,7 +22,8 @@ struct LogbookLimit {
 };
 LogbookLimit logbook_limit(std::optional<std::string_view> raw);
 
-// GET /api/logbook[?target=<box>][&limit=<n>]: the newest entries, oldest first.
-void handle_logbook(const Logbook& logbook, const Request& request, Stream& stream);
+// GET /api/logbook[?target=<box>][&limit=<n>]: the newest entries, oldest first, of `box` (the box
+// the query names, as the server reads it) or of every box when it is nothing or empty.
+void handle_logbook(const Logbook& logbook, std::optional<std::string> box, const Request& request, Stream& stream);
 
 }  // namespace loomdeck

@@ -15,8 +15,9 @@
 
 namespace loomdeck {
 
-const char kUsageText[] =
-    "loomdeck v1.10.20 - the gantry's Launch Page\n"
+const std::string kUsageText =
+    std::string("loomdeck v") + LOOMDECK_VERSION +
+    " - the gantry's Launch Page\n"
     "  serve [--port 8930] [--target <box>] [--print-url]      serve the Dashboard (SSE live channel included)\n"
     "  status [--target <box>]                                 one-shot LED JSON\n"
     "  ui toast \"msg\" [--kind ok|err|info] [--port]            narrate a toast over the running app\n"

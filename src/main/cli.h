@@ -31,7 +31,8 @@ void say_ok(std::string_view text);
 // "ERROR: message" and "Hint: hint" on standard error; the caller picks the exit status.
 void fail(std::string_view message, std::string_view hint);
 
-extern const char kUsageText[];
+// What `help` and an unknown verb print; its first line names the version.
+extern const std::string kUsageText;
 
 // Runs the verb and returns the process's exit status.
 int run_command_line(const CommandLine& cli);

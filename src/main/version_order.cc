@@ -10,16 +10,11 @@ namespace loomdeck {
 
 namespace {
 
+// The piece's leading digits ("3rc1" is 3, "rc1" and "" are 0); past the largest number it stays there.
 uint64_t piece_value(std::string_view piece) {
-  uint64_t value = 0;
-  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
-  for (char c : piece) {
-    if (c < '0' || c > '9') break;
-    const uint64_t digit = static_cast<uint64_t>(c - '0');
-    if (value > (kMax - digit) / 10) return kMax;
-    value = value * 10 + digit;
-  }
-  return value;
+  const std::string_view digits = piece.substr(0, piece.find_first_not_of("0123456789"));
+  if (digits.empty()) return 0;
+  return parse_digits(digits).value_or(std::numeric_limits<uint64_t>::max());
 }
 
 std::vector<uint64_t> version_pieces(std::string_view text) {

@@ -63,14 +63,9 @@ std::optional<HostPort> parse_host_port(std::string_view text) {
   }
   if (host.empty()) return std::nullopt;
   if (has_port && !port.empty()) {
-    if (port.size() > 5) return std::nullopt;
-    int value = 0;
-    for (const char c : port) {
-      if (c < '0' || c > '9') return std::nullopt;
-      value = value * 10 + (c - '0');
-    }
-    if (value > 65535) return std::nullopt;
-    hp.port = value;
+    const std::optional<unsigned long long> value = parse_digits(port, 5);
+    if (!value || *value > 65535) return std::nullopt;
+    hp.port = static_cast<int>(*value);
   }
   hp.host = ascii_lower(host);
   if (hp.host.size() > 1 && hp.host.back() == '.') hp.host.pop_back();

@@ -41,10 +41,15 @@ using ServerRoute = Route<void (*)(Exchange&)>;
 
 constexpr std::string_view kHtml = "text/html; charset=utf-8";
 
+// What a tool that asked for a path nobody serves is pointed to.
+constexpr std::string_view kRouteList =
+    "GET / /favicon.png /api/status /state /console /health /events(SSE); POST /api/action {action,args}, "
+    "/ui/toast {message,kind}, /ui/click {target}";
+
 void send_asset(Exchange& ex, std::string_view name, std::string_view content_type) {
   const std::optional<EmbeddedAsset> asset = embedded_asset_entry(name);
   if (!asset) {
-    send_not_found(ex.stream);
+    send_not_found(ex.stream, kRouteList);
     return;
   }
   serve_asset(ex.stream, ex.request, content_type, *asset);
@@ -67,7 +72,7 @@ void send_page(Exchange& ex, std::string_view name) {
   if (keep_token_in_cookie(ex)) return;
   const std::optional<EmbeddedAsset> asset = embedded_asset_entry(name);
   if (!asset) {
-    send_not_found(ex.stream);
+    send_not_found(ex.stream, kRouteList);
     return;
   }
   const Representation chosen = choose_representation(*asset, ex.request.headers);
@@ -96,7 +101,7 @@ void ping(Exchange& ex) {
   static const std::string kIdentity = dump_compact(json{{"app", "loomdeck"}, {"dashboardVersion", LOOMDECK_VERSION}});
   respond(ex.stream, "200 OK", "application/json", kIdentity);
 }
-void logbook(Exchange& ex) { handle_logbook(ex.state.logbook, ex.request, ex.stream); }
+void logbook(Exchange& ex) { handle_logbook(ex.state.logbook, named_box(ex.request.query), ex.request, ex.stream); }
 void console(Exchange& ex) { send_json(ex.stream, json{{"lines", ex.state.log.lines()}}); }
 void health(Exchange& ex) {
   send_json(ex.stream, json{{"ok", true}, {"sseClients", ex.state.events.viewer_count()}, {"version", LOOMDECK_VERSION}});
@@ -114,7 +119,7 @@ void events(Exchange& ex) {
                                           " event streams of this server already; close a dashboard tab and try again"}}));
     return;
   }
-  const std::string box = ex.request.target_param.value_or(ex.state.default_target);
+  const std::string box = named_box(ex.request.query).value_or(ex.state.default_target);
   StatusWatch::Hold hold;
   if (const std::optional<std::string> problem = box_name_problem(box)) {
     ex.state.log.append("sse client's box not watched: " + *problem);
@@ -216,7 +221,7 @@ void dispatch(ServerState& state, const Request& request, Stream& stream, bool t
     if (asks_for_html(request.headers)) {
       send_not_found_page(stream, request.path);
     } else {
-      send_not_found(stream);
+      send_not_found(stream, kRouteList);
     }
     return;
   }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "core/utf8.h"
+#include "core/text.h"
 #include "http/response.h"
 #include "tour/mp3_frames.h"
 #include "tour/tts_cache.h"
@@ -15,13 +15,6 @@
 namespace loomdeck {
 
 namespace {
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // A name next to the cache file that no other synthesis in any process uses at the same time.
 std::filesystem::path scratch_path(const std::filesystem::path& cache_file) {
@@ -62,23 +55,6 @@ std::optional<std::string> whole_cached_clip(const std::filesystem::path& cache_
 void refuse(Stream& stream, std::string_view why) { send_json(stream, json{{"ok", false}, {"why", why}}); }
 
 }  // namespace
-
-std::string decode_query_value(std::string_view raw) {
-  std::string bytes;
-  bytes.reserve(raw.size());
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const char c = raw[i];
-    if (c == '+') {
-      bytes += ' ';
-    } else if (c == '%' && i + 2 < raw.size() && hex_value(raw[i + 1]) >= 0 && hex_value(raw[i + 2]) >= 0) {
-      bytes += static_cast<char>(hex_value(raw[i + 1]) * 16 + hex_value(raw[i + 2]));
-      i += 2;
-    } else {
-      bytes += c;
-    }
-  }
-  return lenient_utf8(bytes);
-}
 
 std::optional<std::string> tts_text(std::string_view query) {
   const std::optional<std::string_view> raw = raw_query_param(query, "text");

@@ -36,10 +36,6 @@ inline constexpr std::string_view kTtsFailed =
 inline constexpr std::string_view kTtsBusy = "speech is busy with 2 other texts; try again in a few seconds";
 static_assert(kTtsMaxRunning == 2, "kTtsBusy names the number of syntheses at once");
 
-// "+" is a space, "%" and two hex digits (either case) the byte they spell, any other "%"
-// stays; the bytes become text with invalid UTF-8 replaced by U+FFFD.
-std::string decode_query_value(std::string_view raw);
-
 // The text to speak from a request query, or nothing when it is missing, empty or longer
 // than kTtsMaxTextBytes UTF-8 bytes once decoded.
 std::optional<std::string> tts_text(std::string_view query);

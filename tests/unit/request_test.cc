@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "bridge/targets.h"
 #include "core/text.h"
 
 namespace loomdeck {
@@ -19,7 +22,7 @@ TEST(RequestLine, MethodIsUpperCasedAndTargetSplit) {
   EXPECT_EQ(r->method, "GET");
   EXPECT_EQ(r->path, "/api/status");
   EXPECT_EQ(r->query, "target=My%20Box&x=1");
-  EXPECT_EQ(r->target_param, "My Box");
+  EXPECT_EQ(named_box(r->query), "My Box");
   EXPECT_EQ(r->body, json::object());
 }
 
@@ -42,26 +45,28 @@ TEST(RequestLine, OverlongLinesAreRefused) {
   EXPECT_TRUE(parse("GET /" + std::string(8000, 'a') + " HTTP/1.1\r\n\r\n", 7));
 }
 
-TEST(TargetParam, OnlyPercentTwentyIsDecodedAndFirstMatchWins) {
+// The box the request's query names.
+std::optional<std::string> named_box_of(std::string_view target) {
   Request r;
-  split_target("/api/status?target=a%2Fb", r);
-  EXPECT_EQ(r.target_param, "a%2Fb");
-  split_target("/x?foo=1&target=one&target=two", r);
-  EXPECT_EQ(r.target_param, "one");
-  split_target("/x?mytarget=1", r);
-  EXPECT_FALSE(r.target_param);
-  split_target("/x?a=1?target=hidden", r);
-  EXPECT_EQ(r.query, "a=1");
-  EXPECT_FALSE(r.target_param);
-  split_target("/x?target=", r);
-  EXPECT_EQ(r.target_param, "");
+  split_target(target, r);
+  return named_box(r.query);
 }
 
-TEST(TargetParam, InvalidUtf8BecomesReplacementCharacters) {
+TEST(NamedBox, OnlyPercentTwentyIsDecodedAndFirstMatchWins) {
+  EXPECT_EQ(named_box_of("/api/status?target=a%2Fb"), "a%2Fb");
+  EXPECT_EQ(named_box_of("/x?foo=1&target=one&target=two"), "one");
+  EXPECT_FALSE(named_box_of("/x?mytarget=1"));
   Request r;
-  split_target("/api/status?target=box\xFF", r);
-  EXPECT_EQ(r.target_param, "box\xEF\xBF\xBD");
-  EXPECT_NO_THROW(json({{"t", *r.target_param}}).dump());
+  split_target("/x?a=1?target=hidden", r);
+  EXPECT_EQ(r.query, "a=1");
+  EXPECT_FALSE(named_box(r.query));
+  EXPECT_EQ(named_box_of("/x?target="), "");
+}
+
+TEST(NamedBox, InvalidUtf8BecomesReplacementCharacters) {
+  const std::optional<std::string> box = named_box_of("/api/status?target=box\xFF");
+  EXPECT_EQ(box, "box\xEF\xBF\xBD");
+  EXPECT_NO_THROW(json({{"t", *box}}).dump());
 }
 
 TEST(Body, OnlyOnePlainDecimalContentLengthFramesABody) {
@@ -128,6 +133,18 @@ TEST(ParseUnsigned, Forms) {
   EXPECT_FALSE(parse_unsigned(""));
   EXPECT_FALSE(parse_unsigned("1 2"));
   EXPECT_FALSE(parse_unsigned("18446744073709551616"));
+}
+
+// Ports and logbook limits take at most five plain digits, Content-Length 18; leading zeros count.
+TEST(ParseDigits, PlainDigitsWithinTheirBound) {
+  const std::tuple<std::string_view, std::size_t, std::optional<unsigned long long>> cases[] = {
+      {"65536", 5, 65536}, {"00080", 5, 80}, {"000080", 5, std::nullopt}, {"+80", 5, std::nullopt},
+      {"", 5, std::nullopt}, {"8 ", 5, std::nullopt}, {"099999999999999999", 18, 99999999999999999},
+  };
+  for (const auto& [text, bound, value] : cases) EXPECT_EQ(parse_digits(text, bound), value) << text;
+  // A timestamp's fields are counted in code points; a digit of another script is no digit.
+  EXPECT_EQ(parse_digits(std::u32string_view(U"2026"), 4), 2026u);
+  EXPECT_FALSE(parse_digits(std::u32string_view(U"20\uFF126"), 4));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "core/text.h"
 #include "fakes.h"
 #include "http/stream.h"
 #include "tour/tts_cache.h"
