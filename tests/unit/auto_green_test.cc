@@ -282,5 +282,17 @@ TEST_F(AutoGreenTest, ApsNotConfiguredEndsWithTheSetupToast) {
   EXPECT_EQ(toasts.back(), "Ready except: aps, datahub (see each card for the exact next step)");
 }
 
+// The finished runs keep the 256 boxes that ran most recently, each for 180 s.
+TEST(GreenRunRegistry, KeepsThe256LatestRunsFor180Seconds) {
+  GreenRunRegistry runs;
+  FakeClock clock;
+  for (int i = 0; i < 300; ++i) runs.finish("box" + std::to_string(i), clock.now());
+  EXPECT_FALSE(runs.finished_at("box0"));
+  EXPECT_TRUE(runs.finished_at("box299"));
+  clock.advance(std::chrono::seconds(GreenRunRegistry::kRecentSeconds));
+  runs.finish("later", clock.now());
+  EXPECT_FALSE(runs.finished_at("box299"));
+}
+
 }  // namespace
 }  // namespace loomdeck

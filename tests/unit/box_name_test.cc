@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes.h"
-
 namespace loomdeck {
 namespace {
 
@@ -30,15 +28,6 @@ TEST(BoxName, NamesThatCouldBecomeAnOptionOrBeCutShortAreRefused) {
   }
   EXPECT_EQ(dump_compact(box_name_refusal("box name refused: it starts with \"-\"")),
             R"({"_hint":"Name a box as GET /api/targets lists it: at most 128 bytes, no control characters, not starting with \"-\".","error":"box name refused: it starts with \"-\""})");
-}
-
-TEST(BoxName, TheBridgeIsNeverStartedForARefusedName) {
-  FakeRunner runner;
-  runner.prints("ovra-bridge", "{\"ready\":true}");
-  ProcessBridge bridge(runner);
-  EXPECT_EQ(bridge.call("t7", "-h", "fusion_readiness", "{}").at("error"), "box name refused: it starts with \"-\"");
-  EXPECT_TRUE(runner.calls.empty());
-  EXPECT_EQ(bridge.call("t7", "Studio", "fusion_readiness", "{}").at("ready"), true);
 }
 
 }  // namespace

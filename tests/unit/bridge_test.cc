@@ -137,5 +137,14 @@ TEST(BridgeCallOk, EvaluationOrder) {
   EXPECT_FALSE(ok("[1]"));
 }
 
+TEST(BoxName, TheBridgeIsNeverStartedForARefusedName) {
+  FakeRunner runner;
+  runner.prints("ovra-bridge", "{\"ready\":true}");
+  ProcessBridge bridge(runner);
+  EXPECT_EQ(bridge.call("t7", "-h", "fusion_readiness", "{}").at("error"), "box name refused: it starts with \"-\"");
+  EXPECT_TRUE(runner.calls.empty());
+  EXPECT_EQ(bridge.call("t7", "Studio", "fusion_readiness", "{}").at("ready"), true);
+}
+
 }  // namespace
 }  // namespace loomdeck

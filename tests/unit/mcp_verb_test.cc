@@ -12,7 +12,7 @@ namespace {
 
 using Argv = std::vector<std::string>;
 
-const std::string kPing = R"({"app":"loomdeck","dashboardVersion":"1.10.20"})";
+const std::string kPingReply = R"({"app":"loomdeck","dashboardVersion":"1.10.20"})";
 
 class McpBackendTest : public ::testing::Test {
  protected:
@@ -30,7 +30,7 @@ class McpBackendTest : public ::testing::Test {
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
     runner.on("curl", [this, base, replies](const Argv& argv, const ProcessOptions&) {
       if (!up) return exited(7);
-      if (argv.back() == base + "/api/ping") return exited(0, kPing);
+      if (argv.back() == base + "/api/ping") return exited(0, kPingReply);
       const auto it = replies.find(argv.back().substr(base.size()));
       return argv.back().starts_with(base) && it != replies.end() ? exited(0, it->second) : exited(7);
     });

@@ -4,7 +4,6 @@
 
 #include <tuple>
 
-#include "bridge/targets.h"
 #include "core/text.h"
 
 namespace loomdeck {
@@ -22,7 +21,6 @@ TEST(RequestLine, MethodIsUpperCasedAndTargetSplit) {
   EXPECT_EQ(r->method, "GET");
   EXPECT_EQ(r->path, "/api/status");
   EXPECT_EQ(r->query, "target=My%20Box&x=1");
-  EXPECT_EQ(named_box(r->query), "My Box");
   EXPECT_EQ(r->body, json::object());
 }
 
@@ -43,30 +41,6 @@ TEST(RequestLine, OverlongLinesAreRefused) {
   EXPECT_FALSE(parse("GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n\r\n"));
   EXPECT_FALSE(parse("GET / HTTP/1.1\r\nX-Long: " + std::string(9000, 'b') + "\r\n\r\n"));
   EXPECT_TRUE(parse("GET /" + std::string(8000, 'a') + " HTTP/1.1\r\n\r\n", 7));
-}
-
-// The box the request's query names.
-std::optional<std::string> named_box_of(std::string_view target) {
-  Request r;
-  split_target(target, r);
-  return named_box(r.query);
-}
-
-TEST(NamedBox, OnlyPercentTwentyIsDecodedAndFirstMatchWins) {
-  EXPECT_EQ(named_box_of("/api/status?target=a%2Fb"), "a%2Fb");
-  EXPECT_EQ(named_box_of("/x?foo=1&target=one&target=two"), "one");
-  EXPECT_FALSE(named_box_of("/x?mytarget=1"));
-  Request r;
-  split_target("/x?a=1?target=hidden", r);
-  EXPECT_EQ(r.query, "a=1");
-  EXPECT_FALSE(named_box(r.query));
-  EXPECT_EQ(named_box_of("/x?target="), "");
-}
-
-TEST(NamedBox, InvalidUtf8BecomesReplacementCharacters) {
-  const std::optional<std::string> box = named_box_of("/api/status?target=box\xFF");
-  EXPECT_EQ(box, "box\xEF\xBF\xBD");
-  EXPECT_NO_THROW(json({{"t", *box}}).dump());
 }
 
 TEST(Body, OnlyOnePlainDecimalContentLengthFramesABody) {

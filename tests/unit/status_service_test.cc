@@ -208,14 +208,6 @@ TEST(PerBoxMaps, KeepThe256MostRecentlyUsed) {
   EXPECT_FALSE(map.contains("box1"));
   EXPECT_FALSE(map.insert("box0", 7));
 
-  GreenRunRegistry runs;
-  FakeClock clock;
-  for (int i = 0; i < 300; ++i) runs.finish("box" + std::to_string(i), clock.now());
-  EXPECT_FALSE(runs.finished_at("box0"));
-  EXPECT_TRUE(runs.finished_at("box299"));
-  clock.advance(std::chrono::seconds(GreenRunRegistry::kRecentSeconds));
-  runs.finish("later", clock.now());
-  EXPECT_FALSE(runs.finished_at("box299"));
 }
 
 }  // namespace
