@@ -89,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool launching = size % 2 == 1;
   const Clock::WallTime now = std::chrono::system_clock::from_time_t(1800000000) + std::chrono::seconds(size % 4096);
 
-  const json payload = status_payload(box, probes, settings_file, launching, now);
+  const BoxStatus built = box_status(box, probes, settings_file, launching, now);
+  const json payload = built;
   check_payload(payload, box);
   FUZZ_CHECK(payload.at("answered").get<bool>() == bridge_answered(probes.readiness));
   FUZZ_CHECK(payload.at("leds").at("fusionRunning").at("state") != "starting" || launching);
@@ -97,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Served from the cache while a fresh probe does not answer, young and old.
   const Clock::Instant verified{};
   for (const int age : {100, 181}) {
-    const json shown = apply_status_cache(payload, CachedStatus{verified, payload}, verified + std::chrono::seconds(age));
+    const json shown = apply_status_cache(built, CachedStatus{verified, built}, verified + std::chrono::seconds(age));
     FUZZ_CHECK(shown.at("stale") == true && shown.at("lastVerifiedAgeSec") == age);
     FUZZ_CHECK(shown.at("leds") == payload.at("leds"));
     must_dump(shown);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/process.h"
+#include "core/process_options.h"
 
 namespace loomdeck {
 

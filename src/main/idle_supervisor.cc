@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "core/utf8.h"
-#include "main/cli.h"
+#include "main/command_line.h"
 #include "main/discovery.h"
 #include "main/version_order.h"
 

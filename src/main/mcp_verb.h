@@ -8,7 +8,7 @@
 
 #include "core/json_text.h"
 #include "http/byte_source.h"
-#include "main/cli.h"
+#include "main/command_line.h"
 #include "main/mcp_protocol.h"
 #include "main/print_url.h"
 

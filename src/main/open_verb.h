@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/process.h"
-#include "main/cli.h"
+#include "main/command_line.h"
 
 namespace loomdeck {
 

@@ -7,7 +7,7 @@
 
 #include "core/clock.h"
 #include "core/process.h"
-#include "main/cli.h"
+#include "main/command_line.h"
 
 namespace loomdeck {
 

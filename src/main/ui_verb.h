@@ -9,7 +9,7 @@
 
 #include "core/json_text.h"
 #include "core/process.h"
-#include "main/cli.h"
+#include "main/command_line.h"
 
 namespace loomdeck {
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string_view>
 
-#include "main/cli.h"
+#include "main/command_line.h"
 
 namespace loomdeck {
 

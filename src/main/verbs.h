@@ -1,6 +1,6 @@
 #pragma once
 
-#include "main/cli.h"
+#include "main/command_line.h"
 
 namespace loomdeck {
 

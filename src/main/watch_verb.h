@@ -10,7 +10,7 @@
 
 #include "core/clock.h"
 #include "core/process.h"
-#include "main/cli.h"
+#include "main/command_line.h"
 #include "main/sse_parser.h"
 
 namespace loomdeck {

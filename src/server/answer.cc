@@ -2,12 +2,11 @@
 
 #include "http/response.h"
 #include "server/gate_refusal.h"
+#include "server/page_policy.h"
 #include "server/request_gate.h"
 #include "server/routes.h"
 
 namespace loomdeck {
-
-bool counts_as_activity(std::string_view path) { return path != "/events" && path != "/api/ping"; }
 
 PeerAccess decide_peer_access(const Request& request, const AccessToken& token) {
   PeerAccess access;

@@ -10,12 +10,6 @@
 
 namespace loomdeck {
 
-// Whether a request shows that someone uses this server, which keeps its idle supervisor from
-// retiring it. A page that only watches its event stream does not, and neither does
-// /api/ping: that is what discovery and the supervisors of the servers in the port range send
-// (a person or an agent doing real work sends something else).
-bool counts_as_activity(std::string_view path);
-
 // Whether a peer may use the server at all: one on this machine always, one on the network with
 // the token (the bearer header, the cookie, or "?token=" when opening a page), and anyone for
 // /api/ping.

@@ -73,4 +73,8 @@ std::string entrance_notice_text(const std::string& culprit) { return "The dashb
 
 std::string mark_foreign_entrance(std::string_view page) { return replace_all(page, kUserMarker, kForeignMarker); }
 
+bool is_page_path(std::string_view path) {
+  return path == "/" || path == "/index.html" || path == "/quick-actions" || path == "/quick-actions.html";
+}
+
 }  // namespace loomdeck

@@ -9,6 +9,9 @@
 
 namespace loomdeck {
 
+// Whether the path is one of the two pages (the dashboard, quick actions).
+bool is_page_path(std::string_view path);
+
 // The header lines every page carries: which pages may frame it (its own, the workspace proxy's
 // origin, the listed origins and `frame_ancestors`, space-separated CSP sources such as the
 // editor's webview scheme) and that no other page may keep a handle on its window.

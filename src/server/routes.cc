@@ -17,7 +17,6 @@
 #include "http/route_table.h"
 #include "logbook/logbook_routes.h"
 #include "parts/surfaces.h"
-#include "server/answer.h"
 #include "server/gate_refusal.h"
 #include "server/page_policy.h"
 #include "server/remote_control.h"
@@ -237,8 +236,6 @@ void dispatch(ServerState& state, const Request& request, Stream& stream, bool t
   run_route(*route, ex);
 }
 
-bool is_page_path(std::string_view path) {
-  return path == "/" || path == "/index.html" || path == "/quick-actions" || path == "/quick-actions.html";
-}
+bool counts_as_activity(std::string_view path) { return path != "/events" && path != "/api/ping"; }
 
 }  // namespace loomdeck

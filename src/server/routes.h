@@ -14,7 +14,10 @@ namespace loomdeck {
 // dashboard's own requests).
 void dispatch(ServerState& state, const Request& request, Stream& stream, bool token = false);
 
-// Whether the path is one of the two pages (the dashboard, quick actions).
-bool is_page_path(std::string_view path);
+// Whether a request shows that someone uses this server, which keeps its idle supervisor from
+// retiring it. A page that only watches its event stream does not, and neither does
+// /api/ping: that is what discovery and the supervisors of the servers in the port range send
+// (a person or an agent doing real work sends something else).
+bool counts_as_activity(std::string_view path);
 
 }  // namespace loomdeck

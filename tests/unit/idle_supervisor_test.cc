@@ -8,6 +8,7 @@
 #include "fakes.h"
 #include "main/dock_webview.h"
 #include "server/answer.h"
+#include "server/routes.h"
 
 namespace loomdeck {
 namespace {
