@@ -26,7 +26,7 @@ json transition_entry(const std::string& at, const std::string& box, const std::
 }  // namespace
 
 std::string led_state_of(const json& led) {
-  const std::string state = string_member(led, "state");
+  std::string state = string_member(led, "state");
   if (!state.empty()) return state;
   if (is_true(led, "pending")) return "pending";
   return is_true(led, "on") ? "on" : "off";
