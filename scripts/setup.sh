@@ -5,9 +5,10 @@ cd "$(dirname "$0")/.."
 
 # Every program the build, the tests, the stand-ins and the demo run (tests/e2e/setup_list.test.mjs
 # keeps this list complete): unzip checks the browser-made bundles, espeak-ng and lame let the
-# speech stand-in speak, iproute2 gives each test file a network namespace of its own.
+# speech stand-in speak, iproute2 gives each test file a network namespace of its own,
+# clang-format and clang-tidy check the C++ (scripts/check-format.sh, scripts/tidy.sh).
 packages=(build-essential cmake ninja-build nlohmann-json3-dev libgtest-dev googletest curl coreutils util-linux iproute2
-          nodejs npm chromium clang libclang-rt-14-dev unzip espeak-ng lame)
+          nodejs npm chromium clang libclang-rt-14-dev clang-format clang-tidy unzip espeak-ng lame)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

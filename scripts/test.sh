@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Checks that every #include in src/ points down the layers and lints the web client, builds
-# everything and runs every test; CI runs exactly this.
+# Checks that every #include in src/ points down the layers, lints the web client and checks the
+# C++ layout (clang-format), builds everything and runs every test; CI runs exactly this.
 #   scripts/test.sh           unit tests (CTest), the web client's plain logic in node, end-to-end
 #                             tests against the real binary and the simulator, both again under
 #                             AddressSanitizer + UBSan, the unit tests and a concurrent load under
-#                             ThreadSanitizer, 20 s of fuzzing per target, and browser tests in
-#                             headless Chromium
-#   scripts/test.sh --quick   the include check and lint, unit, web and end-to-end tests only, for
-#                             the edit loop
+#                             ThreadSanitizer, 20 s of fuzzing per target, clang-tidy over src/, and
+#                             browser tests in headless Chromium
+#   scripts/test.sh --quick   the include, lint and layout checks, unit, web and end-to-end tests
+#                             only, for the edit loop
 # Stages that do not need each other's output run side by side: the test files spend most of
 # their time waiting on servers and timers, so they run while the sanitizer builds compile, and
 # that compiling and the fuzzing run at a lower priority than the tests. The node test files of
@@ -72,7 +72,7 @@ stage() {
 
 summary() {
   local line="" name secs rc
-  for name in layers setup build unit web e2e browser asan-build asan fuzz tsan-build tsan; do
+  for name in layers setup build unit web e2e browser asan-build asan fuzz tsan-build tsan tidy; do
     read -r _ secs rc < <(grep "^$name " "$logs/times" 2>/dev/null) || continue
     line+="${line:+, }$name ${secs} s"
     [ "$rc" -eq 0 ] || line+=" FAILED"
@@ -80,7 +80,7 @@ summary() {
   echo "== stage times: $line; whole run $(since "$began") s (stages overlap); load average (1 min) $load_at_start at start, $(load) at end"
 }
 
-if ! stage layers sh -c 'scripts/check-layers.sh && scripts/lint-web.sh' || ! stage setup scripts/setup.sh || ! stage build scripts/build.sh; then
+if ! stage layers sh -c 'scripts/check-layers.sh && scripts/lint-web.sh && scripts/check-format.sh' || ! stage setup scripts/setup.sh || ! stage build scripts/build.sh; then
   summary
   exit 1
 fi
@@ -92,6 +92,7 @@ if ! $quick; then
   if compgen -G "tests/browser/*.test.mjs" >/dev/null; then
     stage browser scripts/node-tests.sh tests/browser/*.test.mjs &
   fi
+  stage tidy nice -n 10 scripts/tidy.sh &
   (
     stage asan-build nice -n 10 scripts/sanitize.sh asan build || exit 1
     stage asan scripts/sanitize.sh asan run &

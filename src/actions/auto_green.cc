@@ -31,7 +31,7 @@ std::string live_box_elsewhere(StatusService& ctx, const std::string& box) {
   const json* targets = listing ? member(*listing, "targets") : nullptr;
   if (!targets || !targets->is_array()) return "";
   for (const json& t : *targets) {
-    const std::string name = string_member(t, "name");
+    std::string name = string_member(t, "name");
     if (name.empty() || ascii_lower(name) == ascii_lower(box)) continue;
     if (read_readiness(ctx.bridge, name).running) return name;
   }

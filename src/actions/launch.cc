@@ -21,7 +21,7 @@ json progress_event(const std::string& box, const json& p) {
 }
 
 std::string progress_message(const json& p) {
-  const std::string label = string_member(p, "stepLabel", "Fusion is starting");
+  std::string label = string_member(p, "stepLabel", "Fusion is starting");
   const json* eta = member(p, "etaSec");
   if (!eta || !eta->is_number_integer()) return label;
   return label + " - about " + eta->dump() + "s left (" + string_member(p, "confidence", "typical") + ")";

@@ -17,7 +17,7 @@ std::string bounded(std::string text) {
 
 }  // namespace
 
-void ServerLog::append(std::string line) {
+void ServerLog::append(const std::string& line) {
   std::string text = bounded(lenient_utf8(line));
   std::lock_guard<std::mutex> lock(mutex_);
   lines_.push_back(std::move(text));

@@ -17,7 +17,7 @@ class ServerLog {
   static constexpr std::size_t kMaxLineBytes = 4096;
 
   // The line is decoded leniently first, so no request can poison /console.
-  void append(std::string line);
+  void append(const std::string& line);
   std::vector<std::string> lines() const;
 
  private:

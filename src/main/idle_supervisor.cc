@@ -58,7 +58,7 @@ std::optional<std::string> idle_supervisor_tick(ServerState& state, std::string_
   return std::nullopt;
 }
 
-void run_idle_supervisor(std::shared_ptr<ServerState> state) {
+void run_idle_supervisor(const std::shared_ptr<ServerState>& state) {
   for (;;) {
     if (const auto line = idle_supervisor_tick(*state)) {
       say_ok(*line);

@@ -34,6 +34,6 @@ std::string retire_line(std::string_view other, std::string_view own, long long 
 std::optional<std::string> idle_supervisor_tick(ServerState& state, std::string_view own_version = LOOMDECK_VERSION);
 
 // Runs the ticks for the life of the server and ends the process when one says so.
-[[noreturn]] void run_idle_supervisor(std::shared_ptr<ServerState> state);
+[[noreturn]] void run_idle_supervisor(const std::shared_ptr<ServerState>& state);
 
 }  // namespace loomdeck

@@ -20,7 +20,7 @@ bool is_token_text(std::string_view text) {
   return text.size() == 2 * kTokenBytes && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
-AccessToken unusable(const std::string& path, std::string why) {
+AccessToken unusable(const std::string& path, const std::string& why) {
   return {"", path, "the token file " + path + " " + why};
 }
 

@@ -5,7 +5,7 @@
 
 namespace loomdeck {
 
-void serve(int listen_fd, std::shared_ptr<ServerState> state) {
+void serve(int listen_fd, const std::shared_ptr<ServerState>& state) {
   accept_loop(listen_fd, [state](const Request& request, Stream& stream) { answer_request(*state, request, stream); });
 }
 

@@ -8,6 +8,6 @@ namespace loomdeck {
 
 // Serves on the bound listener for ever: every connection's request goes through the gate and
 // the route table with the shared state.
-[[noreturn]] void serve(int listen_fd, std::shared_ptr<ServerState> state);
+[[noreturn]] void serve(int listen_fd, const std::shared_ptr<ServerState>& state);
 
 }  // namespace loomdeck

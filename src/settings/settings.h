@@ -21,7 +21,7 @@ json load_settings_from(const std::string& path);
 json merge_settings(json current, const json& body);
 
 // The written form may not grow past this; every page load and status build parses it.
-inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
+inline constexpr std::size_t kMaxSettingsBytes = std::size_t{64} * 1024;
 
 struct SettingsSave {
   json settings;                       // the merged settings

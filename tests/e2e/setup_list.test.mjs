@@ -12,6 +12,7 @@ import { ROOT } from '../helpers/harness.mjs';
 const PACKAGE_OF = {
   curl: 'curl', mkfifo: 'coreutils', setsid: 'util-linux', setarch: 'util-linux', unshare: 'util-linux', nsenter: 'util-linux', unzip: 'unzip', 'espeak-ng': 'espeak-ng', lame: 'lame',
   chromium: 'chromium', cmake: 'cmake', ninja: 'ninja-build', 'c++': 'build-essential', 'clang++': 'clang',
+  'clang-format': 'clang-format', 'run-clang-tidy': 'clang-tidy',
   node: 'nodejs', npm: 'npm',
 };
 // Built by this repository (or the running Node.js itself).
