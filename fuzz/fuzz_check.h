@@ -7,12 +7,12 @@
 
 // An invariant that must hold for every input: a violation is reported like a crash, so
 // libFuzzer saves the input that broke it.
-#define FUZZ_CHECK(cond)                                                                 \
-  do {                                                                                   \
-    if (!(cond)) {                                                                       \
+#define FUZZ_CHECK(cond)                                                                  \
+  do {                                                                                    \
+    if (!(cond)) {                                                                        \
       std::fprintf(stderr, "invariant broken at %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                                      \
-    }                                                                                    \
+      std::abort();                                                                       \
+    }                                                                                     \
   } while (0)
 
 namespace loomdeck {

@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(box->find("%20") == std::string::npos);
   }
   // The gate reads headers of any bytes; what it says goes into replies, the log and toasts.
-  static const GateConfig gate = gate_config("https://trusted.example", "devbox.lan", "https://ws.example/{{port}}/",
-                                             "host", 8930);
+  static const GateConfig gate =
+      gate_config("https://trusted.example", "devbox.lan", "https://ws.example/{{port}}/", "host", 8930);
   const GateVerdict verdict = decide_gate(gate_request(*request, false), gate);
   FUZZ_CHECK(is_valid_utf8(verdict.why) && is_valid_utf8(verdict.culprit));
   FUZZ_CHECK(verdict.allowed == verdict.why.empty());

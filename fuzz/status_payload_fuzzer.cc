@@ -28,8 +28,9 @@ json probe(const std::string& out) {
 
 void check_payload(const json& payload, const std::string& box) {
   static const std::set<std::string> kKeys = {"_hint", "answered", "bridgeVersion", "busyReason", "dashboardVersion",
-                                              "leds", "settings", "state", "target"};
-  static const std::set<std::string> kLeds = {"addinReady", "aps", "datahub", "fusionRunning", "mcp", "signedIn", "update"};
+                                              "leds",  "settings", "state",         "target"};
+  static const std::set<std::string> kLeds = {"addinReady", "aps",      "datahub", "fusionRunning",
+                                              "mcp",        "signedIn", "update"};
   FUZZ_CHECK(payload.is_object());
   std::set<std::string> keys;
   for (auto it = payload.begin(); it != payload.end(); ++it) keys.insert(it.key());
@@ -37,7 +38,8 @@ void check_payload(const json& payload, const std::string& box) {
   FUZZ_CHECK(payload.at("target") == box);
   FUZZ_CHECK(payload.at("state") == "ok" || payload.at("state") == "warn");
   FUZZ_CHECK(payload.at("answered").is_boolean());
-  FUZZ_CHECK(payload.at("answered").get<bool>() ? payload.at("busyReason").is_null() : payload.at("busyReason").is_string());
+  FUZZ_CHECK(payload.at("answered").get<bool>() ? payload.at("busyReason").is_null()
+                                                : payload.at("busyReason").is_string());
   if (!payload.at("answered").get<bool>()) FUZZ_CHECK(payload.at("state") == "warn");
 
   const json& leds = payload.at("leds");

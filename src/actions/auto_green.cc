@@ -98,10 +98,11 @@ bool launch_and_wait(StatusService& ctx, const std::string& box) {
     say(ctx, "Fusion is up and waiting at the Autodesk sign-in", "");
     return true;
   }
-  const std::string why =
-      s.on(LedId::kFusionRunning)
-          ? "Fusion launched but its bridge add-in never came up - press Start Fusion to retry, or check for a sign-in wall."
-          : "The launch attempt did not take (Autodesk seat busy elsewhere, or a licensing dialog). Press Start Fusion to try again.";
+  const std::string why = s.on(LedId::kFusionRunning)
+                              ? "Fusion launched but its bridge add-in never came up - press Start Fusion to retry, or "
+                                "check for a sign-in wall."
+                              : "The launch attempt did not take (Autodesk seat busy elsewhere, or a licensing "
+                                "dialog). Press Start Fusion to try again.";
   if (ctx.known_boxes.keeps(box, s.unknown_target())) ctx.launch_failure_hints.set(box, why);
   say(ctx, why, "err");
   return true;

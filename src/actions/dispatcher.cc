@@ -3,9 +3,9 @@
 #include "actions/auto_green.h"
 #include "actions/launch.h"
 #include "actions/ready_first.h"
+#include "bridge/readiness.h"
 #include "core/box_name.h"
 #include "http/response.h"
-#include "bridge/readiness.h"
 
 namespace loomdeck {
 
@@ -43,7 +43,9 @@ json stop_fusion(StatusService& ctx, const std::string& box) {
   return json{{"success", read_readiness(ctx.bridge, box).stopped},
               {"escalated", true},
               {"gracefulError", stop.error},
-              {"_hint", "The graceful close was blocked only by the bridge's own generated test documents, so it was force-closed for you - nothing of yours was at risk."}};
+              {"_hint",
+               "The graceful close was blocked only by the bridge's own generated test documents, so it was "
+               "force-closed for you - nothing of yours was at risk."}};
 }
 
 }  // namespace
@@ -55,7 +57,8 @@ json run_action(const Dispatcher& actions, const ActionRequest& req) {
     if (!ready_first(actions.runs, box, 240)) {
       return json{{"success", false},
                   {"error", "Fusion did not become ready on " + box_label(box) + " within its measured launch budget"},
-                  {"_hint", "Open Settings and read the status cards - a sign-in wall or a stuck launch is reported there."}};
+                  {"_hint",
+                   "Open Settings and read the status cards - a sign-in wall or a stuck launch is reported there."}};
     }
     if (req.action == "tour") return ctx.bridge.call(box, tool::kDemo, kTourArgs).result;
     return actions.import_part(box, req.args);
@@ -67,7 +70,9 @@ json run_action(const Dispatcher& actions, const ActionRequest& req) {
     if (req.action == p.verb) return ctx.bridge.call(box, p.tool, p.fixed_args ? p.fixed_args : req.args).result;
   }
   return json{{"error", "unknown action " + req.action},
-              {"_hint", "Actions: start, stop, signin, tour, tour_progress, set_auto_update, set_seat_takeover, mcp_enable, aps_signin, import_basic_part."}};
+              {"_hint",
+               "Actions: start, stop, signin, tour, tour_progress, set_auto_update, set_seat_takeover, mcp_enable, "
+               "aps_signin, import_basic_part."}};
 }
 
 void handle_action(const Dispatcher& actions, const Request& request, Stream& stream) {
@@ -89,17 +94,21 @@ void handle_auto_green(const Dispatcher& actions, const Request& request, Stream
   if (!box_usable(stream, box)) return;
   const bool force = is_true(request.body, "force");
   if (is_false(actions.settings.load(), "autoGreenOnLaunch") && !force) {
-    send_json(stream, json{{"ok", true},
-                           {"started", false},
-                           {"_hint", "autoGreenOnLaunch is off - the Dashboard is showing status only (the user's choice, sticky)."}});
+    send_json(stream,
+              json{{"ok", true},
+                   {"started", false},
+                   {"_hint",
+                    "autoGreenOnLaunch is off - the Dashboard is showing status only (the user's choice, sticky)."}});
     return;
   }
   const bool started = start_green_run(actions.runs, box, force);
   json reply{{"ok", true},
              {"started", started},
              {"target", box},
-             {"_hint", started ? "Auto-green is running in the BACKGROUND; watch /events for per-step toasts and state pushes."
-                               : "A run for THIS box is already in flight (or finished in the last 3 minutes) - joined it instead of stacking a second launch."}};
+             {"_hint",
+              started ? "Auto-green is running in the BACKGROUND; watch /events for per-step toasts and state pushes."
+                      : "A run for THIS box is already in flight (or finished in the last 3 minutes) - joined it "
+                        "instead of stacking a second launch."}};
   // A page that opens just after a run says why nothing happens now.
   if (const auto note = started ? std::nullopt : recent_run_note(actions.runs, box)) reply["message"] = *note;
   send_json(stream, reply);

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "actions/auto_green.h"
-#include "settings/settings.h"
 #include "http/request.h"
 #include "http/stream.h"
+#include "settings/settings.h"
 
 namespace loomdeck {
 

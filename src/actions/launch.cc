@@ -48,7 +48,8 @@ void launch_when_down(StatusService& status, const std::string& box, ReadyWait& 
   wait.last_launch = status.clock.now();
   status.log.append("wait_ready_with_heal: launching Fusion on " + box);
   const LaunchStart start = start_fusion(status, box);
-  toast(status.sink, start.refused ? *start.refused : "Opening Fusion on " + box_label(box), start.refused ? "err" : "");
+  toast(status.sink, start.refused ? *start.refused : "Opening Fusion on " + box_label(box),
+        start.refused ? "err" : "");
 }
 
 // Stop, kill and start again, so a Fusion whose add-in did not come up loads it.
@@ -120,7 +121,8 @@ bool ensure_ready(StatusService& status, const std::string& box, long long budge
     if (whole_seconds(start, clock.now()) >= budget_seconds) return false;
     clock.sleep_for(seconds(5));
     launch_when_down(status, box, wait);
-    if (clock.now() - start > seconds(40) && !read_readiness(status.bridge, box).ready) clear_the_way(status, box, wait);
+    if (clock.now() - start > seconds(40) && !read_readiness(status.bridge, box).ready)
+      clear_the_way(status, box, wait);
     if (read_readiness(status.bridge, box).ready) break;
     forward_progress(status, box, wait.progress_toasted);
   }

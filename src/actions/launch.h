@@ -9,8 +9,8 @@ namespace loomdeck {
 
 // What asking the bridge to launch Fusion came to.
 struct LaunchStart {
-  json result;                          // the bridge's answer as it came
-  std::optional<std::string> refused;   // why Fusion is not starting: the bridge refused, or could not be run
+  json result;                         // the bridge's answer as it came
+  std::optional<std::string> refused;  // why Fusion is not starting: the bridge refused, or could not be run
 };
 
 // Asks the bridge to launch Fusion on the box. A launch it accepted is in flight from now (and the

@@ -63,10 +63,12 @@ json bridge_timeout_error(const std::string& tool, const std::string& box, std::
 }
 
 json bridge_arguments_too_long(const std::string& tool, std::size_t bytes) {
-  return json{{"error", "the arguments of " + tool + " are " + std::to_string(bytes) + " bytes; the bridge takes at most " +
-                            std::to_string(kArgumentLimit) + " on its command line"},
-              {"_hint", "Send less: put large content in a file on the box (send_files copies container files there) "
-                        "and pass its path instead."}};
+  return json{{"error", "the arguments of " + tool + " are " + std::to_string(bytes) +
+                            " bytes; the bridge takes at most " + std::to_string(kArgumentLimit) +
+                            " on its command line"},
+              {"_hint",
+               "Send less: put large content in a file on the box (send_files copies container files there) "
+               "and pass its path instead."}};
 }
 
 json run_bridge_tool(ProcessRunner& runner, const std::string& attribution, const std::string& box,

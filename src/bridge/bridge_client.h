@@ -11,9 +11,9 @@ namespace loomdeck {
 // One tool call's answer, read once: what the bridge returned, its `data`, the data's `error`
 // and whether the call succeeded.
 struct BridgeReply {
-  json result;  // as the runner returned it (what pass-through replies send on)
-  json data;    // unwrap_bridge_data(result)
-  json error;   // the data's `error` member as given, null when absent
+  json result;      // as the runner returned it (what pass-through replies send on)
+  json data;        // unwrap_bridge_data(result)
+  json error;       // the data's `error` member as given, null when absent
   bool ok = false;  // bridge_call_ok(result, data)
 };
 

@@ -44,13 +44,24 @@ struct BridgeTool {
 };
 
 inline constexpr BridgeTool kBridgeTools[] = {
-    {tool::kReadiness, true},         {tool::kApsStatus, true},        {tool::kMcpStatus, true},
-    {tool::kSetAutoUpdate, true},     {tool::kSetSeatTakeover, true},  {tool::kSetDrivingBadge, true},
+    {tool::kReadiness, true},
+    {tool::kApsStatus, true},
+    {tool::kMcpStatus, true},
+    {tool::kSetAutoUpdate, true},
+    {tool::kSetSeatTakeover, true},
+    {tool::kSetDrivingBadge, true},
     {tool::kSetActivityIndicator, true},
-    {tool::kState, false},            {tool::kStart, false},           {tool::kStop, false},
-    {tool::kKill, false},             {tool::kDismissBlockingDialogs, false},
-    {tool::kSignin, false},           {tool::kMcpEnable, false},       {tool::kApsSignin, false},
-    {tool::kDemo, false},             {tool::kOpenLbr, false},         {tool::kMakeTestProject, false},
+    {tool::kState, false},
+    {tool::kStart, false},
+    {tool::kStop, false},
+    {tool::kKill, false},
+    {tool::kDismissBlockingDialogs, false},
+    {tool::kSignin, false},
+    {tool::kMcpEnable, false},
+    {tool::kApsSignin, false},
+    {tool::kDemo, false},
+    {tool::kOpenLbr, false},
+    {tool::kMakeTestProject, false},
     {tool::kSendFiles, false},
 };
 

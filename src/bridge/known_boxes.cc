@@ -25,7 +25,8 @@ bool KnownBoxes::listed(const std::string& box) const {
   if (names_.empty()) return true;
   // The bridge compares box names ignoring ASCII case.
   const std::string wanted = ascii_lower(box);
-  return std::any_of(names_.begin(), names_.end(), [&wanted](const std::string& n) { return ascii_lower(n) == wanted; });
+  return std::any_of(names_.begin(), names_.end(),
+                     [&wanted](const std::string& n) { return ascii_lower(n) == wanted; });
 }
 
 bool KnownBoxes::keeps(const std::string& box, bool unknown_target) {

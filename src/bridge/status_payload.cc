@@ -87,10 +87,10 @@ Led fusion_running_led(const Readiness& r) {
   led.on = r.running;
   led.label = "Fusion running";
   led.state = r.running ? "on" : r.launching ? "starting" : "off";
-  led.hint = r.running ? "Fusion is up."
-             : r.launching
-                 ? "Opening Fusion right now - launching in the background and waiting for its bridge add-in. This usually takes under a minute."
-                 : "fusion_start launches it in the BACKGROUND (never steals focus).";
+  led.hint = r.running     ? "Fusion is up."
+             : r.launching ? "Opening Fusion right now - launching in the background and waiting for its bridge "
+                             "add-in. This usually takes under a minute."
+                           : "fusion_start launches it in the BACKGROUND (never steals focus).";
   return led;
 }
 
@@ -117,10 +117,16 @@ Led addin_led(const Readiness& r, bool too_old) {
     led.hint = kNotServing;
   } else if (!too_old) {
     led.state = "busy";
-    led.hint = fill("Busy or still starting - Fusion is up and the add-in was serving at {}. A long verb (a tour, a 3D build) occupies its main thread, so readiness answers not-ready until it finishes.", r.last_ready_at);
+    led.hint = fill(
+        "Busy or still starting - Fusion is up and the add-in was serving at {}. A long verb (a tour, a 3D build) "
+        "occupies its main thread, so readiness answers not-ready until it finishes.",
+        r.last_ready_at);
   } else {
     led.state = "stale";
-    led.hint = fill("Stuck? Not serving since {} - a long verb never runs this long. Bounce it: fusion_stop then fusion_start (that also loads any newer installed add-in).", r.last_ready_at);
+    led.hint = fill(
+        "Stuck? Not serving since {} - a long verb never runs this long. Bounce it: fusion_stop then fusion_start "
+        "(that also loads any newer installed add-in).",
+        r.last_ready_at);
   }
   return led;
 }
@@ -134,9 +140,12 @@ Led signin_led(const Readiness& r) {
   led.who = r.fusion_user;
   led.state = signed_in ? "on" : dormant ? "dormant" : "off";
   if (r.needs_signin) {
-    led.hint = "fusion_signin {email} self-drives the whole wall: launches, clicks, types the email, toasts the user ONLY at their password.";
+    led.hint =
+        "fusion_signin {email} self-drives the whole wall: launches, clicks, types the email, toasts the user ONLY at "
+        "their password.";
   } else if (dormant) {
-    led.hint = fill("Signed in (verified {}). Unknowable while Fusion is closed - dormant, not broken.", r.last_signed_in_at);
+    led.hint =
+        fill("Signed in (verified {}). Unknowable while Fusion is closed - dormant, not broken.", r.last_signed_in_at);
   } else if (r.running) {
     led.hint = "Signed in.";
   } else {
@@ -152,9 +161,11 @@ Led aps_led(const Aps& aps) {
   led.on = aps.on;
   led.label = "APS cloud search";
   led.who = aps.who;
-  led.hint = aps.on           ? "fusion_aps_search gives ~2s cloud lookups."
-             : aps.configured ? "Configured, not signed in: fusion_aps_signin (silent when the browser session is warm)."
-                              : "Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm).";
+  led.hint = aps.on ? "fusion_aps_search gives ~2s cloud lookups."
+             : aps.configured
+                 ? "Configured, not signed in: fusion_aps_signin (silent when the browser session is warm)."
+                 : "Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session "
+                   "is warm).";
   return led;
 }
 
@@ -164,9 +175,10 @@ Led mcp_led(const Mcp& mcp, const Readiness& r) {
   led.on = mcp.on;
   led.label = "Fusion MCP server";
   led.state = mcp.on ? "on" : dormant ? "dormant" : "off";
-  led.hint = dormant  ? fill("Enabled in Fusion's preferences (verified {}) - resumes when Fusion starts.", mcp.last_enabled_at)
-             : mcp.on ? "fusion_mcp_call drives Autodesk's own MCP tools."
-                      : "fusion_mcp_enable turns it on (~10s, drives the Preferences dialog with a caption).";
+  led.hint =
+      dormant ? fill("Enabled in Fusion's preferences (verified {}) - resumes when Fusion starts.", mcp.last_enabled_at)
+      : mcp.on ? "fusion_mcp_call drives Autodesk's own MCP tools."
+               : "fusion_mcp_enable turns it on (~10s, drives the Preferences dialog with a caption).";
   return led;
 }
 
@@ -184,7 +196,8 @@ Led update_led(const Readiness& r) {
   led.on = !r.update_offered || r.update_handled;
   led.label = "Fusion up to date";
   led.pending = r.update_offered && !r.update_handled;
-  led.hint = led.on ? "No pending update (auto-update clicks nags silently by default; sticky opt-out via fusion_set_auto_update)."
+  led.hint = led.on ? "No pending update (auto-update clicks nags silently by default; sticky opt-out via "
+                      "fusion_set_auto_update)."
                     : "An update is WAITING. Auto-update normally clicks it silently; offer to run it now.";
   return led;
 }

@@ -4,14 +4,13 @@
 #include <thread>
 #include <vector>
 
-
 namespace loomdeck {
 
 StatusProbes run_status_probes(const BridgeClient& bridge, const std::string& box) {
   StatusProbes probes;
   // The probes of the tool table, in its order, each with the slot its answer goes to.
-  json* const slots[] = {&probes.readiness,     &probes.aps,           &probes.mcp,
-                         &probes.auto_update,   &probes.seat_takeover, &probes.driving_badge,
+  json* const slots[] = {&probes.readiness,         &probes.aps,           &probes.mcp,
+                         &probes.auto_update,       &probes.seat_takeover, &probes.driving_badge,
                          &probes.activity_indicator};
   static_assert(std::size(slots) == status_probe_count());
   std::pair<std::string_view, json*> jobs[std::size(slots)];
@@ -68,9 +67,9 @@ struct StatusRead {
 };
 
 StatusRead read_status(StatusService& status, const std::string& box, bool launch_in_flight, bool fresh) {
-  const std::optional<StatusProbes> probes =
-      status.builds.run(box, [&status, &box] { return run_status_probes(status.bridge, box); },
-                        fresh ? StatusBuilds::Join::kFresh : StatusBuilds::Join::kAny);
+  const std::optional<StatusProbes> probes = status.builds.run(
+      box, [&status, &box] { return run_status_probes(status.bridge, box); },
+      fresh ? StatusBuilds::Join::kFresh : StatusBuilds::Join::kAny);
   const Clock::WallTime now = status.clock.wall_now();
   BoxStatus built = box_status(box, probes.value_or(StatusProbes{}), status.settings.load(), launch_in_flight, now);
   if (!status.known_boxes.keeps(box, built.unknown_target())) return {std::move(built), false};

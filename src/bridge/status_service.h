@@ -33,10 +33,10 @@ struct CachedStatus {
 };
 
 // The maps the status keeps per box, each behind its own mutex.
-using StatusCache = GuardedMap<CachedStatus>;               // the last status the bridge answered
-using WarmupsInFlight = GuardedMap<bool>;                   // boxes with a warm-up running
-using LaunchesInFlight = GuardedMap<Clock::Instant>;        // when a launch was issued on the box
-using LaunchFailureHints = GuardedMap<std::string>;         // why the last launch did not take
+using StatusCache = GuardedMap<CachedStatus>;         // the last status the bridge answered
+using WarmupsInFlight = GuardedMap<bool>;             // boxes with a warm-up running
+using LaunchesInFlight = GuardedMap<Clock::Instant>;  // when a launch was issued on the box
+using LaunchFailureHints = GuardedMap<std::string>;   // why the last launch did not take
 // The seven probes of a box run once for everyone who asks while they run.
 using StatusBuilds = SingleFlight<StatusProbes>;
 

@@ -23,9 +23,9 @@ inline constexpr std::size_t kMaxWatchedBoxes = 256;
 inline constexpr std::chrono::milliseconds kWatchLongestPause{1000};
 
 struct WatchedBox {
-  std::size_t streams = 0;     // open streams showing the box
-  Clock::Instant last_built;   // when a status payload of the box was last built, by anyone
-  bool refreshing = false;     // a refresh of the watch's own is under way
+  std::size_t streams = 0;    // open streams showing the box
+  Clock::Instant last_built;  // when a status payload of the box was last built, by anyone
+  bool refreshing = false;    // a refresh of the watch's own is under way
 };
 
 using WatchedBoxes = std::map<std::string, WatchedBox>;

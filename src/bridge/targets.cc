@@ -38,8 +38,11 @@ json list_targets(const BridgeClient& bridge) {
                          {"lastReadyAt", member_or_null(r, "lastReadyAt")}});
     }
   }
-  return json{{"targets", targets},
-              {"_hint", "One Autodesk seat: start Fusion on whichever box suits the moment - the seat follows automatically (the other box's Fusion suspends resumably). Pass ?target=<name> on /api/status and target in /api/action bodies."}};
+  return json{
+      {"targets", targets},
+      {"_hint",
+       "One Autodesk seat: start Fusion on whichever box suits the moment - the seat follows automatically (the other "
+       "box's Fusion suspends resumably). Pass ?target=<name> on /api/status and target in /api/action bodies."}};
 }
 
 }  // namespace

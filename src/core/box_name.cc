@@ -19,8 +19,9 @@ std::optional<std::string> box_name_problem(std::string_view box) {
 
 json box_name_refusal(const std::string& problem) {
   return json{{"error", problem},
-              {"_hint", "Name a box as GET /api/targets lists it: at most 128 bytes, no control characters, not "
-                        "starting with \"-\"."}};
+              {"_hint",
+               "Name a box as GET /api/targets lists it: at most 128 bytes, no control characters, not "
+               "starting with \"-\"."}};
 }
 
 std::string box_label(std::string_view box) { return box.empty() ? "the default box" : std::string(box); }

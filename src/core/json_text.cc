@@ -2,13 +2,9 @@
 
 namespace loomdeck {
 
-std::string dump_compact(const json& value) {
-  return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
+std::string dump_compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-std::string dump_pretty(const json& value) {
-  return value.dump(2, ' ', false, json::error_handler_t::replace);
-}
+std::string dump_pretty(const json& value) { return value.dump(2, ' ', false, json::error_handler_t::replace); }
 
 bool nesting_within(std::string_view text, std::size_t max_depth) {
   std::size_t depth = 0;

@@ -128,14 +128,14 @@ enum class Ending { kFinished, kLate, kCutShort };
 // Reads both pipes together, so neither can fill up and stall the child, until both reach end
 // of input and the child has exited, the deadline comes or the output handler refuses more.
 Ending watch(pid_t pid, int out_fd, int err_fd, Clock& clock, Clock::Instant deadline, const ProcessOptions& options,
-           ProcessResult& result) {
+             ProcessResult& result) {
   // Readable once the child has exited; kernels without it fall back to looking every 20 ms.
   const int exit_fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {exit_fd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   bool* truncated[2] = {&result.out_truncated, nullptr};
   const std::function<bool(std::string_view)>* handlers[2] = {options.on_stdout ? &options.on_stdout : nullptr,
-                                                               nullptr};
+                                                              nullptr};
   int open_pipes = (out_fd >= 0) + (err_fd >= 0);
   bool exited = false;
   Ending ending = Ending::kFinished;

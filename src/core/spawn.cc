@@ -49,7 +49,9 @@ ProcessResult not_started(std::string why) {
   return result;
 }
 
-SpawnSetup::SpawnSetup(bool new_session) : new_session_(new_session) { actions_.push_back({0, -1, "/dev/null", O_RDONLY}); }
+SpawnSetup::SpawnSetup(bool new_session) : new_session_(new_session) {
+  actions_.push_back({0, -1, "/dev/null", O_RDONLY});
+}
 
 void SpawnSetup::redirect(int fd, OutputMode mode, const std::string& output_file) {
   if (mode == OutputMode::kFile) {

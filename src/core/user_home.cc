@@ -44,7 +44,8 @@ OwnFolder own_folder(const std::string& dir, uid_t uid) {
   const std::string shown = lenient_utf8(dir);
   if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     folder.problem = "cannot make the folder " + shown + ": " + std::strerror(errno);
-    folder.hint = "Check that your home folder exists and is yours: ls -ld " + lenient_utf8(dir.substr(0, dir.rfind('/')));
+    folder.hint =
+        "Check that your home folder exists and is yours: ls -ld " + lenient_utf8(dir.substr(0, dir.rfind('/')));
     return folder;
   }
   struct stat st {};
@@ -53,8 +54,9 @@ OwnFolder own_folder(const std::string& dir, uid_t uid) {
     folder.hint = "Move it aside (mv " + shown + " " + shown + ".old); it is made anew.";
   } else if (st.st_uid != uid) {
     folder.problem = shown + " belongs to another user (uid " + std::to_string(st.st_uid) + ")";
-    folder.hint = "It is not yours, so nothing is kept there. Move it aside as its owner or root, or set HOME to a "
-                  "folder of your own.";
+    folder.hint =
+        "It is not yours, so nothing is kept there. Move it aside as its owner or root, or set HOME to a "
+        "folder of your own.";
   } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     folder.problem = shown + " may be written by others";
     folder.hint = "Make it yours alone: chmod go-w " + shown;

@@ -18,7 +18,8 @@ void serve_asset(Stream& stream, const Request& request, std::string_view conten
       "ETag: " + std::string(chosen.etag) + "\r\nCache-Control: no-cache\r\n" + chosen.headers;
   for (const std::string& held : request.headers.all("if-none-match")) {
     if (!if_none_match_hits(held, chosen.etag)) continue;
-    stream.write({"HTTP/1.1 304 Not Modified\r\n", validators, "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n"});
+    stream.write(
+        {"HTTP/1.1 304 Not Modified\r\n", validators, "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n"});
     return;
   }
   respond_with(stream, "200 OK", content_type, chosen.bytes, validators);

@@ -115,8 +115,7 @@ void ConnectionPool::Shared::work(bool permanent) {
   }
 }
 
-ConnectionPool::ConnectionPool(AcceptFn accept, ServeFn serve, Options options)
-    : shared_(std::make_shared<Shared>()) {
+ConnectionPool::ConnectionPool(AcceptFn accept, ServeFn serve, Options options) : shared_(std::make_shared<Shared>()) {
   shared_->accept = std::move(accept);
   shared_->serve = std::move(serve);
   shared_->options = options;

@@ -29,7 +29,8 @@ namespace {
 // Waits until the socket has something to read (or has ended); false once the deadline passed.
 bool readable_before(int fd, std::chrono::steady_clock::time_point deadline) {
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(left.count()));

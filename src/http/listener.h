@@ -33,13 +33,13 @@ BoundListener bind_listener(uint16_t start_port, const std::string& address = kD
 
 // Limits that keep one misbehaving client from pinning a thread or memory for ever.
 struct ConnectionLimits {
-  int max_connections = 4096;       // open connections, event streams included
+  int max_connections = 4096;                             // open connections, event streams included
   int max_connections_per_peer = kMaxConnectionsPerPeer;  // of one network peer (loopback: uncounted)
-  int head_start_seconds = 10;      // to send the first byte of the request
-  int head_deadline_seconds = 30;   // to send the request line, headers and body
-  int send_timeout_seconds = 30;    // a single blocked write
-  int drain_milliseconds = 1000;    // reading what a client still sends after our reply
-  int idle_thread_seconds = 10;     // a connection thread waiting this long ends (one always stays)
+  int head_start_seconds = 10;                            // to send the first byte of the request
+  int head_deadline_seconds = 30;                         // to send the request line, headers and body
+  int send_timeout_seconds = 30;                          // a single blocked write
+  int drain_milliseconds = 1000;                          // reading what a client still sends after our reply
+  int idle_thread_seconds = 10;        // a connection thread waiting this long ends (one always stays)
   std::size_t max_idle_threads = 256;  // waiting threads kept after a burst
 };
 

@@ -67,9 +67,7 @@ int listed_weight(const Headers& headers, std::string_view header, std::string_v
   return own ? *own : wild.value_or(0);
 }
 
-bool accepts_gzip(const Headers& headers) {
-  return listed_weight(headers, "accept-encoding", "gzip", "*") > 0;
-}
+bool accepts_gzip(const Headers& headers) { return listed_weight(headers, "accept-encoding", "gzip", "*") > 0; }
 
 bool asks_for_html(const Headers& headers) {
   const int html = listed_weight(headers, "accept", "text/html", "");

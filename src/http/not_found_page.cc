@@ -49,7 +49,8 @@ std::string dashboard_link(std::string_view path) {
 
 void send_not_found_page(Stream& stream, std::string_view path) {
   const std::string page = std::string(kNotFoundPage) + dashboard_link(path) + std::string(kNotFoundTail);
-  respond_with(stream, "404 Not Found", "text/html; charset=utf-8", page, "Cache-Control: no-store\r\nVary: Accept\r\n");
+  respond_with(stream, "404 Not Found", "text/html; charset=utf-8", page,
+               "Cache-Control: no-store\r\nVary: Accept\r\n");
 }
 
 }  // namespace loomdeck

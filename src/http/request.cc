@@ -37,7 +37,8 @@ std::optional<std::string_view> raw_query_param(std::string_view query, std::str
   std::size_t start = 0;
   for (;;) {
     const std::size_t amp = query.find('&', start);
-    const std::string_view piece = query.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
+    const std::string_view piece =
+        query.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
     if (piece.starts_with(prefix)) return piece.substr(prefix.size());
     if (amp == std::string_view::npos) return std::nullopt;
     start = amp + 1;
@@ -82,7 +83,8 @@ std::optional<std::string> body_framing_problem(const Headers& headers, std::siz
   std::optional<unsigned long long> first;
   for (const std::string& value : headers.all("content-length")) {
     const std::optional<unsigned long long> plain = parse_digits(value, 18);
-    if (!plain) return "Content-Length \"" + utf8_prefix(lenient_utf8(value), 40) + "\" is not one plain decimal number";
+    if (!plain)
+      return "Content-Length \"" + utf8_prefix(lenient_utf8(value), 40) + "\" is not one plain decimal number";
     if (first && *plain != *first) return "the request has Content-Lengths that differ";
     if (!first) first = plain;
   }

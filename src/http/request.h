@@ -29,9 +29,9 @@ class Headers {
 };
 
 struct Request {
-  std::string method;   // upper-cased
-  std::string path;     // the target up to the first "?"
-  std::string query;    // raw, undecoded
+  std::string method;  // upper-cased
+  std::string path;    // the target up to the first "?"
+  std::string query;   // raw, undecoded
   json body = json::object();
   Headers headers;
   // The Content-Length the client announced; more than the body cap means bytes were left unread.

@@ -11,10 +11,10 @@
 #include "core/clock.h"
 #include "core/event_sink.h"
 #include "core/json_text.h"
-#include "status/box_status.h"
 #include "core/lru_map.h"
 #include "logbook/logbook_file.h"
 #include "logbook/transitions.h"
+#include "status/box_status.h"
 
 namespace loomdeck {
 

@@ -32,8 +32,9 @@ void handle_logbook(const Logbook& logbook, std::optional<std::string> box, cons
     respond(stream, "400 Bad Request", "application/json",
             dump_compact(json{{"ok", false},
                               {"error", *limit.problem},
-                              {"_hint", "Leave limit out for the newest 200 entries, or ask for up to 2000, e.g. "
-                                        "GET /api/logbook?target=Studio&limit=50."}}));
+                              {"_hint",
+                               "Leave limit out for the newest 200 entries, or ask for up to 2000, e.g. "
+                               "GET /api/logbook?target=Studio&limit=50."}}));
     return;
   }
   if (box && box->empty()) box.reset();

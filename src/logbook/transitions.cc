@@ -18,8 +18,12 @@ json state_or_null(const BoxStates& states, const std::string& key) {
 
 json transition_entry(const std::string& at, const std::string& box, const std::string& key, const std::string& label,
                       json from, const std::string& to, const std::string& hint) {
-  return json{{"at", at},     {"box", box}, {"led", key},
-              {"label", label}, {"from", std::move(from)}, {"to", to},
+  return json{{"at", at},
+              {"box", box},
+              {"led", key},
+              {"label", label},
+              {"from", std::move(from)},
+              {"to", to},
               {"hint", utf8_prefix(lenient_utf8(hint), kMaxEntryHintChars)}};
 }
 
@@ -46,7 +50,8 @@ Transitions compare_states(const BoxStates& last, const BoxStatus& status, const
     json from = state_or_null(last, key);
     if (from == to) continue;
     const Led& led = status.led(id);
-    out.entries.push_back(transition_entry(at, box, key, led.label.empty() ? key : led.label, std::move(from), to, led.hint));
+    out.entries.push_back(
+        transition_entry(at, box, key, led.label.empty() ? key : led.label, std::move(from), to, led.hint));
     out.states[key] = to;
   }
   return out;

@@ -23,7 +23,8 @@ const std::string kUsageText =
     "  ui state | ui console                                   observe the running app\n"
     "  mcp [--port <port>]                                     the running app's tools for AI agents (MCP over stdio)\n"
     "  watch [--target <box>] [--events state,progress,toast,click,logbook]   one JSON line per live event\n"
-    "  open [--pup (default) | --webview] [--target <box>]     put the Dashboard on a surface (pup = background window)\n"
+    "  open [--pup (default) | --webview] [--target <box>]     put the Dashboard on a surface (pup = background "
+    "window)\n"
     "  health                                                  liveness\n"
     "  (global: --ai-thread <name> attributes bridge calls in the Activity Log)\n"
     "Hint: `loomdeck serve --print-url` is the Brindle dock launch step.\n";

@@ -28,12 +28,9 @@ std::optional<uint16_t> scan_ports(ProcessRunner& runner, const std::vector<uint
   options.time_limit = time_limit;
   for (const uint16_t port : ports) {
     switch (judge(runner.run(command(port), options))) {
-      case PortAnswer::kFound:
-        return port;
-      case PortAnswer::kGiveUp:
-        return std::nullopt;
-      case PortAnswer::kNext:
-        break;
+      case PortAnswer::kFound: return port;
+      case PortAnswer::kGiveUp: return std::nullopt;
+      case PortAnswer::kNext: break;
     }
   }
   return std::nullopt;

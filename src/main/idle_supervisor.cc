@@ -9,9 +9,7 @@
 
 namespace loomdeck {
 
-bool may_retire(long long idle_seconds, int viewers) {
-  return viewers == 0 && idle_seconds > kRetireAfterIdleSeconds;
-}
+bool may_retire(long long idle_seconds, int viewers) { return viewers == 0 && idle_seconds > kRetireAfterIdleSeconds; }
 
 bool may_reap(long long idle_seconds, int viewers) { return viewers == 0 && idle_seconds > kReapAfterIdleSeconds; }
 

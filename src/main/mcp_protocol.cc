@@ -20,9 +20,7 @@ constexpr const char* kInstructions =
     "on loopback, which is started in the background when none runs. Every reply carries a _hint naming the next "
     "step. To follow a box live instead of polling, run `loomdeck watch` in a shell: one JSON line per event.";
 
-json answer(const json& id, json result) {
-  return json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}};
-}
+json answer(const json& id, json result) { return json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}}; }
 
 json error_answer(const json& id, int code, std::string message) {
   return json{{"jsonrpc", "2.0"}, {"id", id}, {"error", json{{"code", code}, {"message", std::move(message)}}}};

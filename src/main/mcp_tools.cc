@@ -161,8 +161,8 @@ std::string query_text(const json& value) { return value.is_string() ? value.get
 
 json argument_error(const Tool& tool, const std::string& error) {
   return json{{"error", error},
-              {"_hint", std::string("The arguments of ") + tool.name +
-                            " are described by its inputSchema in tools/list."}};
+              {"_hint",
+               std::string("The arguments of ") + tool.name + " are described by its inputSchema in tools/list."}};
 }
 
 }  // namespace

@@ -19,8 +19,8 @@ bool is_mcp_tool(std::string_view name);
 
 // One request to the running server on loopback.
 struct LoopbackRequest {
-  std::string path;           // with its query; every value percent-escaped
-  std::optional<json> body;   // present: a JSON POST
+  std::string path;          // with its query; every value percent-escaped
+  std::optional<json> body;  // present: a JSON POST
   std::chrono::seconds time_limit;
 };
 

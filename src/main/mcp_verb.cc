@@ -30,9 +30,7 @@ class FdSource : public ByteSource {
   int fd_;
 };
 
-std::string where_looked(std::optional<uint16_t> port) {
-  return port ? "port " + std::to_string(*port) : "8930-8940";
-}
+std::string where_looked(std::optional<uint16_t> port) { return port ? "port " + std::to_string(*port) : "8930-8940"; }
 
 }  // namespace
 
@@ -64,11 +62,12 @@ json McpBackend::call_tool(std::string_view name, const json& arguments) {
   const std::optional<json> reply = ui_request(seams_.runner, port, request.path, request.body, request.time_limit);
   if (reply) return tool_result(*reply);
   port_.reset();
-  return tool_result(json{{"error", "the loomdeck server on port " + std::to_string(*port) + " did not answer " +
-                                        std::string(name) + " within " + std::to_string(request.time_limit.count()) +
-                                        "s"},
-                          {"_hint", "It may have stopped or been restarted: call the tool again to find or start a "
-                                    "server, and read the console tool for what the server was doing."}});
+  return tool_result(
+      json{{"error", "the loomdeck server on port " + std::to_string(*port) + " did not answer " + std::string(name) +
+                         " within " + std::to_string(request.time_limit.count()) + "s"},
+           {"_hint",
+            "It may have stopped or been restarted: call the tool again to find or start a "
+            "server, and read the console tool for what the server was doing."}});
 }
 
 int serve_mcp(ByteSource& in, std::ostream& out, std::ostream& diagnostics, const McpToolRunner& run_tool) {

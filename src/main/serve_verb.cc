@@ -21,11 +21,11 @@
 #include "main/idle_supervisor.h"
 #include "main/print_url.h"
 #include "main/verbs.h"
-#include "settings/settings.h"
 #include "server/access_token.h"
 #include "server/page_policy.h"
 #include "server/serve.h"
 #include "server/server_state.h"
+#include "settings/settings.h"
 
 namespace loomdeck {
 
@@ -75,7 +75,8 @@ int run_serve(const CommandLine& cli) {
     return 1;
   }
   if (!start_child_guard()) {
-    std::fprintf(stderr, "WARNING: the child guard could not be started - what the tools start may outlive the server\n");
+    std::fprintf(stderr,
+                 "WARNING: the child guard could not be started - what the tools start may outlive the server\n");
   }
   const std::string target = option_value(cli.args, "--target").value_or("");
   static ProcessBridge bridge(system_runner());

@@ -22,7 +22,8 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kHelp = {
      "usage: loomdeck ui toast \"msg\" [--kind ok|err|info] [--port <port>]\n"
      "       loomdeck ui click <setup|start|stop|tour|import-part|settings|refresh> [--port <port>]\n"
      "       loomdeck ui state | ui console [--port <port>]\n"
-     "Drives and observes the running dashboard: a toast on every open page, a click on a control, its state or log.\n"},
+     "Drives and observes the running dashboard: a toast on every open page, a click on a control, its state or "
+     "log.\n"},
     {"mcp",
      "usage: loomdeck mcp [--port <port>]\n"
      "Offers the running dashboard's tools to an AI agent over standard input and output (MCP).\n"},
@@ -41,7 +42,8 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kHelp = {
 
 bool asks_for_help(const CommandLine& cli) {
   // The value of an option is the user's text, not a flag: `status --target -h` names a box.
-  constexpr std::array<std::string_view, 6> kTakeAValue = {"--ai-thread", "--bind", "--events", "--kind", "--port", "--target"};
+  constexpr std::array<std::string_view, 6> kTakeAValue = {"--ai-thread", "--bind", "--events",
+                                                           "--kind",      "--port", "--target"};
   for (std::size_t i = 2; i < cli.args.size(); ++i) {
     if (std::find(kTakeAValue.begin(), kTakeAValue.end(), cli.args[i - 1]) != kTakeAValue.end()) continue;
     if (cli.args[i] == "-h" || cli.args[i] == "--help") return true;

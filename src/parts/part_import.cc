@@ -59,7 +59,10 @@ json import_basic_part(PartsService& ctx, const std::string& box, const std::str
     opened = ctx.bridge.call(box, tool::kOpenLbr, open_args).data;
   }
 
-  return json{{"_hint", "Wiki part -> Fusion Library Manager, all background. Next steps an AI can run: fusion_show_symbol / fusion_show_footprint {name}, fusion_bind_library_3d for the 3D, fusion_make_test_project for a solo demo board. Render any of them with fusion_state."},
+  return json{{"_hint",
+               "Wiki part -> Fusion Library Manager, all background. Next steps an AI can run: fusion_show_symbol / "
+               "fusion_show_footprint {name}, fusion_bind_library_3d for the 3D, fusion_make_test_project for a solo "
+               "demo board. Render any of them with fusion_state."},
               {"opened", std::move(opened)},
               {"page", page},
               {"sent", std::move(sent)}};

@@ -77,10 +77,9 @@ Opened open_surface(PartsService& ctx, const std::string& box, const Surface& su
   settle(ctx, box, 900);
   Opened opened{ctx.bridge.call(box, surface.tool, args)};
   const BridgeReply& call = opened.call;
-  if (call.ok || !reads_as_still_working(joined_lower({string_member(call.result, "error"),
-                                                       string_member(call.result, "status"),
-                                                       string_member(call.data, "error"),
-                                                       string_member(call.data, "status")}))) {
+  if (call.ok ||
+      !reads_as_still_working(joined_lower({string_member(call.result, "error"), string_member(call.result, "status"),
+                                            string_member(call.data, "error"), string_member(call.data, "status")}))) {
     return opened;
   }
   toast(ctx.sink, label_of(surface) + " is waiting its turn on Fusion's main thread");
@@ -110,7 +109,8 @@ BridgeReply remediate_and_retry(PartsService& ctx, const std::string& box, const
     poll_until_free(ctx, box, 30);
   }
   if (contains_any(text, {"not running", "not responding", "add-in"})) ready_first(ctx.runs, box, 180);
-  if (contains_any(text, {"edit", "library", "deviceset", "not found", "make_test_project", "urn required", "no design"})) {
+  if (contains_any(text,
+                   {"edit", "library", "deviceset", "not found", "make_test_project", "urn required", "no design"})) {
     ctx.staged_parts.erase(staged_part_key(box, part));
     stage_part(ctx, box, part);
   }
@@ -133,8 +133,7 @@ json capture(PartsService& ctx, const std::string& box, const std::string& surfa
 
 }  // namespace
 
-json show_surface(PartsService& ctx, const std::string& box, const std::string& surface_key,
-                  const std::string& part) {
+json show_surface(PartsService& ctx, const std::string& box, const std::string& surface_key, const std::string& part) {
   const Surface* surface = find_surface(surface_key);
   if (!surface) return json{{"error", "unknown surface " + surface_key}};
 

@@ -76,7 +76,8 @@ AccessToken load_or_create_token(const std::string& path) {
     return unusable(path, std::string("could not be made: ") + std::strerror(errno));
   }
   const std::string line = value + "\n";
-  const bool written = ::fchmod(fd, 0600) == 0 && ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  const bool written =
+      ::fchmod(fd, 0600) == 0 && ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
   ::close(fd);
   if (!written) {
     ::unlink(path.c_str());

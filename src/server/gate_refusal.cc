@@ -10,18 +10,17 @@ void answer_refused(ServerState& state, const Request& request, Stream& stream, 
   if (state.blocked_notices.should_announce(verdict.culprit, state.clock.now())) {
     toast(state.sink, blocked_notice_text(verdict.culprit, request.path), "err");
   }
-  send_json_uncorsed(stream, "403 Forbidden",
-                     json{{"_hint", kRefusalHint},
-                          {"error", "refused: " + verdict.why},
-                          {"ok", false},
-                          {"why", verdict.why}});
+  send_json_uncorsed(
+      stream, "403 Forbidden",
+      json{{"_hint", kRefusalHint}, {"error", "refused: " + verdict.why}, {"ok", false}, {"why", verdict.why}});
 }
 
 void answer_bad_request(ServerState& state, const Request& request, Stream& stream, const std::string& why) {
   state.log.append("bad request " + request.method + " " + request.path + ": " + why);
   send_json_uncorsed(stream, "400 Bad Request",
-                     json{{"_hint", "Send one request with one Host, Origin and Sec-Fetch-Site header at most, and "
-                                    "a body framed by one plain Content-Length."},
+                     json{{"_hint",
+                           "Send one request with one Host, Origin and Sec-Fetch-Site header at most, and "
+                           "a body framed by one plain Content-Length."},
                           {"ok", false},
                           {"why", why}});
 }

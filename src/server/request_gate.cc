@@ -205,8 +205,7 @@ std::optional<std::string> repeated_gate_header(const Headers& headers) {
 }
 
 GateVerdict decide_gate(const GateRequest& request, const GateConfig& config) {
-  const std::optional<Origin> origin =
-      request.origin ? parse_origin(*request.origin, false) : std::optional<Origin>();
+  const std::optional<Origin> origin = request.origin ? parse_origin(*request.origin, false) : std::optional<Origin>();
   if (origin && contains(config.allowed_origins, origin->text())) return {};
 
   // A foreign name rebound to this machine is refused whatever else the request says.
@@ -244,8 +243,8 @@ GateVerdict decide_gate(const GateRequest& request, const GateConfig& config) {
     if (*request.origin == "null") return refuse("request from an opaque origin (Origin: null)", "a sandboxed page");
     if (!origin) return refuse("Origin " + who + " is not a web origin", who);
     if (!host) return refuse("cross-origin request from " + who + " without a Host header", who);
-    const std::string scheme = !config.proxy_host.empty() && host->host == config.proxy_host ? config.proxy_scheme
-                                                                                              : std::string("http");
+    const std::string scheme =
+        !config.proxy_host.empty() && host->host == config.proxy_host ? config.proxy_scheme : std::string("http");
     const std::optional<int> host_port = host->port ? host->port : default_port(scheme);
     if (origin->scheme != scheme || origin->host != host->host || origin->port != host_port) {
       return refuse("cross-origin request from " + who + " to Host " + shown(*request.host), who);

@@ -85,15 +85,14 @@ void send_page(Exchange& ex, std::string_view name) {
     toast(ex.state.sink, entrance_notice_text(culprit), "warn");
   }
   // The marked page is made per request, so it goes out uncompressed.
-  serve_page(ex.stream, kHtml, mark_foreign_entrance(asset->bytes), ex.state.page_headers + "Vary: Accept-Encoding\r\n");
+  serve_page(ex.stream, kHtml, mark_foreign_entrance(asset->bytes),
+             ex.state.page_headers + "Vary: Accept-Encoding\r\n");
 }
 
 // The server's own routes: pages, icons, identity, liveness, the log and the live channel.
 void dashboard_page(Exchange& ex) { send_page(ex, "index.html"); }
 void quick_actions_page(Exchange& ex) { send_page(ex, "quick-actions.html"); }
-void newbie_panel_script(Exchange& ex) {
-  send_asset(ex, "newbie-panel.js", "application/javascript; charset=utf-8");
-}
+void newbie_panel_script(Exchange& ex) { send_asset(ex, "newbie-panel.js", "application/javascript; charset=utf-8"); }
 void favicon_svg(Exchange& ex) { send_asset(ex, "favicon.svg", "image/svg+xml"); }
 void favicon_png(Exchange& ex) { send_asset(ex, "favicon.png", "image/png"); }
 void ping(Exchange& ex) {
@@ -103,7 +102,8 @@ void ping(Exchange& ex) {
 void logbook(Exchange& ex) { handle_logbook(ex.state.logbook, named_box(ex.request.query), ex.request, ex.stream); }
 void console(Exchange& ex) { send_json(ex.stream, json{{"lines", ex.state.log.lines()}}); }
 void health(Exchange& ex) {
-  send_json(ex.stream, json{{"ok", true}, {"sseClients", ex.state.events.viewer_count()}, {"version", LOOMDECK_VERSION}});
+  send_json(ex.stream,
+            json{{"ok", true}, {"sseClients", ex.state.events.viewer_count()}, {"version", LOOMDECK_VERSION}});
 }
 // A page names the box it shows (`?target=`, else the default box); the server refreshes that box
 // for as long as the stream is open. A refused name still gets the stream, without a watch.
@@ -113,9 +113,10 @@ void events(Exchange& ex) {
     ex.state.log.append("sse client refused: " + ex.request.peer.text + " holds " +
                         std::to_string(kMaxEventStreamsPerPeer) + " event streams already");
     respond(ex.stream, "503 Service Unavailable", "application/json",
-            dump_compact(json{{"ok", false},
-                              {"why", "this machine holds " + std::to_string(kMaxEventStreamsPerPeer) +
-                                          " event streams of this server already; close a dashboard tab and try again"}}));
+            dump_compact(
+                json{{"ok", false},
+                     {"why", "this machine holds " + std::to_string(kMaxEventStreamsPerPeer) +
+                                 " event streams of this server already; close a dashboard tab and try again"}}));
     return;
   }
   const std::string box = named_box(ex.request.query).value_or(ex.state.default_target);
@@ -123,7 +124,8 @@ void events(Exchange& ex) {
   if (const std::optional<std::string> problem = box_name_problem(box)) {
     ex.state.log.append("sse client's box not watched: " + *problem);
   } else if (hold = ex.state.status_watch.show(box); !hold.watching()) {
-    ex.state.log.append("sse client's box not watched: " + std::to_string(kMaxWatchedBoxes) + " boxes are watched already");
+    ex.state.log.append("sse client's box not watched: " + std::to_string(kMaxWatchedBoxes) +
+                        " boxes are watched already");
   }
   serve_event_stream(ex.state.events, ex.state.log, ex.stream);
 }

@@ -55,9 +55,10 @@ void replace_file(const std::filesystem::path& target, const std::string& text) 
   const std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
   struct stat existing {};
   // Only the user's own file keeps its mode, and never with write for the group or others.
-  const mode_t mode = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) && existing.st_uid == ::geteuid()
-                          ? existing.st_mode & 0755
-                          : 0600;
+  const mode_t mode =
+      ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) && existing.st_uid == ::geteuid()
+          ? existing.st_mode & 0755
+          : 0600;
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return;
   const bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, text);
@@ -134,7 +135,8 @@ json SettingsStore::load() const {
 
 SettingsSave SettingsStore::save(const json& body) {
   const OwnFolder folder = ovra_folder_in(home_, "loomdeck");
-  if (!folder.usable()) return {merge_settings(load_settings_from(""), body), folder.problem + " - nothing was saved", folder.hint};
+  if (!folder.usable())
+    return {merge_settings(load_settings_from(""), body), folder.problem + " - nothing was saved", folder.hint};
   std::lock_guard<std::mutex> lock(save_mutex_);
   return save_settings_to(folder.path + "/settings.json", body);
 }

@@ -24,9 +24,10 @@ json merge_settings(json current, const json& body);
 inline constexpr std::size_t kMaxSettingsBytes = std::size_t{64} * 1024;
 
 struct SettingsSave {
-  json settings;                       // the merged settings
-  std::optional<std::string> refused;  // why nothing was written: the merged form is too big, or the folder is not the user's own
-  std::string hint;                    // what to do about it
+  json settings;  // the merged settings
+  std::optional<std::string>
+      refused;       // why nothing was written: the merged form is too big, or the folder is not the user's own
+  std::string hint;  // what to do about it
 };
 
 // Load, merge, write: the file is replaced atomically, so a load never sees half a file; the

@@ -16,32 +16,26 @@ json led_json(LedId id, const Led& led) {
       out["state"] = led.state;
       break;
     case LedId::kAps:
-    case LedId::kDatahub:
-      out["who"] = who_json(led.who);
-      break;
+    case LedId::kDatahub: out["who"] = who_json(led.who); break;
     case LedId::kFusionRunning:
       out["state"] = led.state;
       if (!led.not_starting.empty()) out["notStarting"] = led.not_starting;
       break;
-    case LedId::kMcp:
-      out["state"] = led.state;
-      break;
+    case LedId::kMcp: out["state"] = led.state; break;
     case LedId::kSignedIn:
       out["who"] = who_json(led.who);
       out["state"] = led.state;
       if (!led.wall.empty()) out["wall"] = led.wall;
       break;
-    case LedId::kUpdate:
-      out["pending"] = led.pending;
-      break;
+    case LedId::kUpdate: out["pending"] = led.pending; break;
   }
   return out;
 }
 
 json settings_json(const StatusSettings& s) {
-  return {{"autoUpdateFusion", s.auto_update_fusion},     {"autoTakeOverSeat", s.auto_take_over_seat},
-          {"autoGreenOnLaunch", s.auto_green_on_launch},  {"showDrivingBadge", s.show_driving_badge},
-          {"activityIndicator", s.activity_indicator},    {"demoPart", s.demo_part}};
+  return {{"autoUpdateFusion", s.auto_update_fusion},    {"autoTakeOverSeat", s.auto_take_over_seat},
+          {"autoGreenOnLaunch", s.auto_green_on_launch}, {"showDrivingBadge", s.show_driving_badge},
+          {"activityIndicator", s.activity_indicator},   {"demoPart", s.demo_part}};
 }
 
 }  // namespace

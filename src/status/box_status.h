@@ -13,7 +13,7 @@ namespace loomdeck {
 // The seven LEDs of a box, in the order their names sort (the order the payload lists them in).
 enum class LedId : std::size_t { kAddinReady, kAps, kDatahub, kFusionRunning, kMcp, kSignedIn, kUpdate };
 inline constexpr std::size_t kLedCount = 7;
-inline constexpr std::array<LedId, kLedCount> kLedIds = {LedId::kAddinReady, LedId::kAps,      LedId::kDatahub,
+inline constexpr std::array<LedId, kLedCount> kLedIds = {LedId::kAddinReady,    LedId::kAps, LedId::kDatahub,
                                                          LedId::kFusionRunning, LedId::kMcp, LedId::kSignedIn,
                                                          LedId::kUpdate};
 
@@ -28,9 +28,9 @@ struct Led {
   std::string hint;   // the sentence that names its fix, for agents as it is
   std::string who;    // as whom it is signed in; empty for nobody
   std::string version;
-  bool pending = false;       // an update waits
-  std::string wall;           // where the sign-in wall stands, while not signed in
-  std::string not_starting;   // why the box's last launch did not start or take
+  bool pending = false;      // an update waits
+  std::string wall;          // where the sign-in wall stands, while not signed in
+  std::string not_starting;  // why the box's last launch did not start or take
 };
 
 // The dashboard's settings as a status payload reports them.
@@ -47,10 +47,10 @@ struct StatusSettings {
 // the cache still knows).
 struct BoxStatus {
   std::string target;
-  bool answered = false;             // the bridge answered the readiness probe
-  std::string overall = "warn";      // "ok" or "warn"
+  bool answered = false;                   // the bridge answered the readiness probe
+  std::string overall = "warn";            // "ok" or "warn"
   std::optional<std::string> busy_reason;  // why nothing fresh is known; none once the bridge answered
-  json bridge_version;               // as the bridge gave it, null when absent
+  json bridge_version;                     // as the bridge gave it, null when absent
   std::array<Led, kLedCount> leds{};
   StatusSettings settings;
   std::string hint;

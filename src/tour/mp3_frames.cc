@@ -62,7 +62,8 @@ std::size_t frame_length(std::string_view bytes, std::size_t at) {
 bool whole_mp3(std::string_view bytes) {
   std::size_t at = id3v2_length(bytes);
   std::size_t frames = 0;
-  for (std::size_t length; at < bytes.size() && (length = frame_length(bytes, at)) != 0 && length <= bytes.size() - at;) {
+  for (std::size_t length;
+       at < bytes.size() && (length = frame_length(bytes, at)) != 0 && length <= bytes.size() - at;) {
     at += length;
     ++frames;
   }

@@ -12,8 +12,8 @@ namespace loomdeck {
 
 // The tour's step keys; each has a pre-built clip at web/audio/<key>.mp3.
 inline constexpr std::array<std::string_view, 16> kNarrationSteps = {
-    "launch",      "mcp",     "aps",          "datahub",     "stage",     "library",  "symbol",   "footprint",
-    "3d-package",  "device",  "make-project", "open-design", "schematic", "2d-board", "3d-board", "exports",
+    "launch",     "mcp",    "aps",          "datahub",     "stage",     "library",  "symbol",   "footprint",
+    "3d-package", "device", "make-project", "open-design", "schematic", "2d-board", "3d-board", "exports",
 };
 
 inline constexpr std::string_view kNarrationPrefix = "/demo/audio/";

@@ -19,7 +19,8 @@ namespace {
 
 bool is_cache_name(const std::string& name) {
   if (name.size() != 20 || !name.ends_with(".mp3")) return false;
-  return std::all_of(name.begin(), name.begin() + 16, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+  return std::all_of(name.begin(), name.begin() + 16,
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 }  // namespace

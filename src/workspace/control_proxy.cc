@@ -51,13 +51,31 @@ json tag_prompt_body(json body) {
 }
 
 std::vector<std::string> run_prompt_command(const std::string& base, const std::string& body_text) {
-  return {"curl", "-s", "-m", "120", "-X", "POST", "-H", "Content-Type: application/json",
-          "-d", body_text, base + "/ai-threads/run-prompt"};
+  return {"curl",
+          "-s",
+          "-m",
+          "120",
+          "-X",
+          "POST",
+          "-H",
+          "Content-Type: application/json",
+          "-d",
+          body_text,
+          base + "/ai-threads/run-prompt"};
 }
 
 std::vector<std::string> run_prompt_file_command(const std::string& base, const std::string& body_file) {
-  return {"curl", "-s", "-m", "120", "-X", "POST", "-H", "Content-Type: application/json",
-          "--data-binary", "@" + body_file, base + "/ai-threads/run-prompt"};
+  return {"curl",
+          "-s",
+          "-m",
+          "120",
+          "-X",
+          "POST",
+          "-H",
+          "Content-Type: application/json",
+          "--data-binary",
+          "@" + body_file,
+          base + "/ai-threads/run-prompt"};
 }
 
 std::vector<std::string> prompt_status_command(const std::string& base, std::string_view query) {

@@ -1,12 +1,11 @@
 #include "server/access_token.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 namespace loomdeck {
 namespace {

@@ -15,10 +15,11 @@ class ActionServices {
  public:
   ActionServices(Clock& clock, ProcessRunner& runner, Bridge& bridge, EventSink& sink, ImportPart import_part = {})
       : base(clock, runner, bridge, sink),
-        actions(green_runs, base.settings,
-                import_part ? std::move(import_part) : [](const std::string&, const std::string&) {
-                  return json{{"error", "no part import in this test"}};
-                }) {}
+        actions(
+            green_runs, base.settings,
+            import_part ? std::move(import_part) : [](const std::string&, const std::string&) {
+              return json{{"error", "no part import in this test"}};
+            }) {}
 
   Services base;
   StatusService& status = base.status;

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "action_services.h"
 #include "bridge/status_service.h"
 #include "fakes.h"
-#include "action_services.h"
 
 namespace loomdeck {
 namespace {
@@ -31,7 +31,10 @@ struct GreenBox {
         running = true;
         ready = ready || !needs_signin;
       }
-      json r = {{"running", running}, {"ready", ready}, {"needsSignin", needs_signin}, {"launching", launching()},
+      json r = {{"running", running},
+                {"ready", ready},
+                {"needsSignin", needs_signin},
+                {"launching", launching()},
                 {"bridgeVersion", "9"}};
       if (launching()) {
         r["progress"] = {{"percent", 30}, {"etaSec", 4}, {"stepLabel", "Loading add-ins"}, {"confidence", "measured"}};
@@ -221,7 +224,8 @@ TEST_F(AutoGreenTest, ARunThatEndedMomentsAgoSaysSoInsteadOfRunningAgain) {
 TEST_F(AutoGreenTest, AlreadyGreenMakesNoCalls) {
   box_.running = box_.ready = box_.mcp = box_.aps_signed_in = true;
   green_run(svc_.green_runs, "Studio");
-  EXPECT_EQ(sink_.toasts(), (std::vector<std::string>{"Everything is already green on this box", "All green - ready to go"}));
+  EXPECT_EQ(sink_.toasts(),
+            (std::vector<std::string>{"Everything is already green on this box", "All green - ready to go"}));
   for (const char* t : {"fusion_start", "fusion_signin", "fusion_mcp_enable", "fusion_aps_signin"}) {
     EXPECT_EQ(bridge_.count(t), 0) << t;
   }
@@ -247,12 +251,16 @@ TEST_F(AutoGreenTest, LaunchThatNeverTakesStoresTheHint) {
   box_.launch_takes = false;
   box_.aps_configured = false;
   green_run(svc_.green_runs, "Studio");
-  const std::string why = "The launch attempt did not take (Autodesk seat busy elsewhere, or a licensing dialog). Press Start Fusion to try again.";
+  const std::string why =
+      "The launch attempt did not take (Autodesk seat busy elsewhere, or a licensing dialog). Press Start Fusion to "
+      "try again.";
   EXPECT_EQ(svc_.status.launch_failure_hints.get("Studio"), why);
   EXPECT_EQ(clock_.elapsed(), 300);
   const auto toasts = sink_.toasts();
   EXPECT_NE(std::find(toasts.begin(), toasts.end(), why), toasts.end());
-  EXPECT_EQ(toasts.back(), "Ready except: addinReady, aps, datahub, fusionRunning, mcp, signedIn (see each card for the exact next step)");
+  EXPECT_EQ(
+      toasts.back(),
+      "Ready except: addinReady, aps, datahub, fusionRunning, mcp, signedIn (see each card for the exact next step)");
 }
 
 TEST_F(AutoGreenTest, SignInWallIsDrivenToThePasswordStep) {
@@ -278,7 +286,8 @@ TEST_F(AutoGreenTest, ApsNotConfiguredEndsWithTheSetupToast) {
   green_run(svc_.green_runs, "Studio");
   const auto toasts = sink_.toasts();
   ASSERT_GE(toasts.size(), 2u);
-  EXPECT_EQ(toasts[toasts.size() - 2], "APS cloud search needs a one-time setup (client id) - use Setup when you want it");
+  EXPECT_EQ(toasts[toasts.size() - 2],
+            "APS cloud search needs a one-time setup (client id) - use Setup when you want it");
   EXPECT_EQ(toasts.back(), "Ready except: aps, datahub (see each card for the exact next step)");
 }
 

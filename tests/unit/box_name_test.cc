@@ -26,8 +26,9 @@ TEST(BoxName, NamesThatCouldBecomeAnOptionOrBeCutShortAreRefused) {
   for (const auto& [box, problem] : cases) {
     EXPECT_EQ(box_name_problem(box), problem ? std::optional<std::string>(problem) : std::nullopt) << box;
   }
-  EXPECT_EQ(dump_compact(box_name_refusal("box name refused: it starts with \"-\"")),
-            R"({"_hint":"Name a box as GET /api/targets lists it: at most 128 bytes, no control characters, not starting with \"-\".","error":"box name refused: it starts with \"-\""})");
+  EXPECT_EQ(
+      dump_compact(box_name_refusal("box name refused: it starts with \"-\"")),
+      R"({"_hint":"Name a box as GET /api/targets lists it: at most 128 bytes, no control characters, not starting with \"-\".","error":"box name refused: it starts with \"-\""})");
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ TEST(RunBridgeTool, ExactArgumentVectorWithEmptyBoxKept) {
   EXPECT_EQ(run_bridge_tool(runner, "t7", "", "fusion_state", "{\"screenshot\":false}"), json({{"ok", true}}));
   ASSERT_EQ(runner.calls.size(), 1u);
   EXPECT_EQ(runner.calls[0], (std::vector<std::string>{"ovra-bridge", "--target", "", "--ai-thread", "t7",
-                                                        "fusion_state", "{\"screenshot\":false}"}));
+                                                       "fusion_state", "{\"screenshot\":false}"}));
 }
 
 TEST(RunBridgeTool, FailuresBecomeErrorObjects) {
@@ -36,7 +36,8 @@ TEST(RunBridgeTool, FailuresBecomeErrorObjects) {
   EXPECT_EQ(run_bridge_tool(runner, "a", "b", "c", "{}")["error"].get<std::string>().size(), 400u);
 
   runner.prints("ovra-bridge", "not json \xFF\xFE");
-  EXPECT_EQ(dump_compact(run_bridge_tool(runner, "a", "b", "c", "{}")), "{\"error\":\"not json \xEF\xBF\xBD\xEF\xBF\xBD\"}");
+  EXPECT_EQ(dump_compact(run_bridge_tool(runner, "a", "b", "c", "{}")),
+            "{\"error\":\"not json \xEF\xBF\xBD\xEF\xBF\xBD\"}");
 }
 
 TEST(RunBridgeTool, NonZeroExitWithJsonAndNonObjectsAreResults) {

@@ -35,22 +35,27 @@ TEST(UiCurlCommand, GetOrJsonPostWithSortedKeys) {
   EXPECT_EQ(ui_curl_command(8931, "/state", std::nullopt),
             (std::vector<std::string>{"curl", "-s", "-m", "60", "http://127.0.0.1:8931/state"}));
   EXPECT_EQ(ui_curl_command(8930, "/ui/toast", json{{"message", "done"}, {"kind", "ok"}}),
-            (std::vector<std::string>{"curl", "-s", "-m", "60", "-X", "POST", "-H", "Content-Type: application/json", "-d",
-                                      R"({"kind":"ok","message":"done"})", "http://127.0.0.1:8930/ui/toast"}));
+            (std::vector<std::string>{"curl", "-s", "-m", "60", "-X", "POST", "-H", "Content-Type: application/json",
+                                      "-d", R"({"kind":"ok","message":"done"})", "http://127.0.0.1:8930/ui/toast"}));
 }
 
 TEST(UiVerb, ArgumentFailuresContactNoServer) {
   FakeRunner runner;
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"loomdeck", "ui", "toast"}, "ERROR: ui toast needs a message\nHint: loomdeck ui toast \"running test 3 of 8\"\n"},
-      {{"loomdeck", "ui", "toast", ""}, "ERROR: ui toast needs a message\nHint: loomdeck ui toast \"running test 3 of 8\"\n"},
+      {{"loomdeck", "ui", "toast"},
+       "ERROR: ui toast needs a message\nHint: loomdeck ui toast \"running test 3 of 8\"\n"},
+      {{"loomdeck", "ui", "toast", ""},
+       "ERROR: ui toast needs a message\nHint: loomdeck ui toast \"running test 3 of 8\"\n"},
       {{"loomdeck", "ui", "click"},
-       "ERROR: ui click needs a target\nHint: loomdeck ui click tour   (targets: setup, start, stop, tour, import-part, "
+       "ERROR: ui click needs a target\nHint: loomdeck ui click tour   (targets: setup, start, stop, tour, "
+       "import-part, "
        "settings, refresh)\n"},
       {{"loomdeck", "ui"},
-       "ERROR: unknown ui verb\nHint: ui toast \"msg\" [--kind ok|err|info] | ui click <target> | ui state | ui console\n"},
+       "ERROR: unknown ui verb\nHint: ui toast \"msg\" [--kind ok|err|info] | ui click <target> | ui state | ui "
+       "console\n"},
       {{"loomdeck", "ui", "State"},
-       "ERROR: unknown ui verb\nHint: ui toast \"msg\" [--kind ok|err|info] | ui click <target> | ui state | ui console\n"},
+       "ERROR: unknown ui verb\nHint: ui toast \"msg\" [--kind ok|err|info] | ui click <target> | ui state | ui "
+       "console\n"},
   };
   for (const auto& [args, err] : cases) {
     const CommandLine cli = parse_command_line(args);
@@ -66,7 +71,9 @@ TEST(UiVerb, MessageIsTheWordAfterToastAndKindDefaultsToInfo) {
   FakeRunner runner;
   answer(runner, {{"http://127.0.0.1:8930/api/ping", exited(0, kPing)},
                   {"http://127.0.0.1:8930/ui/toast", exited(0, R"({"delivered":2,"ok":true})")}});
-  Output o = capture([&] { return run_ui(parse_command_line({"loomdeck", "ui", "toast", "--kind", "ok", "done"}), runner); });
+  Output o = capture([&] {
+    return run_ui(parse_command_line({"loomdeck", "ui", "toast", "--kind", "ok", "done"}), runner);
+  });
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "OK: {\"delivered\":2,\"ok\":true}\n");
   EXPECT_EQ(runner.calls[1][9], R"({"kind":"ok","message":"--kind"})");
@@ -111,8 +118,11 @@ TEST(UiVerb, AnyJsonReplyCountsAndInvalidUtf8IsReplaced) {
 
 TEST(UiVerb, AGivenPortIsTheOnlyCandidate) {
   FakeRunner runner;
-  answer(runner, {{"http://127.0.0.1:8930/api/ping", exited(0, kPing)}, {"http://127.0.0.1:8930/state", exited(0, "{}")}});
-  const Output o = capture([&] { return run_ui(parse_command_line({"loomdeck", "ui", "state", "--port", "8935"}), runner); });
+  answer(runner,
+         {{"http://127.0.0.1:8930/api/ping", exited(0, kPing)}, {"http://127.0.0.1:8930/state", exited(0, "{}")}});
+  const Output o = capture([&] {
+    return run_ui(parse_command_line({"loomdeck", "ui", "state", "--port", "8935"}), runner);
+  });
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "ERROR: no loomdeck server answering on 8930-8940\nHint: Start it first: `loomdeck serve &`\n");
   ASSERT_EQ(runner.calls.size(), 1u);
@@ -148,9 +158,12 @@ TEST(OpenVerb, ServerIsTheFirstPortWhosePingSaysLoomdeck) {
 
 TEST(OpenVerb, NoServerFailsWithExitOne) {
   FakeRunner runner;
-  const Output o = capture([&] { return run_open(parse_command_line({"loomdeck", "open", "--port", "8932"}), runner, std::nullopt); });
+  const Output o = capture([&] {
+    return run_open(parse_command_line({"loomdeck", "open", "--port", "8932"}), runner, std::nullopt);
+  });
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "ERROR: no loomdeck server is running\nHint: Start it first: `loomdeck serve &`, then re-run open.\n");
+  EXPECT_EQ(o.err,
+            "ERROR: no loomdeck server is running\nHint: Start it first: `loomdeck serve &`, then re-run open.\n");
   EXPECT_EQ(runner.calls.size(), 11u);
 }
 
@@ -163,9 +176,10 @@ TEST(OpenVerb, PupWindowThroughTheBridgeWithTheProxyUrl) {
                     std::string("/proxy/{{port}}/"));
   });
   EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out,
-            "OK: Dashboard opened in a BACKGROUND pup window at /proxy/8930/ (taskbar flashes; the user brings it up when "
-            "ready - never foregrounded)\n");
+  EXPECT_EQ(
+      o.out,
+      "OK: Dashboard opened in a BACKGROUND pup window at /proxy/8930/ (taskbar flashes; the user brings it up when "
+      "ready - never foregrounded)\n");
   EXPECT_EQ(runner.calls.back(), (std::vector<std::string>{"ovra-bridge", "--ai-thread", "t7", "pup_open_window",
                                                            R"({"background":true,"url":"/proxy/8930/"})"}));
   EXPECT_EQ(pup_open_window_command(std::string(""), "loomdeck", "u"),
@@ -179,14 +193,19 @@ TEST(OpenVerb, BridgeFailuresAreReportedWithExitZero) {
   Output o = capture([&] { return run_open(parse_command_line({"loomdeck", "open", "--pup"}), runner, std::nullopt); });
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.err, "ERROR: ovra-bridge not runnable: No such file or directory\nHint: The container ships ovra-bridge on PATH.\n");
+  EXPECT_EQ(
+      o.err,
+      "ERROR: ovra-bridge not runnable: No such file or directory\nHint: The container ships ovra-bridge on PATH.\n");
 
   const std::string reply = "{\"error\":\"no desktop \xff" + std::string(300, 'x') + "\"}";
   runner.prints("ovra-bridge", reply, 1);
-  o = capture([&] { return run_open(parse_command_line({"loomdeck", "open", "--target", "Studio"}), runner, std::nullopt); });
+  o = capture([&] {
+    return run_open(parse_command_line({"loomdeck", "open", "--target", "Studio"}), runner, std::nullopt);
+  });
   EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.err, "ERROR: pup_open_window did not confirm: {\"error\":\"no desktop \xEF\xBF\xBD" + std::string(178, 'x') +
-                       "\nHint: Is a desktop connected? `ovra-bridge targets`. The URL above still works in any browser.\n");
+  EXPECT_EQ(o.err,
+            "ERROR: pup_open_window did not confirm: {\"error\":\"no desktop \xEF\xBF\xBD" + std::string(178, 'x') +
+                "\nHint: Is a desktop connected? `ovra-bridge targets`. The URL above still works in any browser.\n");
   EXPECT_EQ(runner.calls.back()[1], "--target");
   EXPECT_EQ(runner.calls.back()[2], "Studio");
 }

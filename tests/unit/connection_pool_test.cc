@@ -1,5 +1,4 @@
 #include "http/connection_pool.h"
-#include "http/peer_slots.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -9,6 +8,8 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+
+#include "http/peer_slots.h"
 
 namespace loomdeck {
 namespace {
@@ -47,8 +48,12 @@ class FakeDoor {
     std::unique_lock<std::mutex> lock(mutex_);
     entered_.wait(lock, [&] { return inside_ >= count; });
   }
-  void expire() { change([&] { ++expiries_; }); }
-  void close() { change([&] { closed_ = true; }); }
+  void expire() {
+    change([&] { ++expiries_; });
+  }
+  void close() {
+    change([&] { closed_ = true; });
+  }
 
  private:
   template <typename F>

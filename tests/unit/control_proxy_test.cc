@@ -100,7 +100,8 @@ TEST(ProxyReplies, SilenceOrNoCurlMeansDidNotAnswer) {
   runner.prints("curl", "", 28);
   EXPECT_EQ(proxy_prompt_status(runner, base, "job=1").body,
             R"({"ok":false,"why":"control API did not answer run-prompt/status"})");
-  EXPECT_EQ(proxy_updater_status(runner, base).body, R"({"ok":false,"why":"control API did not answer /updater/status"})");
+  EXPECT_EQ(proxy_updater_status(runner, base).body,
+            R"({"ok":false,"why":"control API did not answer /updater/status"})");
 }
 
 TEST(ProxyReplies, BodyTooLongForTheCommandLineGoesThroughAPrivateFileRemovedAfterwards) {

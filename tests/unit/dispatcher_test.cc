@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes.h"
 #include "action_services.h"
+#include "fakes.h"
 
 namespace loomdeck {
 namespace {
@@ -50,7 +50,8 @@ TEST_F(DispatcherTest, UnknownVerbsAreNamed) {
 }
 
 TEST_F(DispatcherTest, StopEscalatesOnlyForGeneratedTestDocuments) {
-  bridge_.answer("fusion_stop", json::parse(R"({"data":{"success":false,"error":"2 documents open","bridgeDocsOnly":false}})"));
+  bridge_.answer("fusion_stop",
+                 json::parse(R"({"data":{"success":false,"error":"2 documents open","bridgeDocsOnly":false}})"));
   EXPECT_EQ(act("stop"), json::parse(R"({"success":false,"error":"2 documents open","bridgeDocsOnly":false})"));
   EXPECT_EQ(bridge_.count("fusion_kill"), 0);
   EXPECT_EQ(bridge_.calls()[0].args, "{\"reason\":\"dashboard: user clicked Close Fusion\"}");
@@ -59,7 +60,10 @@ TEST_F(DispatcherTest, StopEscalatesOnlyForGeneratedTestDocuments) {
   bridge_.answer("fusion_kill", json::object());
   bridge_.answer("fusion_readiness", json::parse(R"({"data":{"running":false}})"));
   const json r = act("stop");
-  EXPECT_EQ(dump_compact(r), "{\"_hint\":\"The graceful close was blocked only by the bridge's own generated test documents, so it was force-closed for you - nothing of yours was at risk.\",\"escalated\":true,\"gracefulError\":\"test docs open\",\"success\":true}");
+  EXPECT_EQ(dump_compact(r),
+            "{\"_hint\":\"The graceful close was blocked only by the bridge's own generated test documents, so it was "
+            "force-closed for you - nothing of yours was at risk.\",\"escalated\":true,\"gracefulError\":\"test docs "
+            "open\",\"success\":true}");
   EXPECT_EQ(clock_.elapsed(), 4);
   // A readiness answer without a boolean `running` does not confirm the close.
   bridge_.answer("fusion_readiness", json::parse(R"({"error":"busy"})"));
@@ -79,7 +83,8 @@ TEST_F(DispatcherTest, TourNotReadyInTimeAnswersTheBudgetFailure) {
   svc_.run_in_background = [](std::function<void()>) {};
   EXPECT_EQ(dump_compact(act("tour")),
             "{\"_hint\":\"Open Settings and read the status cards - a sign-in wall or a stuck launch is reported "
-            "there.\",\"error\":\"Fusion did not become ready on Studio within its measured launch budget\",\"success\":false}");
+            "there.\",\"error\":\"Fusion did not become ready on Studio within its measured launch "
+            "budget\",\"success\":false}");
   EXPECT_EQ(bridge_.count("fusion_demo"), 0);
 }
 

@@ -13,9 +13,7 @@
 namespace loomdeck {
 namespace {
 
-std::string ping(const std::string& version) {
-  return R"({"app":"loomdeck","dashboardVersion":")" + version + R"("})";
-}
+std::string ping(const std::string& version) { return R"({"app":"loomdeck","dashboardVersion":")" + version + R"("})"; }
 
 TEST(IdleSupervisorRules, RetireAndReapNeedNoViewersAndStrictlyMoreIdleTime) {
   EXPECT_FALSE(may_retire(600, 0));
@@ -42,8 +40,7 @@ TEST(IdleSupervisorRules, RepliesThatAreNotLoomdeckPingsAreSkipped) {
   EXPECT_FALSE(successor_version(R"("app":"loomdeck" not json)", "1.10.20"));
   EXPECT_FALSE(successor_version(R"({"app":"loomdeck","dashboardVersion":9})", "1.10.20"));
   EXPECT_FALSE(successor_version(R"({"app":"loomdeck"})", "1.10.20"));
-  EXPECT_EQ(successor_version("{\"app\":\"loomdeck\",\"dashboardVersion\":\"9.0\xff\"}", "1.10.20"),
-            "9.0\xEF\xBF\xBD");
+  EXPECT_EQ(successor_version("{\"app\":\"loomdeck\",\"dashboardVersion\":\"9.0\xff\"}", "1.10.20"), "9.0\xEF\xBF\xBD");
 }
 
 TEST(IdleSupervisorRules, RetireLineCountsWholeMinutes) {

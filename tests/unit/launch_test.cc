@@ -1,13 +1,13 @@
 #include "actions/launch.h"
-#include "actions/ready_first.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "fakes.h"
 #include "action_services.h"
+#include "actions/ready_first.h"
+#include "fakes.h"
 
 namespace loomdeck {
 namespace {
@@ -36,7 +36,10 @@ struct SimBox {
       return json{{"data", r}};
     });
     bridge.on("fusion_state", [this](const std::string&, const std::string&) {
-      return json{{"running", running}, {"addinResponding", ready()}, {"blockingDialogs", dialogs}, {"timings", timings}};
+      return json{{"running", running},
+                  {"addinResponding", ready()},
+                  {"blockingDialogs", dialogs},
+                  {"timings", timings}};
     });
     bridge.on("fusion_start", [this](const std::string&, const std::string&) {
       if (launch_takes && !running) {
@@ -51,9 +54,11 @@ struct SimBox {
       silent = false;
       return json{{"success", true}};
     });
-    bridge.on("fusion_dismiss_blocking_dialogs", [](const std::string&, const std::string&) { return json{{"ok", true}}; });
-    for (const char* t : {"fusion_aps_status", "fusion_mcp_status", "fusion_set_auto_update", "fusion_set_seat_takeover",
-                          "fusion_set_driving_badge", "fusion_set_activity_indicator"}) {
+    bridge.on("fusion_dismiss_blocking_dialogs", [](const std::string&, const std::string&) {
+      return json{{"ok", true}};
+    });
+    for (const char* t : {"fusion_aps_status", "fusion_mcp_status", "fusion_set_auto_update",
+                          "fusion_set_seat_takeover", "fusion_set_driving_badge", "fusion_set_activity_indicator"}) {
       bridge.answer(t, json::object());
     }
   }
@@ -106,7 +111,10 @@ TEST_F(LaunchTest, LaunchesWaitsAndReportsProgressOnce) {
   for (const auto& [name, value] : sink_.events()) {
     if (name == "progress") {
       ++progress;
-      EXPECT_EQ(value, json::parse(R"({"confidence":null,"elapsedSec":null,"etaSec":12,"percent":40,"phase":"loading","startKind":null,"stepLabel":"Loading add-ins","target":"Studio"})"));
+      EXPECT_EQ(
+          value,
+          json::parse(
+              R"({"confidence":null,"elapsedSec":null,"etaSec":12,"percent":40,"phase":"loading","startKind":null,"stepLabel":"Loading add-ins","target":"Studio"})"));
     }
   }
   EXPECT_GE(progress, 2);
@@ -139,7 +147,8 @@ TEST_F(LaunchTest, StartFusionMarksOnlyAnAcceptedLaunch) {
       {"Studio", json{{"success", true}, {"alreadyRunning", true}}, false, std::nullopt},
       {"Studio", json{{"success", false}, {"error", "Fusion is not installed on Studio"}}, false,
        "Fusion is not starting on Studio: Fusion is not installed on Studio"},
-      {"Studio", json{{"success", false}}, false, "Fusion is not starting on Studio: the bridge refused without saying why"},
+      {"Studio", json{{"success", false}}, false,
+       "Fusion is not starting on Studio: the bridge refused without saying why"},
       {"", json{{"error", "ovra-bridge CLI not runnable: No such file or directory"}}, false,
        "Fusion is not starting on the default box: ovra-bridge CLI not runnable: No such file or directory"},
   };
@@ -160,7 +169,8 @@ TEST_F(LaunchTest, StartFusionMarksOnlyAnAcceptedLaunch) {
   // In ensure_ready a refused start is said, not announced as an opening.
   bridge_.answer("fusion_start", json{{"success", false}, {"error", "Fusion is not installed on Studio"}});
   EXPECT_FALSE(ensure_ready(svc_.status, "Studio", 10));
-  EXPECT_EQ(sink_.toasts(), std::vector<std::string>{"Fusion is not starting on Studio: Fusion is not installed on Studio"});
+  EXPECT_EQ(sink_.toasts(),
+            std::vector<std::string>{"Fusion is not starting on Studio: Fusion is not installed on Studio"});
   EXPECT_FALSE(svc_.status.launches_in_flight.contains("Studio"));
 }
 
@@ -172,7 +182,8 @@ TEST_F(LaunchTest, SilentAddinIsHealedExactlyOncePerCall) {
   EXPECT_EQ(bridge_.count("fusion_kill"), 1);
   const std::vector<std::string> toasts = sink_.toasts();
   EXPECT_EQ(std::count(toasts.begin(), toasts.end(),
-                       "Fusion is up but its bridge add-in did not start - restarting Fusion for you"), 1);
+                       "Fusion is up but its bridge add-in did not start - restarting Fusion for you"),
+            1);
   for (const BridgeCall& c : bridge_.calls()) {
     if (c.tool == "fusion_stop") {
       EXPECT_EQ(c.args, "{\"reason\":\"dashboard: add-in not serving, restarting to load it\"}");

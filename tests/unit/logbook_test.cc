@@ -55,8 +55,9 @@ BoxStates all_on(const std::string& bridge) {
 std::vector<std::string> changes(const std::vector<json>& entries) {
   std::vector<std::string> out;
   for (const json& e : entries) {
-    out.push_back(e.at("led").get<std::string>() + ":" + (e.at("from").is_null() ? "null" : e.at("from").get<std::string>()) +
-                  "->" + e.at("to").get<std::string>());
+    out.push_back(e.at("led").get<std::string>() + ":" +
+                  (e.at("from").is_null() ? "null" : e.at("from").get<std::string>()) + "->" +
+                  e.at("to").get<std::string>());
   }
   return out;
 }
@@ -71,17 +72,25 @@ TEST(LogbookTransitions, RecordsOnlyWhatChanged) {
     std::vector<std::string> expected;
   };
   const Case cases[] = {
-      {"first sight", {}, answered_payload({{"fusionRunning", "off"}, {"mcp", "dormant"}}),
+      {"first sight",
+       {},
+       answered_payload({{"fusionRunning", "off"}, {"mcp", "dormant"}}),
        {"bridge:null->answering", "addinReady:null->on", "aps:null->on", "datahub:null->on", "fusionRunning:null->off",
         "mcp:null->dormant", "signedIn:null->on", "update:null->on"}},
-      {"one change", seen, answered_payload({{"fusionRunning", "off"}, {"addinReady", "on"}, {"mcp", "on"}}),
+      {"one change",
+       seen,
+       answered_payload({{"fusionRunning", "off"}, {"addinReady", "on"}, {"mcp", "on"}}),
        {"fusionRunning:on->off"}},
-      {"several at once", seen, answered_payload({{"fusionRunning", "off"}, {"addinReady", "dormant"}, {"mcp", "dormant"}}),
+      {"several at once",
+       seen,
+       answered_payload({{"fusionRunning", "off"}, {"addinReady", "dormant"}, {"mcp", "dormant"}}),
        {"addinReady:on->dormant", "fusionRunning:on->off", "mcp:on->dormant"}},
       {"repeated payload", seen, answered_payload({{"fusionRunning", "on"}, {"addinReady", "on"}, {"mcp", "on"}}), {}},
       {"bridge goes silent: the LEDs keep their states", seen, silent_payload(), {"bridge:answering->silent"}},
       {"still silent", silent, silent_payload(), {}},
-      {"answering again", silent, answered_payload({{"fusionRunning", "on"}, {"addinReady", "on"}, {"mcp", "on"}}),
+      {"answering again",
+       silent,
+       answered_payload({{"fusionRunning", "on"}, {"addinReady", "on"}, {"mcp", "on"}}),
        {"bridge:silent->answering"}},
   };
   for (const Case& c : cases) {
@@ -100,7 +109,8 @@ TEST(LogbookTransitions, EntryCarriesLabelHintAndDerivedStates) {
   BoxStates last = all_on("answering");
   for (const char* led : {"aps", "fusionRunning", "update"}) last.erase(led);
   const Transitions t = compare_states(last, payload, "2026-01-02T03:04:05Z");
-  EXPECT_EQ(changes(t.entries), (std::vector<std::string>{"aps:null->off", "fusionRunning:null->on", "update:null->pending"}));
+  EXPECT_EQ(changes(t.entries),
+            (std::vector<std::string>{"aps:null->off", "fusionRunning:null->on", "update:null->pending"}));
   const json& running = t.entries.at(1);
   EXPECT_EQ(running.at("hint").get<std::string>().size(), kMaxEntryHintChars);
   EXPECT_EQ(running.at("label"), "L-fusionRunning");
@@ -124,8 +134,13 @@ class LogbookFileTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
   static json entry(int n) {
-    return {{"at", "t"}, {"box", "Studio"}, {"led", "fusionRunning"}, {"label", "Fusion running"},
-            {"from", nullptr}, {"to", "s" + std::to_string(n)}, {"hint", ""}};
+    return {{"at", "t"},
+            {"box", "Studio"},
+            {"led", "fusionRunning"},
+            {"label", "Fusion running"},
+            {"from", nullptr},
+            {"to", "s" + std::to_string(n)},
+            {"hint", ""}};
   }
 
   std::filesystem::path dir_;
@@ -175,7 +190,8 @@ TEST_F(LogbookFileTest, ReloadKeepsHistoryAndLastStates) {
 
   Logbook again(sink, 2);
   again.attach(std::make_shared<LogbookFile>(path_));
-  EXPECT_EQ(changes(again.newest(std::nullopt, 10)), (std::vector<std::string>{"update:null->on", "fusionRunning:on->off"}));
+  EXPECT_EQ(changes(again.newest(std::nullopt, 10)),
+            (std::vector<std::string>{"update:null->on", "fusionRunning:on->off"}));
   EXPECT_TRUE(again.newest(std::string("Bench"), 10).empty());
   // The box is known from the file: the same state again is no change, a new one continues from it.
   again.record(answered_payload({{"fusionRunning", "off"}}), std::chrono::system_clock::time_point{});

@@ -32,9 +32,9 @@ TEST(McpProtocol, AnswersWithTheAskedVersionWhenItIsOneOfOurs) {
                                                 {nullptr, "2025-06-18"},      {7, "2025-06-18"}};
   for (const auto& [asked, given] : cases) EXPECT_EQ(negotiated_protocol_version(asked), given) << asked.dump();
   RecordingTools tools;
-  const std::optional<json> reply =
-      mcp_reply(R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-03-26","capabilities":{},"clientInfo":{"name":"t","version":"1"}}})",
-                tools.runner());
+  const std::optional<json> reply = mcp_reply(
+      R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-03-26","capabilities":{},"clientInfo":{"name":"t","version":"1"}}})",
+      tools.runner());
   ASSERT_TRUE(reply);
   EXPECT_EQ((*reply)["id"], 0);
   const json& result = (*reply)["result"];
@@ -53,7 +53,8 @@ TEST(McpProtocol, EachMessageGetsItsAnswerOrNone) {
       {" \r\n", std::nullopt},
       {"{oops", R"({"error":{"code":-32700,"message":"Parse error"},"id":null,"jsonrpc":"2.0"})"},
       {"[1]", R"({"error":{"code":-32600,"message":"Invalid Request"},"id":null,"jsonrpc":"2.0"})"},
-      {R"({"id":3,"method":"ping"})", R"({"error":{"code":-32600,"message":"Invalid Request"},"id":3,"jsonrpc":"2.0"})"},
+      {R"({"id":3,"method":"ping"})",
+       R"({"error":{"code":-32600,"message":"Invalid Request"},"id":3,"jsonrpc":"2.0"})"},
       {R"({"jsonrpc":"2.0","id":{},"method":"ping"})",
        R"({"error":{"code":-32600,"message":"Invalid Request"},"id":null,"jsonrpc":"2.0"})"},
       {R"({"jsonrpc":"2.0","id":3,"method":"resources/list"})",

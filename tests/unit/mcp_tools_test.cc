@@ -36,11 +36,21 @@ TEST(McpTools, EachCallBecomesItsRouteWithEscapedQueryValues) {
       {"status", {{"target", nullptr}}, "/api/status", std::nullopt, 120},
       {"status", {{"target", "My Box&x=[1]#%"}}, "/api/status?target=My%20Box%26x%3D%5B1%5D%23%25", std::nullopt, 120},
       {"targets", {{"unknown", 1}}, "/api/targets", std::nullopt, 120},
-      {"logbook", {{"target", "Pell's (PC)"}, {"limit", 20}}, "/api/logbook?target=Pell's%20(PC)&limit=20", std::nullopt,
+      {"logbook",
+       {{"target", "Pell's (PC)"}, {"limit", 20}},
+       "/api/logbook?target=Pell's%20(PC)&limit=20",
+       std::nullopt,
        120},
-      {"action", {{"action", "start"}, {"args", {{"a", 1}}}, {"target", "Studio"}}, "/api/action",
-       json{{"action", "start"}, {"args", {{"a", 1}}}, {"target", "Studio"}}, 1800},
-      {"auto_green", {{"target", "Studio"}, {"force", true}}, "/api/auto-green?target=Studio", json{{"force", true}}, 120},
+      {"action",
+       {{"action", "start"}, {"args", {{"a", 1}}}, {"target", "Studio"}},
+       "/api/action",
+       json{{"action", "start"}, {"args", {{"a", 1}}}, {"target", "Studio"}},
+       1800},
+      {"auto_green",
+       {{"target", "Studio"}, {"force", true}},
+       "/api/auto-green?target=Studio",
+       json{{"force", true}},
+       120},
       {"auto_green", json::object(), "/api/auto-green", json::object(), 120},
       {"toast", {{"message", "hi"}}, "/ui/toast", json{{"message", "hi"}}, 120},
       {"click", {{"target", "tour"}}, "/ui/click", json{{"target", "tour"}}, 120},
@@ -90,8 +100,9 @@ TEST(McpTools, AnErrorMemberThatSaysSomethingOrOkFalseIsAnError) {
   };
   for (const auto& [reply, is_error] : cases) {
     EXPECT_EQ(reply_is_error(reply), is_error) << reply.dump();
-    EXPECT_EQ(tool_result(reply), (json{{"content", json::array({json{{"type", "text"}, {"text", dump_compact(reply)}}})},
-                                        {"isError", is_error}}));
+    EXPECT_EQ(tool_result(reply),
+              (json{{"content", json::array({json{{"type", "text"}, {"text", dump_compact(reply)}}})},
+                    {"isError", is_error}}));
   }
 }
 

@@ -17,8 +17,8 @@ const std::string kPingReply = R"({"app":"loomdeck","dashboardVersion":"1.10.20"
 class McpBackendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("mcp-backend-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = std::filesystem::temp_directory_path() / ("mcp-backend-" + std::to_string(::getpid()) + "-" +
+                                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
     log_dir = (dir / ".ovra/gantry").string();
     runner.prints("setsid", "setsid from util-linux\n");
   }
@@ -84,7 +84,8 @@ TEST_F(McpBackendTest, StartsAServerOnTheGivenPortWhenNoneAnswersThere) {
   server_on(8936, {{"/ui/toast", R"({"_hint":"...","delivered":1,"ok":true})"}});
   starts_when_spawned();
   LauncherSeams seams{clock, runner, detached, "/opt/loomdeck", log_dir};
-  McpBackend backend(parse_command_line({"loomdeck", "mcp", "--port", "8936", "--ai-thread", "t7"}), seams, diagnostics);
+  McpBackend backend(parse_command_line({"loomdeck", "mcp", "--port", "8936", "--ai-thread", "t7"}), seams,
+                     diagnostics);
   const json result = call(backend, "toast", {{"message", "hi"}});
   EXPECT_EQ(result["isError"], false);
   EXPECT_EQ(spawned, (Argv{"setsid", "-f", "/opt/loomdeck", "serve", "--port", "8936", "--ai-thread", "t7"}));
@@ -112,10 +113,12 @@ TEST_F(McpBackendTest, NoServerToBeHadAndArgumentsThatDoNotFitAreToolErrors) {
   const json none = call(backend, "targets", json::object());
   EXPECT_EQ(none["isError"], true);
   EXPECT_EQ(text_of(none),
-            (json{{"error", "no loomdeck server answering on 8930-8940, and none could be started: background server "
-                            "did not answer within 10s"},
-                  {"_hint", "Read " + log_dir + "/dashboard.log for its output. Or start one yourself: `loomdeck "
-                                                "serve --print-url`."}}));
+            (json{{"error",
+                   "no loomdeck server answering on 8930-8940, and none could be started: background server "
+                   "did not answer within 10s"},
+                  {"_hint", "Read " + log_dir +
+                                "/dashboard.log for its output. Or start one yourself: `loomdeck "
+                                "serve --print-url`."}}));
   EXPECT_EQ(diagnostics.str(), "");
 }
 

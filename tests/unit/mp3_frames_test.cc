@@ -55,7 +55,8 @@ TEST(WholeMp3, FramesMustWalkToTheEndOfTheFile) {
 
 TEST(WholeMp3, TheCommittedNarrationClipsAreWhole) {
   int clips = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(LOOMDECK_SOURCE_DIR) / "web/audio")) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::path(LOOMDECK_SOURCE_DIR) / "web/audio")) {
     if (entry.path().extension() != ".mp3") continue;
     std::ifstream in(entry.path(), std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -11,9 +11,9 @@ namespace loomdeck {
 namespace {
 
 std::string reply(std::string_view content_type, std::string_view body) {
-  return "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(content_type) + "\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" +
-         std::string(body);
+  return "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(content_type) +
+         "\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" + std::string(body);
 }
 
 std::string served(std::string_view path) {
@@ -94,7 +94,8 @@ TEST(NarrationRoute, ServesTheClipOrAJsonRefusal) {
   EXPECT_EQ(served("/demo/audio/../index.html"),
             reply("application/json", R"({"ok":false,"why":"no pre-built narration for step ../index.html"})"));
   EXPECT_EQ(served("/demo/audio/\"<b>\xFF.mp3"),
-            reply("application/json", "{\"ok\":false,\"why\":\"no pre-built narration for step \\\"<b>\xEF\xBF\xBD\"}"));
+            reply("application/json",
+                  "{\"ok\":false,\"why\":\"no pre-built narration for step \\\"<b>\xEF\xBF\xBD\"}"));
 }
 
 }  // namespace

@@ -3,16 +3,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <thread>
 
 #include "actions/dispatcher.h"
-#include "parts/wiki_files.h"
 #include "part_services.h"
+#include "parts/wiki_files.h"
 #include "wiki_fake.h"
 
 namespace loomdeck {

@@ -18,17 +18,19 @@ TEST(BackgroundServerCommand, SetsidFrontAndTargetOnlyWhenGiven) {
             (std::vector<std::string>{"setsid", "-f", "/opt/loomdeck", "serve", "--port", "8930", "--ai-thread",
                                       "loomdeck"}));
   EXPECT_EQ(background_server_command(false, "loomdeck", 8935, "Studio", "t7"),
-            (std::vector<std::string>{"loomdeck", "serve", "--port", "8935", "--target", "Studio", "--ai-thread", "t7"}));
+            (std::vector<std::string>{"loomdeck", "serve", "--port", "8935", "--target", "Studio", "--ai-thread",
+                                      "t7"}));
   EXPECT_EQ(background_server_command(false, "loomdeck", 8930, "", "t7", "127.0.0.1"),
-            (std::vector<std::string>{"loomdeck", "serve", "--port", "8930", "--ai-thread", "t7", "--bind", "127.0.0.1"}));
+            (std::vector<std::string>{"loomdeck", "serve", "--port", "8930", "--ai-thread", "t7", "--bind",
+                                      "127.0.0.1"}));
 }
 
 class PrintUrl : public ::testing::Test {
  protected:
   void SetUp() override {
     ::unsetenv("VSCODE_PROXY_URI");
-    dir = std::filesystem::temp_directory_path() /
-          ("print-url-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = std::filesystem::temp_directory_path() / ("print-url-" + std::to_string(::getpid()) + "-" +
+                                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir);
     log_dir = (dir / "home/.ovra/gantry").string();
   }
@@ -71,7 +73,8 @@ class PrintUrl : public ::testing::Test {
 
 TEST_F(PrintUrl, ReusesASameVersionServerAndStartsNothing) {
   runner.on("curl", [](const std::vector<std::string>& argv, const ProcessOptions&) {
-    if (argv.back() == "http://127.0.0.1:8931/api/ping") return exited(0, R"({"app":"loomdeck","dashboardVersion":"1.10.19"})");
+    if (argv.back() == "http://127.0.0.1:8931/api/ping")
+      return exited(0, R"({"app":"loomdeck","dashboardVersion":"1.10.19"})");
     if (argv.back() == "http://127.0.0.1:8933/api/ping") return exited(0, own_ping());
     return exited(7);
   });
@@ -102,12 +105,12 @@ TEST_F(PrintUrl, StartsBehindSetsidWithTheLogFileAndPollsUntilItAnswers) {
   const Run r = run({"loomdeck", "serve", "--print-url", "--ai-thread", "t7", "--target", ""});
   ::unsetenv("VSCODE_PROXY_URI");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "/proxy/8932/\nOK: loomdeck serving on port 8932 (backgrounded; log: " + log_dir +
-                       "/dashboard.log)\n");
+  EXPECT_EQ(r.out,
+            "/proxy/8932/\nOK: loomdeck serving on port 8932 (backgrounded; log: " + log_dir + "/dashboard.log)\n");
   EXPECT_EQ(clock.elapsed(), 0.75);
   EXPECT_EQ(runner.calls[11], (std::vector<std::string>{"setsid", "--version"}));
   EXPECT_EQ(runner.calls[12], (std::vector<std::string>{"setsid", "-f", "/opt/loomdeck", "serve", "--port", "8930",
-                                                         "--ai-thread", "t7"}));
+                                                        "--ai-thread", "t7"}));
   EXPECT_EQ(spawn_options.stdout_mode, OutputMode::kFile);
   EXPECT_EQ(spawn_options.stderr_mode, OutputMode::kFile);
   EXPECT_EQ(spawn_options.output_file, log_dir + "/dashboard.log");

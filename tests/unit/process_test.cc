@@ -41,8 +41,8 @@ TEST(PosixProcessRunner, EndsAtItsTimeLimitWithEverythingTheChildStarted) {
       // A grandchild holding the output pipe open.
       {"sleep 600 & echo $!; wait", OutputMode::kCapture, milliseconds(1000), true, -1},
       // The output is closed at once, but the child runs on.
-      {"sleep 600 >/dev/null 2>&1 & echo $!; exec >/dev/null 2>&1; wait", OutputMode::kCapture, milliseconds(1000), true,
-       -1},
+      {"sleep 600 >/dev/null 2>&1 & echo $!; exec >/dev/null 2>&1; wait", OutputMode::kCapture, milliseconds(1000),
+       true, -1},
       {"sleep 600", OutputMode::kDiscard, milliseconds(200), true, -1},
   };
   PosixProcessRunner runner;

@@ -24,9 +24,9 @@ GateConfig test_config() {
 TEST(RequestGate, DecisionTable) {
   struct Case {
     Opt host, origin, site;
-    const char* why;      // nullptr: allowed
-    bool signs = false;   // it looks like a browser's request
-    bool token = false;   // it carried the token's cookie
+    const char* why;     // nullptr: allowed
+    bool signs = false;  // it looks like a browser's request
+    bool token = false;  // it carried the token's cookie
   };
   const Case cases[] = {
       // curl, the CLI and agents send neither Origin nor Sec-Fetch-Site.
@@ -46,7 +46,8 @@ TEST(RequestGate, DecisionTable) {
       {"127.0.0.1:8930", "https://trusted.example:443", "cross-site", nullptr},
       {"127.0.0.1:8930", "http://tools.local:3000", none, nullptr},
       {"127.0.0.1:8930", "https://ws-42.brindle.example", none, nullptr},
-      {"127.0.0.1:8930", "http://ws-42.brindle.example", none, "cross-origin request from http://ws-42.brindle.example"},
+      {"127.0.0.1:8930", "http://ws-42.brindle.example", none,
+       "cross-origin request from http://ws-42.brindle.example"},
       // A foreign name rebound to this machine, seen by a browser that sends no Sec-Fetch-Site.
       {"rebind.example:8930", none, none, "Host rebind.example is not a name of this server"},
       {"rebind.example:8930", "http://rebind.example:8930", none, "Host rebind.example is not a name of this server"},
@@ -89,7 +90,8 @@ TEST(RequestGate, DecisionTable) {
       // ... unless it carries the token's cookie, which a browser keeps from other sites' requests.
       {"10.0.0.5:8930", "http://10.0.0.5:8930", none, nullptr, true, true},
       {"10.0.0.5:8930", "http://evil.example", none, "cross-origin request from http://evil.example", true, true},
-      {"127.0.0.1:8930", "http://127.0.0.1:9999", none, "cross-origin request from http://127.0.0.1:9999 to Host 127.0.0.1:8930"},
+      {"127.0.0.1:8930", "http://127.0.0.1:9999", none,
+       "cross-origin request from http://127.0.0.1:9999 to Host 127.0.0.1:8930"},
       {"127.0.0.1:8930", "http://localhost:8930", none, "cross-origin request from http://localhost:8930"},
       {"127.0.0.1:8930", "null", none, "request from an opaque origin (Origin: null)"},
       {"127.0.0.1:8930", "evil", none, "Origin evil is not a web origin"},
@@ -163,16 +165,29 @@ class GatedRoutes : public ::testing::Test {
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  std::shared_ptr<ServerState> state_ = std::make_shared<ServerState>("t7", "Studio", std::nullopt, clock_, runner_, bridge_, &sink_);
+  std::shared_ptr<ServerState> state_ =
+      std::make_shared<ServerState>("t7", "Studio", std::nullopt, clock_, runner_, bridge_, &sink_);
 };
 
 TEST_F(GatedRoutes, RoutesThatSpendOrRevealRunNothingForAnotherSite) {
   const std::pair<const char*, const char*> gated[] = {
-      {"GET", "/events"}, {"GET", "/api/status?target=Studio"}, {"GET", "/state"}, {"GET", "/api/targets"},
-      {"GET", "/api/health?target=New"}, {"GET", "/console"}, {"GET", "/settings"}, {"GET", "/updater/status"},
-      {"GET", "/ai-threads/run-prompt/status?job=[1-9]"}, {"GET", "/api/tts?text=hi"}, {"POST", "/api/action"},
-      {"POST", "/api/surface"}, {"POST", "/ai-threads/run-prompt"}, {"POST", "/settings"}, {"POST", "/api/auto-green"},
-      {"POST", "/ui/toast"}, {"POST", "/ui/click"},
+      {"GET", "/events"},
+      {"GET", "/api/status?target=Studio"},
+      {"GET", "/state"},
+      {"GET", "/api/targets"},
+      {"GET", "/api/health?target=New"},
+      {"GET", "/console"},
+      {"GET", "/settings"},
+      {"GET", "/updater/status"},
+      {"GET", "/ai-threads/run-prompt/status?job=[1-9]"},
+      {"GET", "/api/tts?text=hi"},
+      {"POST", "/api/action"},
+      {"POST", "/api/surface"},
+      {"POST", "/ai-threads/run-prompt"},
+      {"POST", "/settings"},
+      {"POST", "/api/auto-green"},
+      {"POST", "/ui/toast"},
+      {"POST", "/ui/click"},
   };
   const Clock::Instant started = state_->last_activity();
   clock_.advance(std::chrono::seconds(1));
@@ -210,18 +225,18 @@ TEST_F(GatedRoutes, TheUserHearsOfBlockedRequestsAtMostOncePerOriginPerMinuteAnd
     send("POST", "/api/action", from(origin));
   };
   blocked("https://a.example", std::chrono::seconds(0));
-  blocked("https://b.example", std::chrono::seconds(1));    // within 10 s of the last toast
-  blocked("https://b.example", std::chrono::seconds(10));   // 11 s: b is named
-  blocked("https://a.example", std::chrono::seconds(11));   // 22 s: a was named 22 s ago
-  blocked("https://a.example", std::chrono::seconds(39));   // 61 s: a again
+  blocked("https://b.example", std::chrono::seconds(1));           // within 10 s of the last toast
+  blocked("https://b.example", std::chrono::seconds(10));          // 11 s: b is named
+  blocked("https://a.example", std::chrono::seconds(11));          // 22 s: a was named 22 s ago
+  blocked("https://a.example", std::chrono::seconds(39));          // 61 s: a again
   send("POST", "/api/action", {{"host", "rebind.example:8930"}});  // same instant
   clock_.advance(std::chrono::seconds(10));
   send("GET", "/console", {{"host", "rebind.example:8930"}});
   const std::string tail = " - another web page tried to drive this dashboard";
   EXPECT_EQ(sink_.toasts(), (std::vector<std::string>{"Blocked a request from https://a.example to /api/action" + tail,
-                                                       "Blocked a request from https://b.example to /api/action" + tail,
-                                                       "Blocked a request from https://a.example to /api/action" + tail,
-                                                       "Blocked a request from rebind.example to /console" + tail}));
+                                                      "Blocked a request from https://b.example to /api/action" + tail,
+                                                      "Blocked a request from https://a.example to /api/action" + tail,
+                                                      "Blocked a request from rebind.example to /console" + tail}));
   for (const auto& [name, value] : sink_.events()) EXPECT_EQ(value.at("kind"), "err");
 }
 
@@ -268,8 +283,9 @@ TEST_F(GatedRoutes, NetworkPeersNeedTheTokenOnEveryRouteButPing) {
     EXPECT_EQ(send("GET", target, {}, far).rfind("HTTP/1.1 401", 0), 0u) << target;
   }
   EXPECT_EQ(send("OPTIONS", "/api/action", {}, far).rfind("HTTP/1.1 401", 0), 0u);
-  EXPECT_NE(send("GET", "/", {{"authorization", "Bearer " + std::string(64, 'b')}}, far).find("is not this dashboard's"),
-            std::string::npos);
+  EXPECT_NE(
+      send("GET", "/", {{"authorization", "Bearer " + std::string(64, 'b')}}, far).find("is not this dashboard's"),
+      std::string::npos);
   EXPECT_TRUE(bridge_.calls().empty());
   EXPECT_EQ(state_->log.lines().back(),
             "refused GET / from 10.213.7.1: the token presented by 10.213.7.1 is not this dashboard's");
@@ -326,9 +342,11 @@ TEST_F(GatedRoutes, APageOpenedFromAnotherSiteIsMarkedAndTheUserHearsOfIt) {
 
 TEST(PagePolicy, FrameAncestorsNameTheProxyTheListedOriginsAndOnlyPlainSources) {
   const GateConfig config = test_config();
-  EXPECT_EQ(page_security_headers(config, "vscode-webview:  https://ide.example;script-src 'unsafe-inline'\r\nX:y\thttps://ide.example"),
+  EXPECT_EQ(page_security_headers(
+                config, "vscode-webview:  https://ide.example;script-src 'unsafe-inline'\r\nX:y\thttps://ide.example"),
             "Content-Security-Policy: frame-ancestors 'self' https://trusted.example http://tools.local:3000 "
-            "https://ws-42.brindle.example vscode-webview: https://ide.example\r\nCross-Origin-Opener-Policy: same-origin\r\n");
+            "https://ws-42.brindle.example vscode-webview: https://ide.example\r\nCross-Origin-Opener-Policy: "
+            "same-origin\r\n");
 }
 
 }  // namespace

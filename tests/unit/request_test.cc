@@ -112,8 +112,13 @@ TEST(ParseUnsigned, Forms) {
 // Ports and logbook limits take at most five plain digits, Content-Length 18; leading zeros count.
 TEST(ParseDigits, PlainDigitsWithinTheirBound) {
   const std::tuple<std::string_view, std::size_t, std::optional<unsigned long long>> cases[] = {
-      {"65536", 5, 65536}, {"00080", 5, 80}, {"000080", 5, std::nullopt}, {"+80", 5, std::nullopt},
-      {"", 5, std::nullopt}, {"8 ", 5, std::nullopt}, {"099999999999999999", 18, 99999999999999999},
+      {"65536", 5, 65536},
+      {"00080", 5, 80},
+      {"000080", 5, std::nullopt},
+      {"+80", 5, std::nullopt},
+      {"", 5, std::nullopt},
+      {"8 ", 5, std::nullopt},
+      {"099999999999999999", 18, 99999999999999999},
   };
   for (const auto& [text, bound, value] : cases) EXPECT_EQ(parse_digits(text, bound), value) << text;
   // A timestamp's fields are counted in code points; a digit of another script is no digit.

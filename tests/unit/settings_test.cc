@@ -41,10 +41,12 @@ TEST_F(SettingsTest, LoadingNeverWrites) {
 TEST_F(SettingsTest, BadFilesReadAsEmpty) {
   for (const char* text : {"not json", "[1,2]", "42", "\"s\"", "null", ""}) {
     write(text);
-    EXPECT_EQ(load_settings_from(path_), json::parse(R"({"autoGreenOnLaunch":true,"demoPart":"tolm/in-s63btg"})")) << text;
+    EXPECT_EQ(load_settings_from(path_), json::parse(R"({"autoGreenOnLaunch":true,"demoPart":"tolm/in-s63btg"})"))
+        << text;
   }
   write(R"({"autoGreenOnLaunch": null, "extra": [1]})");
-  EXPECT_EQ(load_settings_from(path_), json::parse(R"({"autoGreenOnLaunch":null,"demoPart":"tolm/in-s63btg","extra":[1]})"));
+  EXPECT_EQ(load_settings_from(path_),
+            json::parse(R"({"autoGreenOnLaunch":null,"demoPart":"tolm/in-s63btg","extra":[1]})"));
 }
 
 TEST_F(SettingsTest, SaveMergesAndWritesTheIndentedForm) {
@@ -132,7 +134,10 @@ TEST_F(SettingsTest, AMergeBeyond64KiBWritesNothing) {
   EXPECT_NE(big.refused->find("64 KiB"), std::string::npos);
   EXPECT_EQ(read(), before);
   // Just under the bound is stored.
-  const std::size_t room = kMaxSettingsBytes - settings_text(json{{"autoGreenOnLaunch", true}, {"big", ""}, {"demoPart", "tolm/in-s63btg"}, {"small", 1}}).size();
+  const std::size_t room =
+      kMaxSettingsBytes -
+      settings_text(json{{"autoGreenOnLaunch", true}, {"big", ""}, {"demoPart", "tolm/in-s63btg"}, {"small", 1}})
+          .size();
   EXPECT_FALSE(save_settings_to(path_, json{{"big", std::string(room, 'x')}}).refused);
   EXPECT_EQ(read().size(), kMaxSettingsBytes);
 }

@@ -46,10 +46,18 @@ TEST(SingleFlight, AFreshCallerWaitsOutAnOlderRunAndStartsItsOwn) {
   FakeClock clock;
   Flights flights(clock, 8, seconds(30));
   Gate gate;
-  std::thread first([&] { flights.run("Studio", [&] { gate.wait(); return 1; }); });
+  std::thread first([&] {
+    flights.run("Studio", [&] {
+      gate.wait();
+      return 1;
+    });
+  });
   wait_until([&] { return flights.running() == 1; });
   std::optional<int> fresh;
-  std::thread second([&] { fresh = flights.run("Studio", [] { return 2; }, Flights::Join::kFresh); });
+  std::thread second([&] {
+    fresh = flights.run(
+        "Studio", [] { return 2; }, Flights::Join::kFresh);
+  });
   wait_until([&] { return flights.waiting() == 1; });
   EXPECT_EQ(flights.running(), 1u);
   gate.open();
@@ -74,7 +82,13 @@ TEST(SingleFlight, BeyondItsSlotsACallerWaitsOnTheClockForOneToFreeUp) {
   Flights flights(clock, 2, seconds(30));
   Gate gate;
   std::vector<std::thread> busy;
-  for (const char* key : {"A", "B"}) busy.emplace_back([&, key] { flights.run(key, [&] { gate.wait(); return 0; }); });
+  for (const char* key : {"A", "B"})
+    busy.emplace_back([&, key] {
+      flights.run(key, [&] {
+        gate.wait();
+        return 0;
+      });
+    });
   wait_until([&] { return flights.running() == 2; });
 
   bool ran = false;
@@ -102,10 +116,11 @@ TEST(SingleFlight, AJobThatThrowsFreesItsKeyAndItsJoinersGetNothing) {
   Flights flights(clock, 1, seconds(30));
   Gate gate;
   std::thread leader([&] {
-    EXPECT_THROW(flights.run("Studio", [&]() -> int {
-      gate.wait();
-      throw std::runtime_error("probe thread could not start");
-    }),
+    EXPECT_THROW(flights.run("Studio",
+                             [&]() -> int {
+                               gate.wait();
+                               throw std::runtime_error("probe thread could not start");
+                             }),
                  std::runtime_error);
   });
   wait_until([&] { return flights.running() == 1; });

@@ -34,7 +34,10 @@ TEST(StatusPayload, OnlyRunningFalse) {
   EXPECT_EQ(s["leds"]["fusionRunning"]["_hint"], "fusion_start launches it in the BACKGROUND (never steals focus).");
   EXPECT_EQ(s["leds"]["signedIn"]["_hint"], "Unknown until Fusion runs.");
   EXPECT_EQ(s["leds"]["signedIn"]["who"], nullptr);
-  EXPECT_EQ(s["settings"], json::parse(R"({"activityIndicator":"progress","autoGreenOnLaunch":true,"autoTakeOverSeat":true,"autoUpdateFusion":true,"demoPart":"tolm/in-s63btg","showDrivingBadge":true})"));
+  EXPECT_EQ(
+      s["settings"],
+      json::parse(
+          R"({"activityIndicator":"progress","autoGreenOnLaunch":true,"autoTakeOverSeat":true,"autoUpdateFusion":true,"demoPart":"tolm/in-s63btg","showDrivingBadge":true})"));
 }
 
 TEST(StatusPayload, UnansweredCarriesTheReason) {
@@ -70,10 +73,14 @@ TEST(StatusPayload, AddinLedRows) {
   EXPECT_EQ(led["_hint"], "Not serving. If needsSignin, run fusion_signin - it self-drives to the password step.");
   led = addin({{"running", true}, {"lastReadyAt", "2026-12-08T11:50:00"}});
   EXPECT_EQ(led["state"], "busy");
-  EXPECT_EQ(led["_hint"], "Busy or still starting - Fusion is up and the add-in was serving at 2026-12-08T11:50:00. A long verb (a tour, a 3D build) occupies its main thread, so readiness answers not-ready until it finishes.");
+  EXPECT_EQ(led["_hint"],
+            "Busy or still starting - Fusion is up and the add-in was serving at 2026-12-08T11:50:00. A long verb (a "
+            "tour, a 3D build) occupies its main thread, so readiness answers not-ready until it finishes.");
   led = addin({{"running", true}, {"lastReadyAt", "2025-12-08T11:50:00"}});
   EXPECT_EQ(led["state"], "stale");
-  EXPECT_EQ(led["_hint"], "Stuck? Not serving since 2025-12-08T11:50:00 - a long verb never runs this long. Bounce it: fusion_stop then fusion_start (that also loads any newer installed add-in).");
+  EXPECT_EQ(led["_hint"],
+            "Stuck? Not serving since 2025-12-08T11:50:00 - a long verb never runs this long. Bounce it: fusion_stop "
+            "then fusion_start (that also loads any newer installed add-in).");
   EXPECT_EQ(addin({{"running", true}, {"lastReadyAt", "2026-12-08"}})["state"], "stale");
   led = addin({{"running", true}});
   EXPECT_EQ(led["state"], "off");
@@ -93,7 +100,7 @@ TEST(StatusPayload, OverallStateWarnsOnlyWhenTheAddinWasNeverSeen) {
 
 TEST(ReadyTooOld, FieldsAndBoundary) {
   EXPECT_FALSE(ready_too_old("", kNow));
-  EXPECT_FALSE(ready_too_old("2026-12-08T11:45:00", kNow));   // exactly 900 s
+  EXPECT_FALSE(ready_too_old("2026-12-08T11:45:00", kNow));  // exactly 900 s
   EXPECT_TRUE(ready_too_old("2026-12-08T11:44:59", kNow));
   EXPECT_FALSE(ready_too_old("2026-12-08 11:59:00.123Z", kNow));  // separators are not examined
   EXPECT_TRUE(ready_too_old("2026-13-08T11:59:00", kNow));
@@ -108,16 +115,24 @@ TEST(StatusPayload, SignInAndMcpAndApsLeds) {
   EXPECT_FALSE(s["leds"]["signedIn"]["on"].get<bool>());
   EXPECT_EQ(s["leds"]["signedIn"]["state"], "off");
   EXPECT_EQ(s["leds"]["signedIn"]["who"], "ann@x.io");
-  EXPECT_EQ(s["leds"]["signedIn"]["_hint"], "fusion_signin {email} self-drives the whole wall: launches, clicks, types the email, toasts the user ONLY at their password.");
+  EXPECT_EQ(s["leds"]["signedIn"]["_hint"],
+            "fusion_signin {email} self-drives the whole wall: launches, clicks, types the email, toasts the user ONLY "
+            "at their password.");
   EXPECT_FALSE(s["leds"]["signedIn"].contains("wall"));
   // Where the wall stands is carried, so a page can tell the user when the password is theirs to type.
-  EXPECT_EQ(payload({{"running", true}, {"needsSignin", true}, {"signinWall", "password"}})["leds"]["signedIn"]["wall"], "password");
-  s = payload({{"running", false}, {"lastSignedInAt", "2026-12-01T10:00:00"}}, {}, {{"enabled", false}, {"lastEnabledAt", "2026-12-01T10:05:00"}});
+  EXPECT_EQ(payload({{"running", true}, {"needsSignin", true}, {"signinWall", "password"}})["leds"]["signedIn"]["wall"],
+            "password");
+  s = payload({{"running", false}, {"lastSignedInAt", "2026-12-01T10:00:00"}}, {},
+              {{"enabled", false}, {"lastEnabledAt", "2026-12-01T10:05:00"}});
   EXPECT_EQ(s["leds"]["signedIn"]["state"], "dormant");
-  EXPECT_EQ(s["leds"]["signedIn"]["_hint"], "Signed in (verified 2026-12-01T10:00:00). Unknowable while Fusion is closed - dormant, not broken.");
+  EXPECT_EQ(s["leds"]["signedIn"]["_hint"],
+            "Signed in (verified 2026-12-01T10:00:00). Unknowable while Fusion is closed - dormant, not broken.");
   EXPECT_EQ(s["leds"]["mcp"]["state"], "dormant");
-  EXPECT_EQ(s["leds"]["mcp"]["_hint"], "Enabled in Fusion's preferences (verified 2026-12-01T10:05:00) - resumes when Fusion starts.");
-  s = payload({{"running", true}}, {{"signedIn", false}, {"configured", true}, {"ready", true}, {"signedInAs", {{"name", "Ann"}}}}, {{"enabled", true}});
+  EXPECT_EQ(s["leds"]["mcp"]["_hint"],
+            "Enabled in Fusion's preferences (verified 2026-12-01T10:05:00) - resumes when Fusion starts.");
+  s = payload({{"running", true}},
+              {{"signedIn", false}, {"configured", true}, {"ready", true}, {"signedInAs", {{"name", "Ann"}}}},
+              {{"enabled", true}});
   EXPECT_TRUE(s["leds"]["aps"]["on"].get<bool>());  // signedIn false falls through to ready
   EXPECT_EQ(s["leds"]["aps"]["who"], "Ann");
   EXPECT_EQ(s["leds"]["datahub"]["who"], "Ann");
@@ -125,9 +140,11 @@ TEST(StatusPayload, SignInAndMcpAndApsLeds) {
   EXPECT_EQ(s["leds"]["signedIn"]["_hint"], "Signed in.");
   s = payload({{"running", true}}, {{"configured", true}, {"signedInAs", {{"email", "a@b.c"}, {"name", "Ann"}}}});
   EXPECT_EQ(s["leds"]["aps"]["who"], "a@b.c");
-  EXPECT_EQ(payload({{"running", true}}, {{"configured", false}})["leds"]["aps"]["_hint"],
-            "Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm).");
-  // A client id set but no sign-in yet: only the sign-in is left, and the hint must not send an agent to configure it again.
+  EXPECT_EQ(
+      payload({{"running", true}}, {{"configured", false}})["leds"]["aps"]["_hint"],
+      "Not configured: fusion_aps_set_client_id then fusion_aps_signin (silent when the browser session is warm).");
+  // A client id set but no sign-in yet: only the sign-in is left, and the hint must not send an agent to configure it
+  // again.
   EXPECT_EQ(payload({{"running", true}}, {{"configured", true}, {"signedIn", false}})["leds"]["aps"]["_hint"],
             "Configured, not signed in: fusion_aps_signin (silent when the browser session is warm).");
 }
@@ -136,8 +153,10 @@ TEST(StatusPayload, UpdateLedAndSettings) {
   json s = payload({{"running", true}, {"fusionUpdateOffered", true}});
   EXPECT_FALSE(s["leds"]["update"]["on"].get<bool>());
   EXPECT_TRUE(s["leds"]["update"]["pending"].get<bool>());
-  EXPECT_EQ(s["leds"]["update"]["_hint"], "An update is WAITING. Auto-update normally clicks it silently; offer to run it now.");
-  EXPECT_TRUE(payload({{"fusionUpdateOffered", true}, {"fusionUpdateHandled", true}})["leds"]["update"]["on"].get<bool>());
+  EXPECT_EQ(s["leds"]["update"]["_hint"],
+            "An update is WAITING. Auto-update normally clicks it silently; offer to run it now.");
+  EXPECT_TRUE(
+      payload({{"fusionUpdateOffered", true}, {"fusionUpdateHandled", true}})["leds"]["update"]["on"].get<bool>());
 
   StatusProbes p;
   p.readiness = {{"running", false}};
@@ -146,7 +165,10 @@ TEST(StatusPayload, UpdateLedAndSettings) {
   p.driving_badge = {{"showDrivingBadge", false}};
   p.activity_indicator = {{"activityIndicator", "spinner"}};
   s = json(box_status("Bench", p, {{"autoGreenOnLaunch", nullptr}}, false, kNow));
-  EXPECT_EQ(s["settings"], json::parse(R"({"activityIndicator":"spinner","autoGreenOnLaunch":true,"autoTakeOverSeat":true,"autoUpdateFusion":false,"demoPart":null,"showDrivingBadge":false})"));
+  EXPECT_EQ(
+      s["settings"],
+      json::parse(
+          R"({"activityIndicator":"spinner","autoGreenOnLaunch":true,"autoTakeOverSeat":true,"autoUpdateFusion":false,"demoPart":null,"showDrivingBadge":false})"));
 }
 
 }  // namespace

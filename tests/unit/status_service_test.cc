@@ -61,7 +61,8 @@ TEST_F(StatusServiceTest, FailureHintReplacesTheFusionHintOnlyWhenNotLaunching) 
   EXPECT_EQ(fusion["_hint"], "Fusion is live on Bench right now");
   EXPECT_EQ(fusion["notStarting"], "Fusion is live on Bench right now");
   // The server's own pushes (a run's refresh) carry it too.
-  EXPECT_EQ(json(server_status(svc_.status, "Studio", false))["leds"]["fusionRunning"]["notStarting"], "Fusion is live on Bench right now");
+  EXPECT_EQ(json(server_status(svc_.status, "Studio", false))["leds"]["fusionRunning"]["notStarting"],
+            "Fusion is live on Bench right now");
   svc_.status.launches_in_flight.set("Studio", clock_.now());
   const json starting = json(live_status(svc_.status, "Studio"))["leds"]["fusionRunning"];
   EXPECT_EQ(starting["state"], "starting");
@@ -77,13 +78,18 @@ TEST_F(StatusServiceTest, StalePatchesAt100And181Seconds) {
   EXPECT_TRUE(s["stale"].get<bool>());
   EXPECT_EQ(s["lastVerifiedAgeSec"], 100);
   EXPECT_EQ(s["busyReason"], "timed out");
-  EXPECT_EQ(s["_hint"], "Showing the state verified 100s ago: a fresh probe did not answer (the bridge is busy with a long verb). Nothing here is broken - it is simply not re-checkable this second.");
+  EXPECT_EQ(s["_hint"],
+            "Showing the state verified 100s ago: a fresh probe did not answer (the bridge is busy with a long verb). "
+            "Nothing here is broken - it is simply not re-checkable this second.");
   EXPECT_EQ(s["leds"], good["leds"]);
   clock_.advance(std::chrono::seconds(81));
   s = json(live_status(svc_.status, "Studio"));
   EXPECT_FALSE(s["answered"].get<bool>());
   EXPECT_EQ(s["lastVerifiedAgeSec"], 181);
-  EXPECT_EQ(s["_hint"], "The bridge has not answered a status probe for 181s, and the last verified state is too old to keep presenting as current. Press refresh, or read fusion_readiness directly - it often answers alone even when the six-verb status fan-out does not.");
+  EXPECT_EQ(s["_hint"],
+            "The bridge has not answered a status probe for 181s, and the last verified state is too old to keep "
+            "presenting as current. Press refresh, or read fusion_readiness directly - it often answers alone even "
+            "when the six-verb status fan-out does not.");
   // Without a cache entry an unanswered payload goes out unchanged.
   EXPECT_FALSE(json(live_status(svc_.status, "Bench")).contains("stale"));
 }
@@ -207,7 +213,6 @@ TEST(PerBoxMaps, KeepThe256MostRecentlyUsed) {
   EXPECT_TRUE(map.contains("box0"));
   EXPECT_FALSE(map.contains("box1"));
   EXPECT_FALSE(map.insert("box0", 7));
-
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <deque>
 #include <filesystem>
 
+#include "part_services.h"
 #include "parts/staging.h"
 #include "parts/surface_table.h"
 #include "parts/wiki_files.h"
-#include "part_services.h"
 #include "wiki_fake.h"
 
 namespace loomdeck {
@@ -23,9 +23,9 @@ const std::string kPart = "tolm/in-s63btg";
 const std::string kLib = "C:/Users/pell/AppData/Local/Temp/loomdeck-surfaces/IN-S63BTG.lbr";
 const std::string kCaptureArgs = "{\"imageAs\":\"base64\"}";
 const std::string kPicture(2600, 'P');
-const std::string kSurfaceTools[] = {"fusion_show_symbol",    "fusion_show_footprint", "fusion_show_3d_package",
-                                     "fusion_show_library",   "fusion_show_schematic", "fusion_show_2d_board",
-                                     "fusion_show_3d_board",  "fusion_show_project"};
+const std::string kSurfaceTools[] = {"fusion_show_symbol",   "fusion_show_footprint", "fusion_show_3d_package",
+                                     "fusion_show_library",  "fusion_show_schematic", "fusion_show_2d_board",
+                                     "fusion_show_3d_board", "fusion_show_project"};
 
 json busy_state() { return json{{"addinResponding", true}, {"mainThreadBusy", "fusion_build_3d"}}; }
 
@@ -117,8 +117,8 @@ TEST_F(SurfacesTest, FirstRequestStagesThePartAndASecondUsesTheCache) {
   const json reply = show("symbol");
   EXPECT_EQ(dump_compact(reply),
             "{\"_hint\":\"Symbol surface via fusion_show_symbol on the staged part - opened in the BACKGROUND and "
-            "rendered with fusion_state.\",\"deviceset\":\"IN-S63BTG\",\"error\":null,\"image\":\"" + kPicture +
-                "\",\"label\":\"Symbol\",\"ok\":true,\"surface\":\"symbol\"}");
+            "rendered with fusion_state.\",\"deviceset\":\"IN-S63BTG\",\"error\":null,\"image\":\"" +
+                kPicture + "\",\"label\":\"Symbol\",\"ok\":true,\"surface\":\"symbol\"}");
 
   ASSERT_EQ(runner_.calls.size(), 1u);
   const std::string dir = runner_.calls[0].at(4);
@@ -126,13 +126,14 @@ TEST_F(SurfacesTest, FirstRequestStagesThePartAndASecondUsesTheCache) {
   EXPECT_FALSE(fs::exists(dir));
   EXPECT_EQ(runner_.calls[0], (std::vector<std::string>{"ovra-wiki", "clone", kPart, "--dir", dir}));
   EXPECT_EQ(bridge_.tools(), (std::vector<std::string>{"fusion_readiness", "send_files", "fusion_bind_library_3d",
-                                                       "fusion_make_test_project", "fusion_state",
-                                                       "fusion_show_symbol", "fusion_state", "fusion_state"}));
+                                                       "fusion_make_test_project", "fusion_state", "fusion_show_symbol",
+                                                       "fusion_state", "fusion_state"}));
   const auto calls = bridge_.calls();
   EXPECT_EQ(calls[1].args, "{\"dest\":\"C:/Users/pell/AppData/Local/Temp/loomdeck-surfaces\",\"filePaths\":[\"" + dir +
                                "/IN-S63BTG.lbr\",\"" + dir + "/IN-S63BTG.step\"]}");
-  EXPECT_EQ(calls[2].args, "{\"libraryPath\":\"" + kLib +
-                               "\",\"stepPath\":\"C:/Users/pell/AppData/Local/Temp/loomdeck-surfaces/IN-S63BTG.step\"}");
+  EXPECT_EQ(calls[2].args,
+            "{\"libraryPath\":\"" + kLib +
+                "\",\"stepPath\":\"C:/Users/pell/AppData/Local/Temp/loomdeck-surfaces/IN-S63BTG.step\"}");
   EXPECT_EQ(calls[3].args, "{\"libraryPath\":\"" + kLib + "\"}");
   EXPECT_EQ(calls[5].args, "{\"libraryPath\":\"" + kLib + "\",\"name\":\"IN-S63BTG\"}");
   for (const BridgeCall& c : calls) {
@@ -179,7 +180,8 @@ TEST_F(SurfacesTest, StagingFailuresAnswerWithTheirSentenceAndLeaveTheCacheAlone
   EXPECT_EQ(dump_compact(show("footprint", "tolm/datasheet-only")),
             "{\"error\":\"tolm/datasheet-only publishes no .lbr\"}");
   EXPECT_EQ(bridge_.count("send_files"), 0);
-  EXPECT_EQ(sink_.toasts().back(), "Staging tolm/datasheet-only from the wiki (clone -> send -> bind 3D -> generate project)");
+  EXPECT_EQ(sink_.toasts().back(),
+            "Staging tolm/datasheet-only from the wiki (clone -> send -> bind 3D -> generate project)");
 
   // References that would read as an option or step out of the wiki never reach ovra-wiki.
   for (const std::string bad : {"--help", "-x", "tolm/../../etc", "./x", "tolm/a\nb", ""}) {
@@ -189,7 +191,8 @@ TEST_F(SurfacesTest, StagingFailuresAnswerWithTheirSentenceAndLeaveTheCacheAlone
 
   FakeRunner no_wiki;
   PartServices bare(clock_, no_wiki, bridge_, sink_);
-  EXPECT_EQ(dump_compact(show_surface(bare.parts, "Studio", "symbol", kPart)), "{\"error\":\"ovra-wiki CLI not runnable\"}");
+  EXPECT_EQ(dump_compact(show_surface(bare.parts, "Studio", "symbol", kPart)),
+            "{\"error\":\"ovra-wiki CLI not runnable\"}");
   EXPECT_FALSE(bare.parts.staged_parts.contains("Studio|tolm/in-s63btg"));
 
   ready_ = false;
@@ -228,8 +231,9 @@ TEST_F(SurfacesTest, UpperCaseExtensionsStageAndAPartWithoutAModelSkipsTheBind) 
 }
 
 TEST_F(SurfacesTest, PickingTheStagedFiles) {
-  const StagingFiles f = pick_staging_files({"a.lbr", "x.STEP", "notes.txt", "b.LBR", "y.stp", "\xff\xfe.lbr", "\xff.step",
-                                             "..\\evil.lbr", "C:evil.lbr", ".hidden.lbr", "sub/evil.stp", "nodot-step"});
+  const StagingFiles f =
+      pick_staging_files({"a.lbr", "x.STEP", "notes.txt", "b.LBR", "y.stp", "\xff\xfe.lbr", "\xff.step", "..\\evil.lbr",
+                          "C:evil.lbr", ".hidden.lbr", "sub/evil.stp", "nodot-step"});
   EXPECT_EQ(f.library, "b.LBR");  // a later entry of a kind replaces an earlier one
   EXPECT_EQ(f.model, "y.stp");
   EXPECT_FALSE(pick_staging_files({"README.md"}).library);
@@ -250,12 +254,14 @@ TEST_F(SurfacesTest, PickingTheStagedFiles) {
 }
 
 TEST_F(SurfacesTest, AProjectThatTimedOutCountsWhenItsTestDocumentIsInFront) {
-  projects_.push_back(json{{"success", false}, {"error", "fusion_make_test_project timed out after 60s in the relay window"}});
+  projects_.push_back(
+      json{{"success", false}, {"error", "fusion_make_test_project timed out after 60s in the relay window"}});
   states_ = {busy_state(), busy_state()};
   show("schematic");
   const auto toasts = sink_.toasts();
   EXPECT_EQ(std::count(toasts.begin(), toasts.end(),
-                       "Design surfaces need the test project - I will generate it when you click one"), 0);
+                       "Design surfaces need the test project - I will generate it when you click one"),
+            0);
   EXPECT_TRUE(svc_.parts.staged_parts.get("Studio|tolm/in-s63btg")->generated);
   EXPECT_EQ(bridge_.count("fusion_make_test_project"), 1);
   EXPECT_EQ(calls_of("fusion_show_schematic")[0].args, "{}");
@@ -285,12 +291,14 @@ TEST_F(SurfacesTest, AProjectThatCouldNotBeGeneratedIsRetriedOnlyForProjectSurfa
   EXPECT_EQ(sink_.toasts().back(), "Generating the test project for the design surfaces");
 
   // A generation that times out waits for Fusion and takes the test document as the outcome.
-  projects_ = {json{{"success", false}, {"error", "main thread busy: fusion_build_3d is in progress from another caller"}}};
+  projects_ = {
+      json{{"success", false}, {"error", "main thread busy: fusion_build_3d is in progress from another caller"}}};
   document_ = "ovra-test-IN-S63BTG board";
   const json reply = show("board3d");
   EXPECT_EQ(reply["ok"], true);
   const auto toasts = sink_.toasts();
-  EXPECT_NE(std::find(toasts.begin(), toasts.end(), "The test project is still generating - waiting for Fusion to finish"),
+  EXPECT_NE(std::find(toasts.begin(), toasts.end(),
+                      "The test project is still generating - waiting for Fusion to finish"),
             toasts.end());
   EXPECT_TRUE(svc_.parts.staged_parts.get("Studio|tolm/in-s63btg")->generated);
   show("schematic");
@@ -315,7 +323,8 @@ TEST_F(SurfacesTest, ProjectGenerationOnDemandNeedsAReadyBox) {
 
 TEST_F(SurfacesTest, EachSurfaceWaitsForTheMainThreadThenGetsItsArguments) {
   show("symbol");
-  for (const std::string surface : {"symbol", "footprint", "package3d", "library", "schematic", "board2d", "board3d", "project"}) {
+  for (const std::string surface :
+       {"symbol", "footprint", "package3d", "library", "schematic", "board2d", "board3d", "project"}) {
     states_ = {busy_state(), json{{"addinResponding", true}, {"mainThreadBusy", false}}, busy_state()};
     const double start = clock_.elapsed();
     const std::size_t first = bridge_.calls().size();
@@ -341,14 +350,17 @@ TEST_F(SurfacesTest, EachSurfaceWaitsForTheMainThreadThenGetsItsArguments) {
 
 TEST_F(SurfacesTest, AVerbThatOutranTheRelayWindowIsAcceptedOnceFusionIsFree) {
   show("symbol");
-  shows_.push_back(json{{"success", false},
-                        {"error", "fusion_show_footprint timed out after 60s in the relay window - the add-in is still working on it"}});
+  shows_.push_back(
+      json{{"success", false},
+           {"error",
+            "fusion_show_footprint timed out after 60s in the relay window - the add-in is still working on it"}});
   states_ = {json{{"addinResponding", true}}, busy_state(), busy_state()};
   const json reply = show("footprint");
   EXPECT_EQ(reply["ok"], true);
   EXPECT_EQ(reply["error"], nullptr);
   EXPECT_EQ(reply["image"], kPicture);
-  EXPECT_EQ(reply["note"], "the verb outran the relay window; the bridge finished it and the view was verified by capture");
+  EXPECT_EQ(reply["note"],
+            "the verb outran the relay window; the bridge finished it and the view was verified by capture");
   EXPECT_EQ(sink_.toasts().back(), "Footprint is waiting its turn on Fusion's main thread");
   EXPECT_EQ(bridge_.count("fusion_show_footprint"), 1);
   EXPECT_EQ(bridge_.count("fusion_dismiss_blocking_dialogs"), 0);
@@ -367,10 +379,11 @@ TEST_F(SurfacesTest, AVerbStillBusyAfter24LooksGoesToRemediation) {
   for (int i = 0; i < 24; ++i) states_.push_back(busy_state());
   const double start = clock_.elapsed();
   const json reply = show("symbol");
-  EXPECT_EQ(dump_compact(reply),
-            "{\"_hint\":\"Symbol surface via fusion_show_symbol on the staged part - opened in the BACKGROUND and "
-            "rendered with fusion_state.\",\"deviceset\":\"IN-S63BTG\",\"error\":null,\"image\":null,\"label\":\"Symbol\","
-            "\"ok\":false,\"surface\":\"symbol\"}");
+  EXPECT_EQ(
+      dump_compact(reply),
+      "{\"_hint\":\"Symbol surface via fusion_show_symbol on the staged part - opened in the BACKGROUND and "
+      "rendered with fusion_state.\",\"deviceset\":\"IN-S63BTG\",\"error\":null,\"image\":null,\"label\":\"Symbol\","
+      "\"ok\":false,\"surface\":\"symbol\"}");
   // 10 s settle, 24 looks of 10 s, 2 s before the single retry; no capture.
   EXPECT_EQ(clock_.elapsed() - start, 252);
   EXPECT_EQ(bridge_.count("fusion_show_symbol"), 3);
@@ -390,7 +403,8 @@ TEST_F(SurfacesTest, AFailureNamingTheDevicesetRestagesBeforeTheSingleRetry) {
   EXPECT_TRUE(logged("surface symbol failed (\"deviceset IN-S63BTG not found in IN-S63BTG.lbr\"), remediating"));
   const auto toasts = sink_.toasts();
   EXPECT_EQ(toasts[toasts_before], "Symbol did not open first try - clearing the way and retrying");
-  EXPECT_EQ(toasts[toasts_before + 1], "Staging tolm/in-s63btg from the wiki (clone -> send -> bind 3D -> generate project)");
+  EXPECT_EQ(toasts[toasts_before + 1],
+            "Staging tolm/in-s63btg from the wiki (clone -> send -> bind 3D -> generate project)");
   EXPECT_EQ(clones().size(), 2u);
   EXPECT_EQ(bridge_.count("send_files"), 2);
   EXPECT_EQ(bridge_.count("fusion_show_symbol"), 3);

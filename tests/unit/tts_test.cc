@@ -97,11 +97,19 @@ TEST(TtsCache, HashNamesAndDirectory) {
 }
 
 TEST(TtsCache, TheToolGetsFourArgumentsAndTheTextNeverReadsAsAnOption) {
-  const std::vector<std::pair<std::string, std::string>> texts = {
-      {"hello world", "hello world"}, {"--help", " --help"}, {"-", " -"}, {"-5 degrees", " -5 degrees"},
-      {" -x", " -x"}, {"a -b", "a -b"}, {"\u2212" "1", "\u2212" "1"}};
+  const std::vector<std::pair<std::string, std::string>> texts = {{"hello world", "hello world"},
+                                                                  {"--help", " --help"},
+                                                                  {"-", " -"},
+                                                                  {"-5 degrees", " -5 degrees"},
+                                                                  {" -x", " -x"},
+                                                                  {"a -b", "a -b"},
+                                                                  {"\u2212"
+                                                                   "1",
+                                                                   "\u2212"
+                                                                   "1"}};
   for (const auto& [text, spoken] : texts) {
-    EXPECT_EQ(tts_command("/c/x.mp3", text), (std::vector<std::string>{"ovra-tts", "say", "--out", "/c/x.mp3", spoken})) << text;
+    EXPECT_EQ(tts_command("/c/x.mp3", text), (std::vector<std::string>{"ovra-tts", "say", "--out", "/c/x.mp3", spoken}))
+        << text;
   }
 }
 
@@ -137,9 +145,9 @@ class TtsServe : public ::testing::Test {
     return names;
   }
   static std::string reply(std::string_view content_type, std::string_view body) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(content_type) + "\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" +
-           std::string(body);
+    return "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(content_type) +
+           "\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" + std::string(body);
   }
 
   fs::path root_, cache_;
@@ -239,7 +247,8 @@ TEST_F(TtsServe, OneSynthesisPerTextAndTwoAtOnceTheRestWaitThirtySecondsOnTheClo
   wait_until([&] { return flights_.waiting() == 1; });
 
   // A third text finds both slots busy and gives up after 30 s of the clock.
-  const std::string busy = R"json({"ok":false,"why":"speech is busy with 2 other texts; try again in a few seconds"})json";
+  const std::string busy =
+      R"json({"ok":false,"why":"speech is busy with 2 other texts; try again in a few seconds"})json";
   EXPECT_EQ(get("text=c"), reply("application/json", busy));
   EXPECT_EQ(clock_.elapsed(), 30.0);
 
@@ -297,7 +306,8 @@ TEST_F(TtsServe, PruningRemovesTheOldestFilesFirstAndKeepsTheNewOne) {
   const fs::path fresh = put("fresh but huge", 90, 40);  // just made, though its clock says otherwise
   std::ofstream(cache_ / "notes.txt") << std::string(500, 'n');
   prune_cache(cache_, 150, fresh);
-  EXPECT_EQ(cache_files(), (std::set<std::string>{tts_file_name("fresh but huge"), young.filename().string(), "notes.txt"}));
+  EXPECT_EQ(cache_files(),
+            (std::set<std::string>{tts_file_name("fresh but huge"), young.filename().string(), "notes.txt"}));
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-
 namespace loomdeck {
 namespace {
 

@@ -14,11 +14,15 @@ TEST(LenientUtf8, ValidTextIsUnchanged) {
 
 TEST(LenientUtf8, InvalidSequencesBecomeOneReplacementPerMaximalSubpart) {
   const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(lenient_utf8("a\xFF" "b"), "a" + fffd + "b");
-  EXPECT_EQ(lenient_utf8("\xC3"), fffd);                      // truncated at the end
-  EXPECT_EQ(lenient_utf8("\xE2\x80" "x"), fffd + "x");        // truncated three-byte form
-  EXPECT_EQ(lenient_utf8("\xC0\xAF"), fffd + fffd);           // overlong
-  EXPECT_EQ(lenient_utf8("\xED\xA0\x80"), fffd + fffd + fffd);  // surrogate
+  EXPECT_EQ(lenient_utf8("a\xFF"
+                         "b"),
+            "a" + fffd + "b");
+  EXPECT_EQ(lenient_utf8("\xC3"), fffd);  // truncated at the end
+  EXPECT_EQ(lenient_utf8("\xE2\x80"
+                         "x"),
+            fffd + "x");                                                   // truncated three-byte form
+  EXPECT_EQ(lenient_utf8("\xC0\xAF"), fffd + fffd);                        // overlong
+  EXPECT_EQ(lenient_utf8("\xED\xA0\x80"), fffd + fffd + fffd);             // surrogate
   EXPECT_EQ(lenient_utf8("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // past U+10FFFF
 }
 

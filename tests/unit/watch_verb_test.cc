@@ -95,7 +95,8 @@ TEST(Watch, NoServerAtTheStartIsAnError) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "ERROR: no loomdeck server answering on port 8935\nHint: Start it first: `loomdeck serve --print-url` (a "
             "server of another version is not followed).\n");
-  EXPECT_EQ(runner.calls, (std::vector<std::vector<std::string>>{{"curl", "-s", "-m", "1", "http://127.0.0.1:8935/api/ping"}}));
+  EXPECT_EQ(runner.calls,
+            (std::vector<std::vector<std::string>>{{"curl", "-s", "-m", "1", "http://127.0.0.1:8935/api/ping"}}));
   EXPECT_TRUE(out.lines.empty());
 }
 
