@@ -6,6 +6,7 @@
 
 #include "actions/launch.h"
 #include "bridge/readiness.h"
+#include "bridge/targets.h"
 #include "core/box_name.h"
 #include "core/text.h"
 
@@ -27,11 +28,7 @@ bool all_main_leds_on(const BoxStatus& s) {
 
 // Another box where Fusion runs right now (it holds the one Autodesk seat), or empty.
 std::string live_box_elsewhere(StatusService& ctx, const std::string& box) {
-  const std::optional<json> listing = ctx.bridge.targets();
-  const json* targets = listing ? member(*listing, "targets") : nullptr;
-  if (!targets || !targets->is_array()) return "";
-  for (const json& t : *targets) {
-    std::string name = string_member(t, "name");
+  for (const std::string& name : listed_box_names(ctx.bridge.bridge)) {
     if (name.empty() || ascii_lower(name) == ascii_lower(box)) continue;
     if (read_readiness(ctx.bridge, name).running) return name;
   }
