@@ -156,11 +156,17 @@ Led signin_led(const Readiness& r) {
   return led;
 }
 
-Led aps_led(const Aps& aps) {
+// An LED of the APS sign-in (APS itself, the Data Hub riding on it).
+Led aps_signed_in_led(const Aps& aps, const char* label) {
   Led led;
   led.on = aps.on;
-  led.label = "APS cloud search";
+  led.label = label;
   led.who = aps.who;
+  return led;
+}
+
+Led aps_led(const Aps& aps) {
+  Led led = aps_signed_in_led(aps, "APS cloud search");
   led.hint = aps.on ? "fusion_aps_search gives ~2s cloud lookups."
              : aps.configured
                  ? "Configured, not signed in: fusion_aps_signin (silent when the browser session is warm)."
@@ -183,10 +189,7 @@ Led mcp_led(const Mcp& mcp, const Readiness& r) {
 }
 
 Led datahub_led(const Aps& aps) {
-  Led led;
-  led.on = aps.on;
-  led.label = "Data Hub API";
-  led.who = aps.who;
+  Led led = aps_signed_in_led(aps, "Data Hub API");
   led.hint = "Data Hub rides the APS auth: file listings, versions, urn resolution via fusion_aps_get.";
   return led;
 }

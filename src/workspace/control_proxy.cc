@@ -50,32 +50,23 @@ json tag_prompt_body(json body) {
   return body;
 }
 
+namespace {
+
+// curl posting JSON to the workspace's run-prompt route, the body given by `data_flag` and `data`.
+std::vector<std::string> post_prompt(const std::string& base, const char* data_flag, std::string data) {
+  std::vector<std::string> argv = {"curl", "-s", "-m", "120", "-X", "POST", "-H", "Content-Type: application/json"};
+  argv.insert(argv.end(), {data_flag, std::move(data), base + "/ai-threads/run-prompt"});
+  return argv;
+}
+
+}  // namespace
+
 std::vector<std::string> run_prompt_command(const std::string& base, const std::string& body_text) {
-  return {"curl",
-          "-s",
-          "-m",
-          "120",
-          "-X",
-          "POST",
-          "-H",
-          "Content-Type: application/json",
-          "-d",
-          body_text,
-          base + "/ai-threads/run-prompt"};
+  return post_prompt(base, "-d", body_text);
 }
 
 std::vector<std::string> run_prompt_file_command(const std::string& base, const std::string& body_file) {
-  return {"curl",
-          "-s",
-          "-m",
-          "120",
-          "-X",
-          "POST",
-          "-H",
-          "Content-Type: application/json",
-          "--data-binary",
-          "@" + body_file,
-          base + "/ai-threads/run-prompt"};
+  return post_prompt(base, "--data-binary", "@" + body_file);
 }
 
 std::vector<std::string> prompt_status_command(const std::string& base, std::string_view query) {
