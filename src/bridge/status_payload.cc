@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bridge/readiness.h"
+#include "core/text.h"
 #include "core/utf8.h"
 
 namespace loomdeck {
@@ -26,12 +27,9 @@ std::string fill(std::string text, const std::string& value) {
 }
 
 std::optional<long long> field(const std::vector<char32_t>& cps, std::size_t from, std::size_t len) {
-  long long v = 0;
-  for (std::size_t k = from; k < from + len; ++k) {
-    if (cps[k] < U'0' || cps[k] > U'9') return std::nullopt;
-    v = v * 10 + (cps[k] - U'0');
-  }
-  return v;
+  const std::optional<unsigned long long> value = parse_digits(std::u32string_view(cps.data() + from, len));
+  if (!value) return std::nullopt;
+  return static_cast<long long>(*value);
 }
 
 // "YYYY-MM-DDTHH:MM:SS" (UTC) from the first 19 characters, the separators not examined; a day
