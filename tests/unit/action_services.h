@@ -13,8 +13,8 @@ namespace loomdeck {
 
 class ActionServices {
  public:
-  ActionServices(Clock& clock, ProcessRunner& runner, Bridge& bridge, EventSink& sink, ImportPart import_part = {})
-      : base(clock, runner, bridge, sink),
+  ActionServices(Clock& clock, Bridge& bridge, EventSink& sink, ImportPart import_part = {})
+      : base(clock, bridge, sink),
         actions(
             green_runs, base.settings,
             import_part ? std::move(import_part) : [](const std::string&, const std::string&) {

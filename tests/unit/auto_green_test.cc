@@ -88,7 +88,7 @@ class AutoGreenTest : public ::testing::Test {
   ScriptedBridge bridge_;
   RecordingSink sink_;
   GreenBox box_{clock_};
-  ActionServices svc_{clock_, runner_, bridge_, sink_};
+  ActionServices svc_{clock_, bridge_, sink_};
   std::vector<std::function<void()>> held_;
 };
 
@@ -168,7 +168,7 @@ TEST_F(AutoGreenTest, ALaunchThatNeverStartedIsNotInFlightAndTheStatusSaysWhy) {
   for (const auto& c : cases) {
     ScriptedBridge bridge;
     RecordingSink sink;
-    ActionServices services(clock_, runner_, bridge, sink);
+    ActionServices services(clock_, bridge, sink);
     services.run_in_background = [this](std::function<void()> work) { held_.push_back(std::move(work)); };
     if (c.box.empty()) {
       bridge.on("fusion_readiness", [&c](const std::string&, const std::string&) { return c.start; });

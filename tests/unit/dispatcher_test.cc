@@ -17,7 +17,7 @@ class DispatcherTest : public ::testing::Test {
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  ActionServices svc_{clock_, runner_, bridge_, sink_};
+  ActionServices svc_{clock_, bridge_, sink_};
 };
 
 TEST_F(DispatcherTest, VerbsMapToToolsWithTheirArgumentTexts) {

@@ -76,7 +76,7 @@ class LaunchTest : public ::testing::Test {
   ScriptedBridge bridge_;
   RecordingSink sink_;
   SimBox box_{clock_};
-  ActionServices svc_{clock_, runner_, bridge_, sink_};
+  ActionServices svc_{clock_, bridge_, sink_};
   std::vector<std::function<void()>> held_back_;
 };
 

@@ -14,7 +14,7 @@ namespace loomdeck {
 class PartServices {
  public:
   PartServices(Clock& clock, ProcessRunner& runner, Bridge& bridge, EventSink& sink)
-      : actions_base(clock, runner, bridge, sink,
+      : actions_base(clock, bridge, sink,
                      [this](const std::string& box, const std::string& args_text) {
                        return import_basic_part(parts, box, args_text);
                      }),

@@ -43,8 +43,8 @@ class TestHome {
 
 class Services {
  public:
-  Services(Clock& clock, ProcessRunner& runner, Bridge& bridge, EventSink& sink, std::string default_target = "")
-      : clock_(clock), bridge_(bridge), sink_(sink), default_target_(std::move(default_target)), runner_(runner) {}
+  Services(Clock& clock, Bridge& bridge, EventSink& sink, std::string default_target = "")
+      : clock_(clock), bridge_(bridge), sink_(sink), default_target_(std::move(default_target)) {}
   // Background work still running ends before the services it uses go.
   ~Services() {
     for (;;) {
@@ -75,7 +75,6 @@ class Services {
   Bridge& bridge_;
   EventSink& sink_;
   const std::string default_target_;
-  ProcessRunner& runner_;
   std::mutex threads_mutex_;
   std::vector<std::thread> threads_;
   DefaultBoxPicks picks_{clock_, 1, kProbeTimeLimit};

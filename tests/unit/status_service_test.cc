@@ -24,7 +24,7 @@ class StatusServiceTest : public ::testing::Test {
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  Services svc_{clock_, runner_, bridge_, sink_, "Studio"};
+  Services svc_{clock_, bridge_, sink_, "Studio"};
 };
 
 TEST_F(StatusServiceTest, SevenProbesWithTheAttributionAndEmptyArgs) {

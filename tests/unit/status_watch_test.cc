@@ -79,7 +79,7 @@ class StatusWatchTest : public ::testing::Test {
   FakeRunner runner_;
   ScriptedBridge bridge_;
   RecordingSink sink_;
-  Services svc_{clock_, runner_, bridge_, sink_, "Studio"};
+  Services svc_{clock_, bridge_, sink_, "Studio"};
   StatusWatch watch_{clock_};
 };
 
