@@ -96,7 +96,8 @@ if ! $quick; then
   (
     stage asan-build nice -n 10 scripts/sanitize.sh asan build || exit 1
     stage asan scripts/sanitize.sh asan run &
-    stage fuzz nice -n 10 fuzz/run.sh 20 &
+    # The fuzzing runs for a set time whatever share it gets, so it yields to the builds beside it.
+    stage fuzz nice -n 15 fuzz/run.sh 20 &
     { stage tsan-build nice -n 10 scripts/sanitize.sh tsan build && stage tsan scripts/sanitize.sh tsan run; } &
     failed=0
     for job in $(jobs -p); do wait "$job" || failed=1; done
