@@ -24,7 +24,9 @@ after(() => {
 const logOf = (sb) => path.join(sb.home, '.ovra', 'gantry', 'dashboard.log');
 
 function expectBackgrounded(sb, r) {
-  assert.equal(r.stderr, '');
+  // A server that did not come up says why in its log.
+  const log = fs.existsSync(logOf(sb)) ? fs.readFileSync(logOf(sb), 'utf8') : '(none)';
+  assert.equal(r.stderr, '', `${r.stderr}the dashboard log: ${log}`);
   assert.equal(r.status, 0);
   const m = r.stdout.match(/^http:\/\/127\.0\.0\.1:(\d+)\/\nOK: loomdeck serving on port (\d+) \(backgrounded; log: (.*)\)\n$/);
   assert.ok(m, r.stdout);
