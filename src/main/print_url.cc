@@ -6,13 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 
-#include "core/text.h"
 #include "core/user_home.h"
-#include "core/version.h"
 #include "main/dashboard_url.h"
 #include "main/detached_runner.h"
 #include "main/discovery.h"
@@ -95,50 +92,14 @@ bool start_background_server(const CommandLine& cli, LauncherSeams& seams, const
   return (with_setsid ? seams.runner : seams.detached).run(command, options).started;
 }
 
-// The port a server started by this launcher bound, from its start line in the log ("OK: loomdeck
-// v<version> serving on port <port> (target ...)"), looking only at what was written after
-// `from` (all of it if the log was cut short meanwhile): an older line names a server that may
-// be gone. A line still being written names no port yet.
-std::optional<uint16_t> logged_port(const std::string& log_file, std::uintmax_t from) {
-  std::error_code ec;
-  if (std::filesystem::file_size(log_file, ec) < from) from = 0;
-  std::ifstream in(log_file, std::ios::binary);
-  if (!in || !in.seekg(static_cast<std::streamoff>(from))) return std::nullopt;
-  const std::string start = std::string("OK: loomdeck v") + LOOMDECK_VERSION + " serving on port ";
-  std::optional<uint16_t> port;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.starts_with(start)) continue;
-    const std::string_view rest = std::string_view(line).substr(start.size());
-    const std::size_t end = rest.find(' ');
-    const auto digits = end == std::string_view::npos ? std::nullopt : parse_digits(rest.substr(0, end), 5);
-    if (digits && *digits >= 1 && *digits <= 65535) port = static_cast<uint16_t>(*digits);
-  }
-  return port;
-}
-
-// Where the started server's output goes, and how much of it was there before it started.
-struct ServerOutput {
-  bool logged = false;
-  std::string log_file;
-  std::uintmax_t before = 0;
-};
-
-// The port of a same-version server once one answers, looking every 250 ms for 10 s. The time is
-// read from the clock, not counted in looks. When the server writes to the log, nothing is looked
-// at until its start line names the port it bound, and then that port alone: on a busy machine a
-// look over the whole port range takes seconds and competes with the starting server. Without a
-// log, each look goes over `look_at` (one port, else the range).
-std::optional<uint16_t> wait_for_server(LauncherSeams& seams, std::optional<uint16_t> look_at,
-                                        const ServerOutput& output) {
+// The port of a same-version server once one answers on `look_at`, looking every 250 ms for
+// 10 s. The time is read from the clock, not counted in looks: on a busy machine one look over
+// the whole port range can itself take seconds.
+std::optional<uint16_t> wait_for_server(LauncherSeams& seams, std::optional<uint16_t> look_at) {
   const Clock::Instant deadline = seams.clock.now() + kAnswerWait;
   while (seams.clock.now() < deadline) {
     seams.clock.sleep_for(kPollPause);
-    std::optional<uint16_t> port = look_at;
-    if (output.logged) {
-      port = logged_port(output.log_file, output.before);
-      if (!port || (look_at && *port != *look_at)) continue;
-    }
-    if (const auto found = find_own_server(seams.runner, port)) return found;
+    if (const auto port = find_own_server(seams.runner, look_at)) return port;
   }
   return std::nullopt;
 }
@@ -150,16 +111,11 @@ std::string launcher_log_file(const LauncherSeams& seams) { return seams.log_dir
 ServerLaunch ensure_server(const CommandLine& cli, LauncherSeams& seams, std::optional<uint16_t> look_at) {
   if (const auto port = find_own_server(seams.runner, look_at)) return {port, true, "", ""};
   const std::string log_file = launcher_log_file(seams);
-  const ProcessOptions options = background_output(seams.log_directory, log_file);
-  ServerOutput output{options.stdout_mode == OutputMode::kFile, log_file, 0};
-  std::error_code ec;
-  if (output.logged) output.before = std::filesystem::file_size(log_file, ec);
-  if (ec) output.before = 0;
-  if (!start_background_server(cli, seams, options)) {
+  if (!start_background_server(cli, seams, background_output(seams.log_directory, log_file))) {
     return {std::nullopt, false, "could not spawn the background server",
             "Run `loomdeck serve` by hand and read its output."};
   }
-  if (const auto port = wait_for_server(seams, look_at, output)) return {port, false, "", ""};
+  if (const auto port = wait_for_server(seams, look_at)) return {port, false, "", ""};
   return {std::nullopt, false, "background server did not answer within 10s", "Read " + log_file + " for its output."};
 }
 

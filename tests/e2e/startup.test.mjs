@@ -110,7 +110,7 @@ test('a server of another version is never reused: a new one binds the next free
   try {
     const port = expectBackgrounded(sb, await runCliAsync(sb, ['serve', '--print-url']));
     assert.notEqual(port, oldPort);
-    assert.ok(pings >= 1, 'the old server was asked, and answered as another version');
+    assert.ok(pings >= 2, 'the old server was asked and answered');
     assert.equal((await getJson(`http://127.0.0.1:${port}/api/ping`)).text, '{"app":"loomdeck","dashboardVersion":"1.10.20"}');
   } finally {
     killSandboxServers(sb);
