@@ -24,10 +24,18 @@ function allPids() {
   return fs.readdirSync('/proc').filter((e) => /^\d+$/.test(e)).map(Number);
 }
 
-// Not exited yet: a zombie holds no files, no port and no process group members.
+// Not exited yet: a zombie holds no files, no port and no process group members. A process whose
+// first thread has exited shows as a zombie while its other threads are still exiting, and until
+// the last of them is gone it still holds its files (a listening port among them).
 export function alive(pid) {
   const s = stat(pid);
-  return s !== null && s.state !== 'Z';
+  if (s === null) return false;
+  if (s.state !== 'Z') return true;
+  try {
+    return fs.readdirSync(`/proc/${pid}/task`).length > 1;
+  } catch {
+    return false;
+  }
 }
 
 // Every process below `pid` right now: its children, theirs, and so on.
