@@ -15,7 +15,7 @@ usage() { echo "usage: scripts/sanitize.sh asan|tsan [build|run]" >&2; exit 2; }
 
 # Line tables are all a sanitizer report needs; -O1 keeps the instrumented code quick to build and run.
 flags=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" -DLOOMDECK_SIM=OFF
-       -DLOOMDECK_UNIT_PER_FOLDER=OFF)
+       -DLOOMDECK_UNIT_PER_FOLDER=OFF -DLOOMDECK_UNITY_BATCH=0)
 case $stage in
   asan)
     dir=build-asan

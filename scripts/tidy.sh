@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v run-clang-tidy >/dev/null || scripts/setup.sh
 dir=build-tidy
-flags=(-G Ninja -DCMAKE_CXX_COMPILER=clang++ -DLOOMDECK_UNITY=ON -DLOOMDECK_TESTS=OFF -DLOOMDECK_SIM=OFF
+flags=(-G Ninja -DCMAKE_CXX_COMPILER=clang++ -DLOOMDECK_UNITY=ON -DLOOMDECK_UNITY_BATCH=0 -DLOOMDECK_TESTS=OFF -DLOOMDECK_SIM=OFF
        -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
 # Configured every time (a second or so), so sources added since are listed too.
 [ "$(cat "$dir/.configured-with" 2>/dev/null)" = "${flags[*]}" ] || rm -rf "$dir"
